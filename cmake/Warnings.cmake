@@ -1,0 +1,4 @@
+# zimp_warnings(target): the warning set every target of ours is built with.
+function(zimp_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow=local)
+endfunction()

@@ -1,0 +1,37 @@
+#include "streams/MessagePresenter.h"
+
+#include <cstdio>
+
+void StderrPresenter::Show(const std::string& text, const std::string&) {
+    std::string line = text;
+    for (char& c : line)
+        if (c == '\r') c = '\n';
+    line += '\n';
+    // One write per box, so boxes from several threads never mix.
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+}
+
+void RecordingPresenter::Show(const std::string& text, const std::string& caption) {
+    std::lock_guard lock(mutex_);
+    boxes_.push_back({text, caption});
+}
+
+std::vector<RecordingPresenter::Box> RecordingPresenter::Boxes() const {
+    std::lock_guard lock(mutex_);
+    return boxes_;
+}
+
+std::vector<std::string> RecordingPresenter::Texts() const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> t;
+    for (const auto& b : boxes_) t.push_back(b.text);
+    return t;
+}
+
+void RecordingPresenter::Clear() {
+    std::lock_guard lock(mutex_);
+    boxes_.clear();
+}

@@ -1,0 +1,37 @@
+#pragma once
+// Where a finished message line goes: a message box in the desktop front end, a line on
+// stderr for the command line, a recorded list in tests.
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+class MessagePresenter {
+public:
+    virtual ~MessagePresenter() = default;
+    // Shows one box; blocks until the user has seen it where the front end asks for that.
+    virtual void Show(const std::string& text, const std::string& caption) = 0;
+};
+
+// One line per box on stderr; a '\r' in the text becomes a line break.
+class StderrPresenter : public MessagePresenter {
+public:
+    void Show(const std::string& text, const std::string& caption) override;
+};
+
+// Keeps every box for inspection.
+class RecordingPresenter : public MessagePresenter {
+public:
+    struct Box {
+        std::string text;
+        std::string caption;
+    };
+    void Show(const std::string& text, const std::string& caption) override;
+    std::vector<Box> Boxes() const;
+    std::vector<std::string> Texts() const;
+    void Clear();
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<Box> boxes_;
+};

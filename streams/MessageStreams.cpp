@@ -1,0 +1,73 @@
+#include "streams/MessageStreams.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+#include "streams/MessagePresenter.h"
+#include "streams/consolebuf.h"
+#include "streams/msgboxbuf.h"
+
+namespace {
+
+StderrPresenter& DefaultPresenter() {
+    static StderrPresenter p;
+    return p;
+}
+
+std::atomic<MessagePresenter*> g_presenter{nullptr};
+
+std::mutex& LogMutex() {
+    static std::mutex m;
+    return m;
+}
+LogSink* g_logSink = nullptr;  // guarded by LogMutex()
+
+}  // namespace
+
+bool PutToAttachedLog(char ch) {
+    std::lock_guard lock(LogMutex());
+    return g_logSink ? g_logSink->Put(ch) : true;  // unattached: written nowhere
+}
+
+std::ostream& msgout() {
+    thread_local msgboxbuf buf("ZIMPProtocol");
+    thread_local std::ostream stream(&buf);
+    return stream;
+}
+
+std::ostream& logout() {
+    thread_local consolebuf buf("ZIMPProtocol Log");
+    thread_local std::ostream stream(&buf);
+    return stream;
+}
+
+void SetMessagePresenter(MessagePresenter* presenter) { g_presenter.store(presenter); }
+
+MessagePresenter& CurrentMessagePresenter() {
+    MessagePresenter* p = g_presenter.load();
+    return p ? *p : DefaultPresenter();
+}
+
+void AttachLogSink(LogSink* sink) {
+    std::lock_guard lock(LogMutex());
+    g_logSink = sink;
+    if (sink) sink->SetTitle("ZIMPProtocol Log");
+}
+
+bool LogAttached() {
+    std::lock_guard lock(LogMutex());
+    return g_logSink != nullptr;
+}
+
+void ReportOutOfMemory(const char* context, bool failed) {
+    if (!failed) return;
+    // Built without the heap-hungry stream machinery where possible: the heap is what failed.
+    std::ostream& out = msgout();
+    out.clear();
+    out << context << "  Out of memory";
+    out.flush();  // shows the box before the process goes
+    std::fflush(nullptr);
+    std::_Exit(1);
+}

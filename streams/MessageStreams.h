@@ -1,0 +1,27 @@
+#pragma once
+// The process-wide message stream (each line becomes a message box captioned "ZIMPProtocol")
+// and log stream (the debug log), and the out-of-memory reporter.
+//
+// Each thread writes through a stream of its own, so lines from several threads never
+// interleave and the formatting state (base, width, fill) persists per thread between
+// messages. All of them end up at the one process-wide presenter or log sink.
+
+#include <ostream>
+
+class MessagePresenter;
+class LogSink;
+
+std::ostream& msgout();
+std::ostream& logout();
+
+// Installs the presenter boxes go to (nullptr: back to the stderr presenter). Not owned.
+void SetMessagePresenter(MessagePresenter* presenter);
+MessagePresenter& CurrentMessagePresenter();
+
+// Attaches the log stream to a sink (nullptr: the log goes nowhere). Not owned.
+void AttachLogSink(LogSink* sink);
+bool LogAttached();
+
+// When failed: writes context and "  Out of memory" to the message stream, shows it, and ends
+// the process with exit status 1.
+void ReportOutOfMemory(const char* context, bool failed);
