@@ -14,7 +14,9 @@ uint64_t TickMs() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-void SleepMs(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void SleepMs(uint32_t ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 void SetProcessPriority(ProcessPriority p) {
     (void)setpriority(PRIO_PROCESS, 0, p == ProcessPriority::High ? -10 : 0);

@@ -14,10 +14,13 @@ namespace platform {
 
 Event::Event(enum Reset mode, bool signalled) : mode_(mode) {
     fd_ = eventfd(signalled ? 1 : 0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (fd_ < 0) std::abort();  // no descriptors left: nothing sensible can go on
+    if (fd_ < 0)
+        std::abort();  // no descriptors left: nothing sensible can go on
 }
 
-Event::~Event() { close(fd_); }
+Event::~Event() {
+    close(fd_);
+}
 
 void Event::Set() {
     uint64_t one = 1;
@@ -26,14 +29,18 @@ void Event::Set() {
     }
 }
 
-void Event::Reset() { Consume(); }
+void Event::Reset() {
+    Consume();
+}
 
 bool Event::Consume() {
     uint64_t v;
     for (;;) {
         ssize_t r = read(fd_, &v, sizeof v);
-        if (r == sizeof v) return true;
-        if (r < 0 && errno == EINTR) continue;
+        if (r == sizeof v)
+            return true;
+        if (r < 0 && errno == EINTR)
+            continue;
         return false;
     }
 }
@@ -55,8 +62,10 @@ int WaitAny(std::initializer_list<Event*> events, uint32_t ms) {
 int WaitAny(std::span<Event* const> events, std::span<const int> readFds, uint32_t ms) {
     std::vector<pollfd> fds;
     fds.reserve(events.size() + readFds.size());
-    for (Event* e : events) fds.push_back({e->fd(), POLLIN, 0});
-    for (int fd : readFds) fds.push_back({fd, POLLIN, 0});
+    for (Event* e : events)
+        fds.push_back({e->fd(), POLLIN, 0});
+    for (int fd : readFds)
+        fds.push_back({fd, POLLIN, 0});
     const uint64_t start = TickMs();
     for (;;) {
         int timeout = -1;
@@ -66,15 +75,19 @@ int WaitAny(std::span<Event* const> events, std::span<const int> readFds, uint32
         }
         int r = poll(fds.data(), fds.size(), timeout);
         if (r < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return kWaitTimeout;
         }
-        if (r == 0) return kWaitTimeout;
+        if (r == 0)
+            return kWaitTimeout;
         for (size_t i = 0; i < fds.size(); ++i) {
-            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
             if (i < events.size()) {
                 Event* e = events[i];
-                if (e->TryWait()) return static_cast<int>(i);
+                if (e->TryWait())
+                    return static_cast<int>(i);
                 continue;  // another waiter took it: poll again
             }
             return static_cast<int>(i);

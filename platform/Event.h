@@ -12,7 +12,7 @@ namespace platform {
 inline constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 
 class Event {
-public:
+  public:
     enum class Reset { Auto, Manual };
 
     explicit Event(Reset mode = Reset::Auto, bool signalled = false);
@@ -33,7 +33,7 @@ public:
     int fd() const { return fd_; }
     bool IsManualReset() const { return mode_ == Reset::Manual; }
 
-private:
+  private:
     bool Consume();
     int fd_;
     enum Reset mode_;

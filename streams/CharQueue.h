@@ -5,7 +5,7 @@
 #include <cstddef>
 
 class CharQueue {
-public:
+  public:
     CharQueue(size_t size, size_t maximum);
     ~CharQueue();
     CharQueue(const CharQueue&) = delete;
@@ -25,7 +25,7 @@ public:
     size_t InitialCapacity() const { return initial_; }
     size_t Maximum() const { return maximum_; }
 
-private:
+  private:
     void Grow();
     void Shrink();
 

@@ -5,7 +5,8 @@
 void StderrPresenter::Show(const std::string& text, const std::string&) {
     std::string line = text;
     for (char& c : line)
-        if (c == '\r') c = '\n';
+        if (c == '\r')
+            c = '\n';
     line += '\n';
     // One write per box, so boxes from several threads never mix.
     static std::mutex mutex;
@@ -27,7 +28,8 @@ std::vector<RecordingPresenter::Box> RecordingPresenter::Boxes() const {
 std::vector<std::string> RecordingPresenter::Texts() const {
     std::lock_guard lock(mutex_);
     std::vector<std::string> t;
-    for (const auto& b : boxes_) t.push_back(b.text);
+    for (const auto& b : boxes_)
+        t.push_back(b.text);
     return t;
 }
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 class MessagePresenter {
-public:
+  public:
     virtual ~MessagePresenter() = default;
     // Shows one box; blocks until the user has seen it where the front end asks for that.
     virtual void Show(const std::string& text, const std::string& caption) = 0;
@@ -15,13 +15,13 @@ public:
 
 // One line per box on stderr; a '\r' in the text becomes a line break.
 class StderrPresenter : public MessagePresenter {
-public:
+  public:
     void Show(const std::string& text, const std::string& caption) override;
 };
 
 // Keeps every box for inspection.
 class RecordingPresenter : public MessagePresenter {
-public:
+  public:
     struct Box {
         std::string text;
         std::string caption;
@@ -31,7 +31,7 @@ public:
     std::vector<std::string> Texts() const;
     void Clear();
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<Box> boxes_;
 };

@@ -43,7 +43,9 @@ std::ostream& logout() {
     return stream;
 }
 
-void SetMessagePresenter(MessagePresenter* presenter) { g_presenter.store(presenter); }
+void SetMessagePresenter(MessagePresenter* presenter) {
+    g_presenter.store(presenter);
+}
 
 MessagePresenter& CurrentMessagePresenter() {
     MessagePresenter* p = g_presenter.load();
@@ -53,7 +55,8 @@ MessagePresenter& CurrentMessagePresenter() {
 void AttachLogSink(LogSink* sink) {
     std::lock_guard lock(LogMutex());
     g_logSink = sink;
-    if (sink) sink->SetTitle("ZIMPProtocol Log");
+    if (sink)
+        sink->SetTitle("ZIMPProtocol Log");
 }
 
 bool LogAttached() {
@@ -62,7 +65,8 @@ bool LogAttached() {
 }
 
 void ReportOutOfMemory(const char* context, bool failed) {
-    if (!failed) return;
+    if (!failed)
+        return;
     // Built without the heap-hungry stream machinery where possible: the heap is what failed.
     std::ostream& out = msgout();
     out.clear();

@@ -6,7 +6,7 @@
 #include "streams/CharQueue.h"
 
 class LogSink {
-public:
+  public:
     virtual ~LogSink() = default;
     virtual void SetTitle(const char* title) = 0;
     // Writes one character; false when the sink refuses it.
@@ -15,23 +15,23 @@ public:
 
 // Writes the log to stderr (the command line's --debug).
 class StderrLogSink : public LogSink {
-public:
+  public:
     void SetTitle(const char*) override {}
     bool Put(char ch) override;
 };
 
 class consolebuf : public std::streambuf {
-public:
+  public:
     // sink == nullptr: the process-wide log sink, if one is attached, else nowhere.
     explicit consolebuf(const char* title, LogSink* sink = nullptr);
     ~consolebuf() override = default;
 
-protected:
+  protected:
     int_type overflow(int_type ch) override;
     int sync() override { return 0; }
     int_type underflow() override { return 0; }
 
-private:
+  private:
     const char* title_;
     CharQueue queue_;  // carried for layout's sake; the console needs no queue
     LogSink* sink_;

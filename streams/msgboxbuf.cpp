@@ -9,7 +9,8 @@ msgboxbuf::msgboxbuf(const char* caption, MessagePresenter* presenter)
 msgboxbuf::~msgboxbuf() = default;
 
 msgboxbuf::int_type msgboxbuf::overflow(int_type ch) {
-    if (traits_type::eq_int_type(ch, traits_type::eof())) return traits_type::not_eof(ch);
+    if (traits_type::eq_int_type(ch, traits_type::eof()))
+        return traits_type::not_eof(ch);
     char c = traits_type::to_char_type(ch);
     if (c == '\n') {
         Show();
@@ -25,7 +26,8 @@ int msgboxbuf::sync() {
 }
 
 void msgboxbuf::Show() {
-    if (queue_.Count() == 0) return;
+    if (queue_.Count() == 0)
+        return;
     std::string text(queue_.Count() + 1, '\0');
     size_t n = queue_.ReadLine(text.data(), text.size(), '\n');
     text.resize(n);

@@ -9,7 +9,7 @@
 class MessagePresenter;
 
 class msgboxbuf : public std::streambuf {
-public:
+  public:
     // presenter == nullptr: the process-wide presenter at the time each box is shown.
     explicit msgboxbuf(const char* caption, MessagePresenter* presenter = nullptr);
     ~msgboxbuf() override;
@@ -17,12 +17,12 @@ public:
     const CharQueue& Queue() const { return queue_; }
     const std::string& LastText() const { return text_; }
 
-protected:
+  protected:
     int_type overflow(int_type ch) override;
     int sync() override;
     int_type underflow() override { return 0; }
 
-private:
+  private:
     void Show();
 
     const char* caption_;

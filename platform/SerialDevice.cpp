@@ -1,0 +1,327 @@
+#include "platform/SerialDevice.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/Clock.h"
+#include "platform/TermiosIo.h"
+
+namespace platform {
+namespace {
+
+void Wake(int fd) {
+    uint64_t one = 1;
+    (void)!write(fd, &one, sizeof one);
+}
+
+void Drain(int fd) {
+    uint64_t v;
+    (void)!read(fd, &v, sizeof v);
+}
+
+int MakeWake() {
+    int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    return fd;
+}
+
+// Remaining milliseconds to a deadline, for poll; -1 for none.
+int Remaining(bool limited, uint64_t deadline) {
+    if (!limited)
+        return -1;
+    uint64_t now = TickMs();
+    return now >= deadline ? 0 : static_cast<int>(std::min<uint64_t>(deadline - now, 1u << 30));
+}
+
+}  // namespace
+
+SerialDevice::SerialDevice()
+    : readWake_(MakeWake()), writeWake_(MakeWake()), maskWake_(MakeWake()) {}
+
+SerialDevice::~SerialDevice() {
+    Close();
+    close(readWake_);
+    close(writeWake_);
+    close(maskWake_);
+}
+
+bool SerialDevice::Open(const std::string& name) {
+    Close();
+    int fd = open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    if (!isatty(fd) || ioctl(fd, TIOCEXCL) != 0 || !termios_io::MakeRaw(fd)) {
+        close(fd);
+        return false;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        timeouts_ = SerialTimeouts{};
+        haveCounts_ = termios_io::ReadCounts(fd, lastCounts_);
+    }
+    pendingErrors_ = 0;
+    fd_ = fd;
+    return true;
+}
+
+void SerialDevice::Close() {
+    int fd = fd_.exchange(-1);
+    if (fd < 0)
+        return;
+    // Release exclusive use first, so that any user can open the device after us.
+    (void)ioctl(fd, TIOCNXCL);
+    close(fd);
+}
+
+bool SerialDevice::SetSettings(const SerialSettings& settings) {
+    int fd = Fd();
+    return fd >= 0 && termios_io::Apply(fd, settings);
+}
+
+bool SerialDevice::GetTimeouts(SerialTimeouts& timeouts) const {
+    if (Fd() < 0)
+        return false;
+    std::lock_guard lock(mutex_);
+    timeouts = timeouts_;
+    return true;
+}
+
+bool SerialDevice::SetTimeouts(const SerialTimeouts& timeouts) {
+    if (Fd() < 0)
+        return false;
+    std::lock_guard lock(mutex_);
+    timeouts_ = timeouts;
+    return true;
+}
+
+bool SerialDevice::SetupQueues(uint32_t inSize, uint32_t outSize) {
+    if (Fd() < 0)
+        return false;
+    inQueue_ = inSize;
+    outQueue_ = outSize;
+    return true;
+}
+
+bool SerialDevice::Purge(uint32_t flags) {
+    int fd = Fd();
+    if (fd < 0)
+        return false;
+    if (flags & kPurgeRxAbort) {
+        ++readGen_;
+        Wake(readWake_);
+    }
+    if (flags & kPurgeTxAbort) {
+        ++writeGen_;
+        Wake(writeWake_);
+    }
+    bool ok = true;
+    if (flags & kPurgeRxClear)
+        ok = termios_io::Flush(fd, true, false) && ok;
+    if (flags & kPurgeTxClear)
+        ok = termios_io::Flush(fd, false, true) && ok;
+    return ok;
+}
+
+uint32_t SerialDevice::PollLineErrors() {
+    int fd = Fd();
+    if (fd < 0)
+        return 0;
+    uint32_t counts[5];
+    std::lock_guard lock(mutex_);
+    if (!haveCounts_ || !termios_io::ReadCounts(fd, counts))
+        return 0;
+    uint32_t bits = 0;
+    if (counts[0] != lastCounts_[0])
+        bits |= kErrOverrun;
+    if (counts[1] != lastCounts_[1])
+        bits |= kErrRxOver;
+    if (counts[2] != lastCounts_[2])
+        bits |= kErrParity;
+    if (counts[3] != lastCounts_[3])
+        bits |= kErrFrame;
+    if (counts[4] != lastCounts_[4])
+        bits |= kErrBreak;
+    std::memcpy(lastCounts_, counts, sizeof counts);
+    if (bits)
+        pendingErrors_ |= bits;
+    return bits;
+}
+
+uint32_t SerialDevice::ClearErrors() {
+    PollLineErrors();
+    return pendingErrors_.exchange(0);
+}
+
+bool SerialDevice::SetEventMask(uint32_t mask) {
+    if (Fd() < 0)
+        return false;
+    eventMask_ = mask;
+    ++maskGen_;
+    Wake(maskWake_);
+    return true;
+}
+
+TransferStatus SerialDevice::Read(void* buf, uint32_t n, uint32_t& got, int abortFd) {
+    got = 0;
+    int fd = Fd();
+    if (fd < 0)
+        return TransferStatus::Failed;
+    SerialTimeouts to;
+    {
+        std::lock_guard lock(mutex_);
+        to = timeouts_;
+    }
+    auto* out = static_cast<unsigned char*>(buf);
+    const bool immediate =
+        to.readInterval == kMaxDword && to.readMultiplier == 0 && to.readConstant == 0;
+    const bool totalLimited =
+        !immediate && to.readConstant != kMaxDword && (to.readMultiplier || to.readConstant);
+    const uint64_t start = TickMs();
+    const uint64_t deadline =
+        start + uint64_t(to.readMultiplier) * n + (totalLimited ? to.readConstant : 0);
+    const bool intervalLimited = !immediate && to.readInterval != 0 && to.readInterval != kMaxDword;
+    uint64_t lastByte = 0;
+    Drain(readWake_);
+    const uint64_t gen = readGen_.load();
+
+    while (got < n) {
+        ssize_t r = read(fd, out + got, n - got);
+        if (r > 0) {
+            got += static_cast<uint32_t>(r);
+            lastByte = TickMs();
+            continue;
+        }
+        if (r == 0 || (r < 0 && errno != EAGAIN && errno != EINTR)) {
+            // End of file or EIO on a terminal: the device or its other side is gone.
+            pendingErrors_ |= kErrIo;
+            return TransferStatus::Failed;
+        }
+        if (immediate)
+            return TransferStatus::Done;
+        int wait = Remaining(totalLimited, deadline);
+        if (intervalLimited && got > 0) {
+            int iw = Remaining(true, lastByte + to.readInterval);
+            wait = wait < 0 ? iw : std::min(wait, iw);
+        }
+        if (wait == 0)
+            return TransferStatus::Done;
+        pollfd p[3] = {{fd, POLLIN, 0}, {abortFd, POLLIN, 0}, {readWake_, POLLIN, 0}};
+        int pr = poll(p, 3, wait);
+        if (pr < 0 && errno != EINTR) {
+            pendingErrors_ |= kErrIo;
+            return TransferStatus::Failed;
+        }
+        if (abortFd >= 0 && (p[1].revents & POLLIN))
+            return TransferStatus::Aborted;
+        if (p[2].revents & POLLIN) {
+            Drain(readWake_);
+            if (readGen_.load() != gen)
+                return TransferStatus::Failed;  // purged
+        }
+        if (p[0].revents & (POLLERR | POLLNVAL)) {
+            pendingErrors_ |= kErrIo;
+            return TransferStatus::Failed;
+        }
+        // POLLHUP with data still buffered: the read above drains it, then reports EIO.
+    }
+    return TransferStatus::Done;
+}
+
+TransferStatus SerialDevice::Write(const void* buf, uint32_t n, uint32_t& put, int abortFd) {
+    put = 0;
+    int fd = Fd();
+    if (fd < 0)
+        return TransferStatus::Failed;
+    SerialTimeouts to;
+    {
+        std::lock_guard lock(mutex_);
+        to = timeouts_;
+    }
+    const auto* in = static_cast<const unsigned char*>(buf);
+    const bool limited = to.writeMultiplier || to.writeConstant;
+    const uint64_t deadline = TickMs() + uint64_t(to.writeMultiplier) * n + to.writeConstant;
+    Drain(writeWake_);
+    const uint64_t gen = writeGen_.load();
+
+    while (put < n) {
+        ssize_t r = write(fd, in + put, n - put);
+        if (r > 0) {
+            put += static_cast<uint32_t>(r);
+            continue;
+        }
+        if (r < 0 && errno != EAGAIN && errno != EINTR) {
+            pendingErrors_ |= kErrIo;
+            return TransferStatus::Failed;
+        }
+        int wait = Remaining(limited, deadline);
+        if (wait == 0)
+            return TransferStatus::Done;  // write time-out: partial count
+        pollfd p[3] = {{fd, POLLOUT, 0}, {abortFd, POLLIN, 0}, {writeWake_, POLLIN, 0}};
+        int pr = poll(p, 3, wait);
+        if (pr < 0 && errno != EINTR) {
+            pendingErrors_ |= kErrIo;
+            return TransferStatus::Failed;
+        }
+        if (abortFd >= 0 && (p[1].revents & POLLIN))
+            return TransferStatus::Aborted;
+        if (p[2].revents & POLLIN) {
+            Drain(writeWake_);
+            if (writeGen_.load() != gen)
+                return TransferStatus::Failed;
+        }
+        if (p[0].revents & (POLLERR | POLLNVAL | POLLHUP)) {
+            pendingErrors_ |= kErrIo;
+            return TransferStatus::Failed;
+        }
+    }
+    return TransferStatus::Done;
+}
+
+TransferStatus SerialDevice::WaitEvent(uint32_t& events, int abortFd) {
+    events = 0;
+    int fd = Fd();
+    if (fd < 0)
+        return TransferStatus::Failed;
+    Drain(maskWake_);
+    const uint64_t gen = maskGen_.load();
+    for (;;) {
+        const uint32_t mask = eventMask_.load();
+        if (maskGen_.load() != gen)
+            return TransferStatus::Done;  // mask changed: events 0
+        if (mask & kEvErr) {
+            if (PollLineErrors()) {
+                events = kEvErr;
+                return TransferStatus::Done;
+            }
+        }
+        pollfd p[3] = {{fd, static_cast<short>((mask & kEvRxChar) ? POLLIN : 0), 0},
+                       {abortFd, POLLIN, 0},
+                       {maskWake_, POLLIN, 0}};
+        // Line errors have no descriptor to wait on: look at the counters every 50 ms.
+        int pr = poll(p, 3, (mask & kEvErr) ? 50 : -1);
+        if (pr < 0 && errno != EINTR)
+            return TransferStatus::Failed;
+        if (abortFd >= 0 && (p[1].revents & POLLIN))
+            return TransferStatus::Aborted;
+        if (p[2].revents & POLLIN) {
+            Drain(maskWake_);
+            if (maskGen_.load() != gen)
+                return TransferStatus::Done;
+        }
+        if (p[0].revents & POLLIN) {
+            events = kEvRxChar;
+            return TransferStatus::Done;
+        }
+        if (p[0].revents & (POLLERR | POLLNVAL | POLLHUP)) {
+            pendingErrors_ |= kErrIo;
+            return TransferStatus::Failed;
+        }
+    }
+}
+
+}  // namespace platform

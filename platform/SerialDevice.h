@@ -1,0 +1,95 @@
+#pragma once
+// One serial device over termios with the desktop's transfer model: time-outs per transfer
+// (interval, multiplier per byte, constant), transfers that an abort descriptor ends at once,
+// queue purges, line-error bits and line events.
+//
+// Read, Write and WaitEvent may run at the same time on three threads; the other calls come
+// from the owner's thread.
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "platform/SerialSettings.h"
+
+namespace platform {
+
+// Line-error bits, as the desktop reports them.
+enum LineError : uint32_t {
+    kErrRxOver = 0x0001,   // input buffer overflow
+    kErrOverrun = 0x0002,  // character lost in the UART
+    kErrParity = 0x0004,
+    kErrFrame = 0x0008,
+    kErrBreak = 0x0010,
+    kErrIo = 0x0400,  // the device failed or went away
+};
+
+// Line events.
+enum LineEvent : uint32_t {
+    kEvRxChar = 0x0001,  // a character was received
+    kEvErr = 0x0080,     // a line error occurred
+};
+
+// Purge flags.
+enum PurgeFlag : uint32_t {
+    kPurgeTxAbort = 1,
+    kPurgeRxAbort = 2,
+    kPurgeTxClear = 4,
+    kPurgeRxClear = 8,
+    kPurgeAll = 15,
+};
+
+enum class TransferStatus { Done, Aborted, Failed };
+
+class SerialDevice {
+  public:
+    SerialDevice();
+    ~SerialDevice();
+    SerialDevice(const SerialDevice&) = delete;
+    SerialDevice& operator=(const SerialDevice&) = delete;
+
+    // Opens an existing device for exclusive use, in raw mode. false when it does not exist,
+    // is not a terminal, or another user holds it exclusively.
+    bool Open(const std::string& name);
+    void Close();
+    bool IsOpen() const { return fd_.load() >= 0; }
+
+    bool SetSettings(const SerialSettings& settings);
+    bool GetTimeouts(SerialTimeouts& timeouts) const;
+    bool SetTimeouts(const SerialTimeouts& timeouts);
+    // Linux sizes its tty buffers itself: the request is recorded and accepted.
+    bool SetupQueues(uint32_t inSize, uint32_t outSize);
+    uint32_t RequestedInQueue() const { return inQueue_; }
+    uint32_t RequestedOutQueue() const { return outQueue_; }
+    bool Purge(uint32_t flags);
+    // Line-error bits seen since the last call, cleared by reading them.
+    uint32_t ClearErrors();
+    bool SetEventMask(uint32_t mask);
+    uint32_t EventMask() const { return eventMask_.load(); }
+
+    // Reads up to n bytes under the current time-outs; got receives the count moved even when
+    // the transfer is aborted (abortFd readable) or fails.
+    TransferStatus Read(void* buf, uint32_t n, uint32_t& got, int abortFd);
+    TransferStatus Write(const void* buf, uint32_t n, uint32_t& put, int abortFd);
+    // Waits for one of the events in the mask. A change of mask ends the wait with events 0.
+    TransferStatus WaitEvent(uint32_t& events, int abortFd);
+
+  private:
+    uint32_t PollLineErrors();
+    int Fd() const { return fd_.load(); }
+
+    std::atomic<int> fd_{-1};
+    mutable std::mutex mutex_;  // guards timeouts_ and the error baseline
+    SerialTimeouts timeouts_;
+    std::atomic<uint32_t> pendingErrors_{0};
+    bool haveCounts_ = false;
+    uint32_t lastCounts_[5] = {};  // overrun, buf_overrun, parity, frame, brk
+    uint32_t inQueue_ = 0, outQueue_ = 0;
+    std::atomic<uint32_t> eventMask_{0};
+    // Wake-ups for pending transfers: purge of reads, purge of writes, mask change.
+    int readWake_, writeWake_, maskWake_;
+    std::atomic<uint64_t> readGen_{0}, writeGen_{0}, maskGen_{0};
+};
+
+}  // namespace platform

@@ -1,0 +1,201 @@
+#include "platform/SerialSettings.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <sstream>
+#include <vector>
+
+namespace platform {
+namespace {
+
+std::string Lower(std::string s) {
+    for (char& c : s)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+bool ParseUnsigned(const std::string& s, uint32_t& out) {
+    if (s.empty() || s.size() > 10)
+        return false;
+    uint64_t v = 0;
+    for (char c : s) {
+        if (!std::isdigit(static_cast<unsigned char>(c)))
+            return false;
+        v = v * 10 + static_cast<uint64_t>(c - '0');
+    }
+    if (v > 0xFFFFFFFFu)
+        return false;
+    out = static_cast<uint32_t>(v);
+    return true;
+}
+
+bool ParseParity(const std::string& v, Parity& p) {
+    if (v == "n")
+        p = Parity::None;
+    else if (v == "o")
+        p = Parity::Odd;
+    else if (v == "e")
+        p = Parity::Even;
+    else if (v == "m")
+        p = Parity::Mark;
+    else if (v == "s")
+        p = Parity::Space;
+    else
+        return false;
+    return true;
+}
+
+bool ParseStop(const std::string& v, StopBits& s) {
+    if (v == "1")
+        s = StopBits::One;
+    else if (v == "1.5")
+        s = StopBits::OneAndHalf;
+    else if (v == "2")
+        s = StopBits::Two;
+    else
+        return false;
+    return true;
+}
+
+bool ParseData(const std::string& v, uint8_t& bits) {
+    uint32_t n;
+    if (!ParseUnsigned(v, n) || n < 5 || n > 8)
+        return false;
+    bits = static_cast<uint8_t>(n);
+    return true;
+}
+
+bool ParseOnOff(const std::string& v, bool& b) {
+    if (v == "on")
+        b = true;
+    else if (v == "off")
+        b = false;
+    else
+        return false;
+    return true;
+}
+
+bool ParseLine(const std::string& v, LineControl& c, bool allowToggle) {
+    if (v == "on")
+        c = LineControl::Enable;
+    else if (v == "off")
+        c = LineControl::Disable;
+    else if (v == "hs")
+        c = LineControl::Handshake;
+    else if (allowToggle && v == "tg")
+        c = LineControl::Toggle;
+    else
+        return false;
+    return true;
+}
+
+bool ParseShortForm(const std::string& text, SerialSettings& s) {
+    // "9600,n,8,1" with optional leading "COMx:" and optional trailing ",x" or ",p"
+    std::string t = text;
+    if (auto colon = t.find(':'); colon != std::string::npos)
+        t = t.substr(colon + 1);
+    std::vector<std::string> parts;
+    std::stringstream ss(t);
+    for (std::string p; std::getline(ss, p, ',');) {
+        p.erase(std::remove_if(p.begin(), p.end(), [](unsigned char c) { return std::isspace(c); }),
+                p.end());
+        parts.push_back(p);
+    }
+    if (parts.empty() || parts.size() > 5)
+        return false;
+    uint32_t rate;
+    if (!ParseUnsigned(parts[0], rate))
+        return false;
+    s.baudRate = rate;
+    if (parts.size() > 1 && !ParseParity(parts[1], s.parity))
+        return false;
+    if (parts.size() > 2 && !ParseData(parts[2], s.byteSize))
+        return false;
+    if (parts.size() > 3 && !ParseStop(parts[3], s.stopBits))
+        return false;
+    if (parts.size() > 4) {
+        if (parts[4] == "x") {
+            s.fOutX = s.fInX = true;
+        } else if (parts[4] == "p") {
+            s.fOutxCtsFlow = true;
+            s.fRtsControl = LineControl::Handshake;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ParseSettingsText(const std::string& text, SerialSettings& settings) {
+    SerialSettings s = settings;
+    std::string t = Lower(text);
+    if (t.find('=') == std::string::npos) {
+        if (!ParseShortForm(t, s))
+            return false;
+        settings = s;
+        return true;
+    }
+    std::stringstream ss(t);
+    bool any = false;
+    for (std::string item; ss >> item;) {
+        auto eq = item.find('=');
+        if (eq == std::string::npos || eq == 0)
+            return false;
+        std::string key = item.substr(0, eq), value = item.substr(eq + 1);
+        bool ok = true;
+        if (key == "baud") {
+            uint32_t r;
+            ok = ParseUnsigned(value, r);
+            if (ok)
+                s.baudRate = r;
+        } else if (key == "parity") {
+            ok = ParseParity(value, s.parity);
+        } else if (key == "data") {
+            ok = ParseData(value, s.byteSize);
+        } else if (key == "stop") {
+            ok = ParseStop(value, s.stopBits);
+        } else if (key == "to") {
+            bool dummy;
+            ok = ParseOnOff(value, dummy);  // infinite time-out flag: time-outs are set apart
+        } else if (key == "xon") {
+            bool on;
+            ok = ParseOnOff(value, on);
+            if (ok)
+                s.fOutX = s.fInX = on;
+        } else if (key == "odsr") {
+            ok = ParseOnOff(value, s.fOutxDsrFlow);
+        } else if (key == "octs") {
+            ok = ParseOnOff(value, s.fOutxCtsFlow);
+        } else if (key == "dtr") {
+            ok = ParseLine(value, s.fDtrControl, false);
+        } else if (key == "rts") {
+            ok = ParseLine(value, s.fRtsControl, true);
+        } else if (key == "idsr") {
+            ok = ParseOnOff(value, s.fDsrSensitivity);
+        } else {
+            ok = false;
+        }
+        if (!ok)
+            return false;
+        any = true;
+    }
+    if (!any)
+        return false;
+    settings = s;
+    return true;
+}
+
+std::string FormatSettingsText(const SerialSettings& s) {
+    static const char kParity[] = {'N', 'O', 'E', 'M', 'S'};
+    static const char* kStop[] = {"1", "1.5", "2"};
+    std::ostringstream o;
+    o << "baud=" << s.baudRate << " parity=" << kParity[static_cast<int>(s.parity) % 5]
+      << " data=" << static_cast<int>(s.byteSize)
+      << " stop=" << kStop[static_cast<int>(s.stopBits) % 3];
+    return o.str();
+}
+
+}  // namespace platform

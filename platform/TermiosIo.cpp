@@ -1,0 +1,106 @@
+#include "platform/TermiosIo.h"
+
+#include <asm/termbits.h>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+
+namespace platform::termios_io {
+namespace {
+
+bool Get(int fd, termios2& t) {
+    return ioctl(fd, TCGETS2, &t) == 0;
+}
+bool Set(int fd, const termios2& t) {
+    return ioctl(fd, TCSETS2, &t) == 0;
+}
+
+}  // namespace
+
+bool MakeRaw(int fd) {
+    termios2 t{};
+    if (!Get(fd, t))
+        return false;
+    t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF);
+    t.c_oflag &= ~OPOST;
+    t.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    t.c_cflag &= ~(CSIZE | PARENB | HUPCL);
+    t.c_cflag |= CS8 | CREAD | CLOCAL;
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    return Set(fd, t);
+}
+
+bool Apply(int fd, const SerialSettings& s) {
+    if (s.baudRate == 0 || s.byteSize < 5 || s.byteSize > 8)
+        return false;
+    termios2 t{};
+    if (!Get(fd, t))
+        return false;
+    t.c_cflag &= ~(CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS | CBAUD);
+    t.c_cflag |= CREAD | CLOCAL | BOTHER;
+    switch (s.byteSize) {
+        case 5:
+            t.c_cflag |= CS5;
+            break;
+        case 6:
+            t.c_cflag |= CS6;
+            break;
+        case 7:
+            t.c_cflag |= CS7;
+            break;
+        default:
+            t.c_cflag |= CS8;
+            break;
+    }
+    if (s.stopBits != StopBits::One)
+        t.c_cflag |= CSTOPB;
+    switch (s.parity) {
+        case Parity::None:
+            break;
+        case Parity::Odd:
+            t.c_cflag |= PARENB | PARODD;
+            break;
+        case Parity::Even:
+            t.c_cflag |= PARENB;
+            break;
+        case Parity::Mark:
+            t.c_cflag |= PARENB | CMSPAR | PARODD;
+            break;
+        case Parity::Space:
+            t.c_cflag |= PARENB | CMSPAR;
+            break;
+    }
+    if (s.fOutxCtsFlow || s.fRtsControl == LineControl::Handshake)
+        t.c_cflag |= CRTSCTS;
+    t.c_iflag &= ~(IXON | IXOFF | INPCK | IGNPAR | ISTRIP);
+    if (s.fOutX)
+        t.c_iflag |= IXON;
+    if (s.fInX)
+        t.c_iflag |= IXOFF;
+    if (s.fParity)
+        t.c_iflag |= INPCK;
+    t.c_cc[VSTART] = static_cast<cc_t>(s.xonChar);
+    t.c_cc[VSTOP] = static_cast<cc_t>(s.xoffChar);
+    t.c_ispeed = s.baudRate;
+    t.c_ospeed = s.baudRate;
+    return Set(fd, t);
+}
+
+bool Flush(int fd, bool input, bool output) {
+    int what = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
+    return ioctl(fd, TCFLSH, what) == 0;
+}
+
+bool ReadCounts(int fd, uint32_t counts[5]) {
+    serial_icounter_struct c{};
+    if (ioctl(fd, TIOCGICOUNT, &c) != 0)
+        return false;
+    counts[0] = static_cast<uint32_t>(c.overrun);
+    counts[1] = static_cast<uint32_t>(c.buf_overrun);
+    counts[2] = static_cast<uint32_t>(c.parity);
+    counts[3] = static_cast<uint32_t>(c.frame);
+    counts[4] = static_cast<uint32_t>(c.brk);
+    return true;
+}
+
+}  // namespace platform::termios_io

@@ -1,0 +1,299 @@
+#include "serial/SerialPort.h"
+
+#include <new>
+
+#include "serial/PortSettingsEditor.h"
+#include "streams/MessageStreams.h"
+
+using platform::TransferStatus;
+
+SerialPort::SerialPort() {
+    platform::ParseSettingsText("baud=9600 parity=N data=8 stop=1", settings_);
+    settings_.fBinary = true;
+    settings_.fErrorChar = false;
+    settings_.fNull = false;
+    settings_.fAbortOnError = false;
+    settings_.errorChar = 0;
+    settings_.eofChar = 0;
+    settings_.evtChar = static_cast<char>(0xFF);
+}
+
+SerialPort::~SerialPort() {
+    Close();
+}
+
+uint32_t SerialPort::ByteMultiplier() const {
+    uint32_t rate = EffectiveRate();
+    return rate ? 1000 / rate : 0;
+}
+
+bool SerialPort::Open(const std::string& portName, uint32_t nominalRate) {
+    settings_.baudRate = factor_ ? nominalRate / factor_ : 0;
+    portName_ = portName.substr(0, kMaxPortName);
+    return OpenDevice();
+}
+
+bool SerialPort::OpenDevice() {
+    Close();
+    if (!device_.Open(portName_))
+        return false;
+    device_.SetEventMask(eventMask_);
+    device_.Purge(platform::kPurgeAll);
+
+    bool ok = settings_.baudRate != 0;
+    if (ok) {
+        uint32_t m = ByteMultiplier();
+        ok = device_.SetTimeouts({0, m, readConstant_, m, writeConstant_});
+    }
+    ok = ok && ApplyLineSettings();
+    ok = ok && device_.SetupQueues(inQueue_, outQueue_);
+    if (!ok) {
+        device_.Close();
+        return false;
+    }
+
+    auto make = [this](int32_t (SerialPort::*fn)(void*, platform::Event&)) {
+        auto* w = new (std::nothrow) PortWorker(
+            [this, fn](void* r, platform::Event& abort) { return (this->*fn)(r, abort); });
+        ReportOutOfMemory("Serial Port", w == nullptr);
+        return std::unique_ptr<PortWorker>(w);
+    };
+    reader_ = make(&SerialPort::ReadTransfer);
+    writer_ = make(&SerialPort::WriteTransfer);
+    events_ = make(&SerialPort::EventTransfer);
+    if (!writer_->Start() || !reader_->Start() || !events_->Start()) {
+        Close();
+        return false;
+    }
+    return true;
+}
+
+bool SerialPort::ApplyLineSettings() {
+    if (settings_.parity != platform::Parity::None)
+        settings_.fParity = true;
+    using platform::LineControl;
+    const bool dsr = flowControl_ & 1, cts = flowControl_ & 2, xon = flowControl_ & 4;
+    settings_.fOutxDsrFlow = dsr;
+    settings_.fDtrControl = dsr ? LineControl::Handshake : LineControl::Disable;
+    settings_.fOutxCtsFlow = cts;
+    settings_.fRtsControl = cts ? LineControl::Handshake : LineControl::Disable;
+    settings_.fOutX = settings_.fInX = xon;
+    settings_.xonChar = 0x11;
+    settings_.xoffChar = 0x13;
+    settings_.xonLim = 100;
+    settings_.xoffLim = 100;
+    return device_.SetSettings(settings_);
+}
+
+void SerialPort::Close() {
+    if (!device_.IsOpen())
+        return;
+    device_.SetEventMask(0);
+    device_.Purge(platform::kPurgeAll);
+    reader_.reset();
+    writer_.reset();
+    events_.reset();
+    device_.Close();
+}
+
+bool SerialPort::IsOpen() const {
+    return device_.IsOpen();
+}
+
+bool SerialPort::SetBaudRate(uint32_t nominalRate) {
+    uint32_t stored = nominalRate / factor_;
+    if (stored == 0)
+        return false;
+    settings_.baudRate = stored;
+    if (!IsOpen())
+        return true;
+    platform::SerialTimeouts t;
+    if (!device_.GetTimeouts(t))
+        return false;
+    t.readMultiplier = t.writeMultiplier = ByteMultiplier();
+    bool ok = device_.SetTimeouts(t);
+    return device_.SetSettings(settings_) && ok;
+}
+
+bool SerialPort::SetBaudrateFactor(uint32_t factor) {
+    if (factor == 0)
+        return false;
+    factor_ = factor;
+    return true;
+}
+
+bool SerialPort::SetReadTimeout(uint32_t ms) {
+    readConstant_ = ms;
+    if (!IsOpen())
+        return true;
+    platform::SerialTimeouts t;
+    if (!device_.GetTimeouts(t))
+        return false;
+    if (ms != 0) {
+        t.readInterval = 0;
+        t.readMultiplier = ByteMultiplier();
+        t.readConstant = ms;
+    } else {
+        t.readInterval = platform::kMaxDword;
+        t.readMultiplier = 0;
+        t.readConstant = 0;
+    }
+    return device_.SetTimeouts(t);
+}
+
+bool SerialPort::SetWriteTimeout(uint32_t ms) {
+    writeConstant_ = ms;
+    if (!IsOpen())
+        return true;
+    platform::SerialTimeouts t;
+    if (!device_.GetTimeouts(t))
+        return false;
+    t.writeMultiplier = ByteMultiplier();
+    t.writeConstant = ms;
+    return device_.SetTimeouts(t);
+}
+
+bool SerialPort::SetQueueSizes(uint32_t inSize, uint32_t outSize) {
+    inQueue_ = inSize;
+    outQueue_ = outSize;
+    return !IsOpen() || device_.SetupQueues(inSize, outSize);
+}
+
+bool SerialPort::CurrentTimeouts(platform::SerialTimeouts& timeouts) const {
+    return device_.GetTimeouts(timeouts);
+}
+
+bool SerialPort::ConfigureInteractively() {
+    platform::SerialSettings edited = settings_;
+    edited.baudRate = settings_.baudRate * factor_;
+    if (editor_ && editor_->Edit(portName_, PortSettingsEditor::kSubtypeRs232, edited)) {
+        uint32_t stored = edited.baudRate / factor_;
+        edited.baudRate = stored ? stored : settings_.baudRate;  // a rate of 0 is never kept
+        settings_ = edited;
+        if (stored == 0) {
+            msgout() << "Cannot set the parameters.\n";
+            return false;
+        }
+    }
+    bool ok = device_.SetSettings(settings_);
+    if (!ok)
+        msgout() << "Cannot set the parameters.\n";
+    return ok;
+}
+
+PortWorker* SerialPort::Worker(PortWorkerKind kind) {
+    switch (kind) {
+        case PortWorkerKind::Reader:
+            return reader_.get();
+        case PortWorkerKind::Writer:
+            return writer_.get();
+        case PortWorkerKind::Event:
+            return events_.get();
+    }
+    return nullptr;
+}
+
+int32_t SerialPort::ReadTransfer(void* request, platform::Event& abort) {
+    auto* r = static_cast<TransferRequest*>(request);
+    switch (device_.Read(r->buffer, r->count, r->transferred, abort.fd())) {
+        case TransferStatus::Done:
+            return 0;
+        case TransferStatus::Aborted:
+            return kAborted;
+        case TransferStatus::Failed:
+            break;
+    }
+    return static_cast<int32_t>(device_.ClearErrors());
+}
+
+int32_t SerialPort::WriteTransfer(void* request, platform::Event& abort) {
+    auto* r = static_cast<TransferRequest*>(request);
+    switch (device_.Write(r->buffer, r->count, r->transferred, abort.fd())) {
+        case TransferStatus::Done:
+            return 0;
+        case TransferStatus::Aborted:
+            return kAborted;
+        case TransferStatus::Failed:
+            break;
+    }
+    return static_cast<int32_t>(device_.ClearErrors());
+}
+
+int32_t SerialPort::EventTransfer(void* request, platform::Event& abort) {
+    auto* word = static_cast<uint32_t*>(request);
+    *word = 0;
+    device_.SetEventMask(eventMask_);
+    TransferStatus s = device_.WaitEvent(*word, abort.fd());
+    device_.SetEventMask(0);
+    return s == TransferStatus::Done ? 0 : kAborted;
+}
+
+uint32_t SerialPort::Transfer(PortWorker* worker, void* buf, uint32_t n, int32_t& lineError,
+                              bool pumping) {
+    lineError = 0;
+    if (!IsOpen() || worker == nullptr)
+        return 0;
+    TransferRequest request{buf, n, 0};
+    int32_t result = 0;
+    bool accepted = pumping ? worker->CallPumping(&request, kNoLimit, result, pump_)
+                            : worker->Call(&request, kNoLimit, result);
+    if (!accepted)
+        return 0;
+    lineError = result;
+    return request.transferred;
+}
+
+uint32_t SerialPort::Write(const void* buf, uint32_t n, int32_t& lineError) {
+    return Transfer(writer_.get(), const_cast<void*>(buf), n, lineError, false);
+}
+
+uint32_t SerialPort::Read(void* buf, uint32_t n, int32_t& lineError) {
+    if (IsOpen())
+        device_.ClearErrors();
+    return Transfer(reader_.get(), buf, n, lineError, false);
+}
+
+uint32_t SerialPort::ReadPumping(void* buf, uint32_t n, int32_t& lineError) {
+    if (IsOpen())
+        device_.ClearErrors();
+    return Transfer(reader_.get(), buf, n, lineError, true);
+}
+
+uint32_t SerialPort::WriteDirect(const void* buf, uint32_t n) {
+    uint32_t put = 0;
+    if (IsOpen())
+        device_.Write(buf, n, put, -1);
+    return put;
+}
+
+uint32_t SerialPort::ReadDirect(void* buf, uint32_t n) {
+    uint32_t got = 0;
+    if (!IsOpen())
+        return 0;
+    device_.ClearErrors();
+    if (device_.Read(buf, n, got, -1) == TransferStatus::Failed)
+        device_.ClearErrors();
+    return got;
+}
+
+bool SerialPort::PostWithCallback(PortWorkerKind worker, void* request,
+                                  PortWorker::CompletionFn fn) {
+    PortWorker* w = IsOpen() ? Worker(worker) : nullptr;
+    return w && w->PostWithCallback(request, std::move(fn));
+}
+
+bool SerialPort::PostWithMessage(PortWorkerKind worker, void* request,
+                                 platform::MessageTarget* window) {
+    PortWorker* w = IsOpen() ? Worker(worker) : nullptr;
+    return w && w->PostWithMessage(request, window);
+}
+
+void SerialPort::AbortAll() {
+    for (PortWorker* w : {reader_.get(), writer_.get(), events_.get()})
+        if (w)
+            w->Abort();
+}
+
+bool SerialPort::Purge(uint32_t flags) {
+    return device_.Purge(flags);
+}

@@ -1,0 +1,116 @@
+#pragma once
+// The radio's serial port: its name, line settings, rate factor and time-outs, and three
+// worker threads (reader, writer, event waiter) through which transfers run so that a
+// pending transfer can be aborted from another thread.
+//
+// Callers always speak of the radio's nominal rate; the device is programmed with nominal
+// rate / factor, and every time-out formula uses factor x stored rate.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/MessagePump.h"
+#include "platform/SerialDevice.h"
+#include "platform/SerialSettings.h"
+#include "serial/PortWorker.h"
+
+class PortSettingsEditor;
+
+// {buffer, byte count, bytes transferred}: the reader's and writer's request. The event
+// worker's request is a uint32_t event word instead.
+struct TransferRequest {
+    void* buffer = nullptr;
+    uint32_t count = 0;
+    uint32_t transferred = 0;
+};
+
+enum class PortWorkerKind { Reader, Writer, Event };
+
+class SerialPort {
+  public:
+    static constexpr size_t kMaxPortName = 259;
+    static constexpr uint32_t kNoLimit = 0xFFFFFFFFu;
+    // Line-error value of an aborted transfer.
+    static constexpr int32_t kAborted = -1;
+
+    SerialPort();
+    ~SerialPort();
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+
+    bool Open(const std::string& portName, uint32_t nominalRate);
+    void Close();
+    bool IsOpen() const;
+
+    // Refused (false, old values kept) when the stored rate would be 0.
+    bool SetBaudRate(uint32_t nominalRate);
+    // Refused for 0. Takes effect for the rate at the next SetBaudRate or Open.
+    bool SetBaudrateFactor(uint32_t factor);
+    bool SetReadTimeout(uint32_t ms);
+    bool SetWriteTimeout(uint32_t ms);
+    bool SetQueueSizes(uint32_t inSize, uint32_t outSize);
+    // Lets the user edit the line settings through the editor (none: as if cancelled), then
+    // applies them; "Cannot set the parameters.\n" when the device refuses (or is closed).
+    bool ConfigureInteractively();
+
+    uint32_t Write(const void* buf, uint32_t n, int32_t& lineError);
+    uint32_t Read(void* buf, uint32_t n, int32_t& lineError);
+    // As Read, keeping the user interface live through the pump (none: as Read).
+    uint32_t ReadPumping(void* buf, uint32_t n, int32_t& lineError);
+    // On the caller's thread; ends only by the time-outs.
+    uint32_t WriteDirect(const void* buf, uint32_t n);
+    uint32_t ReadDirect(void* buf, uint32_t n);
+    bool PostWithCallback(PortWorkerKind worker, void* request, PortWorker::CompletionFn fn);
+    bool PostWithMessage(PortWorkerKind worker, void* request, platform::MessageTarget* window);
+    void AbortAll();
+    bool Purge(uint32_t flags);
+
+    // Settings the front ends and the protocol layers read or adjust.
+    const std::string& PortName() const { return portName_; }
+    uint32_t BaudrateFactor() const { return factor_; }
+    uint32_t StoredRate() const { return settings_.baudRate; }
+    // factor x stored rate: what every timing formula divides by.
+    uint32_t EffectiveRate() const { return factor_ * settings_.baudRate; }
+    // Per-byte time-out multiplier m = 1000 / (factor x stored rate).
+    uint32_t ByteMultiplier() const;
+    platform::SerialSettings& Settings() { return settings_; }
+    const platform::SerialSettings& Settings() const { return settings_; }
+    void SetFlowControl(uint8_t flags) { flowControl_ = flags; }
+    uint8_t FlowControl() const { return flowControl_; }
+    void SetEventMask(uint32_t mask) { eventMask_ = mask; }
+    uint32_t EventMask() const { return eventMask_; }
+    uint32_t ReadTimeoutConstant() const { return readConstant_; }
+    uint32_t WriteTimeoutConstant() const { return writeConstant_; }
+    uint32_t InputQueueSize() const { return inQueue_; }
+    uint32_t OutputQueueSize() const { return outQueue_; }
+    // The five time-outs in force on the open device (false when closed).
+    bool CurrentTimeouts(platform::SerialTimeouts& timeouts) const;
+    // Line errors seen since the last transfer, cleared by reading them.
+    uint32_t ClearLineErrors() { return device_.ClearErrors(); }
+    platform::SerialDevice& Device() { return device_; }
+
+    void SetPump(platform::MessagePump* pump) { pump_ = pump; }
+    void SetSettingsEditor(PortSettingsEditor* editor) { editor_ = editor; }
+
+  private:
+    bool OpenDevice();
+    bool ApplyLineSettings();
+    PortWorker* Worker(PortWorkerKind kind);
+    int32_t ReadTransfer(void* request, platform::Event& abort);
+    int32_t WriteTransfer(void* request, platform::Event& abort);
+    int32_t EventTransfer(void* request, platform::Event& abort);
+    uint32_t Transfer(PortWorker* worker, void* buf, uint32_t n, int32_t& lineError, bool pumping);
+
+    std::string portName_ = "COM1";
+    platform::SerialSettings settings_;
+    uint32_t factor_ = 1;
+    uint8_t flowControl_ = 0;
+    uint32_t eventMask_ = 0;
+    uint32_t inQueue_ = 4096, outQueue_ = 4096;
+    uint32_t readConstant_ = 1000, writeConstant_ = 1000;
+    platform::SerialDevice device_;
+    std::unique_ptr<PortWorker> reader_, writer_, events_;
+    platform::MessagePump* pump_ = nullptr;
+    PortSettingsEditor* editor_ = nullptr;
+};
