@@ -36,7 +36,32 @@ void profilebuf::SelectKey(const std::string& name) {
     haveKey_ = true;
 }
 
+namespace {
+std::string OverrideKey(const std::string& section, const std::string& key) {
+    std::string k = section + "\n" + key;
+    for (char& ch : k)
+        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    return k;
+}
+}  // namespace
+
+void profilebuf::Override(const std::string& section, const std::string& key,
+                          const std::string& value) {
+    overrides_.emplace_back(OverrideKey(section, key), value.substr(0, maxValue_));
+}
+
 void profilebuf::Fetch() {
+    if (haveSection_ && haveKey_ && !overrides_.empty()) {
+        const std::string k = OverrideKey(section_, key_);
+        for (auto it = overrides_.rbegin(); it != overrides_.rend(); ++it) {
+            if (it->first != k)
+                continue;
+            for (char ch : it->second)
+                queue_.Put(ch);
+            queue_.Put('\n');
+            return;
+        }
+    }
     if (fileName_.empty() || !haveSection_ || !haveKey_)
         return;
     std::string buf;

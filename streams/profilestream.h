@@ -7,6 +7,7 @@
 
 #include <iostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "streams/CharQueue.h"
@@ -21,6 +22,9 @@ class profilebuf : public std::streambuf {
     void SelectSection(const std::string& name);
     void SelectKey(const std::string& name);
     const std::string& FileName() const { return fileName_; }
+    // Makes reads of section/key deliver value instead of the file's, for this run only (the
+    // command line's overrides); writes still go to the file.
+    void Override(const std::string& section, const std::string& key, const std::string& value);
 
   protected:
     int sync() override;
@@ -37,7 +41,8 @@ class profilebuf : public std::streambuf {
     std::string fileName_;
     std::string section_, key_;
     bool haveSection_ = false, haveKey_ = false;
-    std::vector<std::string> keys_;  // keys of the current section
+    std::vector<std::pair<std::string, std::string>> overrides_;  // "section\nkey" (lower), value
+    std::vector<std::string> keys_;                               // keys of the current section
     size_t keyPos_ = 0;
     std::string temp_;
     bool changed_ = false;

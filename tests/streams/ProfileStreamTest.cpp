@@ -137,3 +137,19 @@ TEST_F(ProfileStreamTest, NoFileNameReadsEmptyAndWritesNothing) {
     ps << 1 << '\n';
     SUCCEED();
 }
+
+TEST_F(ProfileStreamTest, OverrideIsReadButNeverWritten) {
+    profilestream ps(file);
+    ps.Buffer().Override("LOADMEMORY", "blocksize", "128");
+    ps.SelectSection("LoadMemory").SelectKey("BlockSize");
+    unsigned long size = 0;
+    EXPECT_EQ(ps.ReadNumber(size, '\n'), 0);
+    EXPECT_EQ(size, 128u);
+    EXPECT_NE(dir.Read("ZIMPProtocol.ini").find("BlockSize=0x2000"), std::string::npos);
+    profilestream none("");
+    none.Buffer().Override("configuration", "Echo", "1");
+    none.SelectSection("configuration").SelectKey("Echo");
+    int echo = 0;
+    EXPECT_TRUE(none.ReadInteger(echo)) << "overrides work without a file";
+    EXPECT_EQ(echo, 1);
+}
