@@ -100,6 +100,11 @@ class ZimpEngine {
 
     uint32_t LinkError() const { return linkError_; }
     int32_t RequestResult() const { return requestResult_; }
+    // Sets both codes, for a caller that reports an outcome of its own through ReportError.
+    void SetOutcome(uint32_t linkError, int32_t requestResult) {
+        linkError_ = linkError;
+        requestResult_ = requestResult;
+    }
     // Opcode word of the last reply (its first byte alone for a one-byte opcode).
     uint16_t OpcodeWord() const { return parser_.Opcode(); }
     // Payload of the last reply not yet taken, oldest first.
