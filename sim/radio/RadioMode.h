@@ -1,0 +1,31 @@
+#pragma once
+// What the simulated radio does with the bytes it receives is a mode: ZIMP now, boot-loader
+// modes later. The simulator's I/O loop feeds a mode and writes what it answers.
+
+#include <cstddef>
+#include <cstdint>
+#include <ostream>
+
+namespace radio {
+
+// The radio's transmit side.
+class RadioLine {
+  public:
+    virtual ~RadioLine() = default;
+    // One answer (an acknowledgement, a reply frame, echoed bytes); delayed as the line would
+    // when the simulator runs at a rate.
+    virtual void Send(const uint8_t* bytes, size_t n) = 0;
+};
+
+class RadioMode {
+  public:
+    virtual ~RadioMode() = default;
+    // Bytes that arrived on the line at nowMs (a monotonic clock).
+    virtual void Receive(const uint8_t* bytes, size_t n, uint64_t nowMs, RadioLine& line) = 0;
+    // Called while the line is quiet, so that a stale partial frame can be dropped.
+    virtual void Idle(uint64_t nowMs) = 0;
+    // Everything worth inspecting after a run, as one JSON document.
+    virtual void WriteDump(std::ostream& out) const = 0;
+};
+
+}  // namespace radio

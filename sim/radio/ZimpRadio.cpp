@@ -1,0 +1,413 @@
+#include "sim/radio/ZimpRadio.h"
+
+#include <cstdio>
+
+#include "sim/radio/Json.h"
+
+namespace radio {
+namespace {
+
+constexpr uint16_t kRead = 0xF511;
+constexpr uint16_t kCheckSum = 0xF612;
+constexpr uint16_t kConfiguration = 0xF113;
+constexpr uint16_t kStatus = 0xF114;
+constexpr uint16_t kEraseFlash = 0xF115;
+constexpr uint16_t kZeroFlash = 0xF116;
+constexpr uint16_t kWriteData = 0xFF17;
+
+constexpr uint8_t kReadReply = 0x80;
+constexpr uint8_t kCheckSumReply = 0x81;
+constexpr uint8_t kConfigurationReply = 0x82;
+constexpr uint8_t kStatusReply = 0x83;
+constexpr uint8_t kWritten = 0x84;
+constexpr uint8_t kBadWrite = 0x85;
+constexpr uint8_t kUnsupported = 0x86;
+constexpr uint8_t kUnknownReply = 0x87;  // what --wrong-opcode-at answers with
+
+constexpr uint32_t kFlashBase = 0x400000;
+
+uint32_t Address24(const std::vector<uint8_t>& f, size_t at) {
+    return uint32_t(f[at]) << 16 | uint32_t(f[at + 1]) << 8 | f[at + 2];
+}
+
+void PutAddress(std::vector<uint8_t>& out, uint32_t address) {
+    out.push_back(static_cast<uint8_t>(address >> 16));
+    out.push_back(static_cast<uint8_t>(address >> 8));
+    out.push_back(static_cast<uint8_t>(address));
+}
+
+const char* MemoryName(uint8_t code) {
+    switch (code) {
+        case 0x8:
+            return "RAM";
+        case 0x4:
+            return "Flash";
+        case 0x0:
+            return "EEPROM";
+        default:
+            return "other";
+    }
+}
+
+const char* RequestName(uint16_t opcode) {
+    switch (opcode) {
+        case kRead:
+            return "Read";
+        case kCheckSum:
+            return "Check Sum";
+        case kConfiguration:
+            return "Configuration";
+        case kStatus:
+            return "Status";
+        case kEraseFlash:
+            return "Erase Flash";
+        case kZeroFlash:
+            return "Zero Flash";
+        case kWriteData:
+            return "Write Data";
+        default:
+            return "unknown";
+    }
+}
+
+}  // namespace
+
+std::vector<uint8_t> MakeReplyFrame(uint8_t command, const std::vector<uint8_t>& payload,
+                                    bool extended) {
+    std::vector<uint8_t> f;
+    const size_t count = payload.size() + 1;  // the checksum counts
+    if (extended || count > 14) {
+        f = {0xFF, command, static_cast<uint8_t>(count >> 8), static_cast<uint8_t>(count)};
+    } else {
+        f = {static_cast<uint8_t>(0xF0 | count), command};
+    }
+    f.insert(f.end(), payload.begin(), payload.end());
+    unsigned sum = 0;
+    for (uint8_t b : f)
+        sum += b;
+    f.push_back(static_cast<uint8_t>(0xFF - (sum & 0xFF)));
+    return f;
+}
+
+ZimpRadio::ZimpRadio(ZimpRadioOptions options) : options_(options), reader_(options.idleMs) {}
+
+void ZimpRadio::Receive(const uint8_t* bytes, size_t n, uint64_t nowMs, RadioLine& line) {
+    // Answers are sent after the lock is released: a slow line must not block the inspectors.
+    std::vector<std::vector<uint8_t>> out;
+    {
+        std::lock_guard lock(mutex_);
+        size_t echoFrom = 0;
+        for (size_t i = 0; i < n; ++i) {
+            const FrameReader::Result r = reader_.Push(bytes[i], nowMs);
+            if (r == FrameReader::Result::Partial)
+                continue;
+            if (options_.echo) {
+                out.emplace_back(bytes + echoFrom, bytes + i + 1);
+                echoFrom = i + 1;
+            }
+            struct Collect : RadioLine {
+                std::vector<std::vector<uint8_t>>& to;
+                explicit Collect(std::vector<std::vector<uint8_t>>& t) : to(t) {}
+                void Send(const uint8_t* b, size_t k) override { to.emplace_back(b, b + k); }
+            } collect(out);
+            Answer(reader_.Frame(), r == FrameReader::Result::Frame, collect);
+        }
+        if (options_.echo && echoFrom < n)
+            out.emplace_back(bytes + echoFrom, bytes + n);
+        stats_.droppedPartials = reader_.DroppedPartials();
+    }
+    for (const auto& chunk : out)
+        line.Send(chunk.data(), chunk.size());
+}
+
+void ZimpRadio::Idle(uint64_t nowMs) {
+    std::lock_guard lock(mutex_);
+    reader_.Expire(nowMs);
+    stats_.droppedPartials = reader_.DroppedPartials();
+}
+
+void ZimpRadio::Record(RequestRecord record) {
+    if (records_.size() < kMaxRecords)
+        records_.push_back(std::move(record));
+    else
+        ++stats_.unrecorded;
+}
+
+void ZimpRadio::Answer(const std::vector<uint8_t>& frame, bool checksumOk, RadioLine& line) {
+    ++stats_.frames;
+    RequestRecord record;
+    record.index = static_cast<uint32_t>(stats_.frames);
+    record.opcode = static_cast<uint16_t>(frame[0] << 8);
+    if ((frame[0] >> 4) == 0xF && frame.size() > 1)
+        record.opcode = static_cast<uint16_t>(record.opcode | frame[1]);
+    const bool isWrite = record.opcode == kWriteData;
+    if (isWrite)
+        ++writes_;
+
+    if (options_.silentAfter && record.index > *options_.silentAfter) {
+        record.answer = "silent";
+        Record(std::move(record));
+        return;
+    }
+    const uint8_t nak = kNak, ack = kAck;
+    if (!checksumOk) {
+        ++stats_.badChecksums;
+        ++stats_.naks;
+        record.answer = "nak-checksum";
+        Record(std::move(record));
+        line.Send(&nak, 1);
+        return;
+    }
+    if ((isWrite && writes_ <= options_.nakFirstWrites) ||
+        (options_.nakEvery && record.index % options_.nakEvery == 0)) {
+        ++stats_.naks;
+        record.answer = "nak";
+        Record(std::move(record));
+        line.Send(&nak, 1);
+        return;
+    }
+    line.Send(&ack, 1);
+    replyCommandOverride_ =
+        options_.wrongOpcodeAt && record.index == *options_.wrongOpcodeAt ? kUnknownReply : 0;
+    std::vector<uint8_t> reply = Reply(frame, record);
+    record.answer = "ack";
+    Record(std::move(record));
+    if (!reply.empty())
+        line.Send(reply.data(), reply.size());
+}
+
+std::vector<uint8_t> ZimpRadio::WriteResponse(bool ok, uint32_t address) const {
+    std::vector<uint8_t> p;
+    PutAddress(p, address);
+    return MakeReplyFrame(replyCommandOverride_ ? replyCommandOverride_
+                          : ok                  ? kWritten
+                                                : kBadWrite,
+                          p, false);
+}
+
+std::vector<uint8_t> ZimpRadio::Reply(const std::vector<uint8_t>& f, RequestRecord& record) {
+    auto reply = [this](uint8_t command, const std::vector<uint8_t>& p, bool extended) {
+        return MakeReplyFrame(replyCommandOverride_ ? replyCommandOverride_ : command, p, extended);
+    };
+    switch (record.opcode) {
+        case kRead:
+            if (f.size() != 7)
+                break;
+            {
+                record.address = Address24(f, 3);
+                record.length = f[2];
+                uint32_t n = record.length;
+                if (options_.shortRead && n > 0)
+                    --n;
+                std::vector<uint8_t> p;
+                PutAddress(p, record.address);
+                for (uint32_t i = 0; i < n; ++i)
+                    p.push_back(memory_.Read(record.address + i));
+                return reply(kReadReply, p, true);
+            }
+        case kCheckSum:
+            if (f.size() != 8)
+                break;
+            {
+                record.length = uint32_t(f[2]) << 8 | f[3];
+                record.address = Address24(f, 4);
+                uint16_t sum = 0;
+                for (uint32_t i = 0; i < record.length; ++i)
+                    sum = static_cast<uint16_t>(sum + memory_.Read(record.address + i));
+                return reply(kCheckSumReply,
+                             {static_cast<uint8_t>(sum >> 8), static_cast<uint8_t>(sum)}, false);
+            }
+        case kConfiguration:
+            if (f.size() != 3)
+                break;
+            return reply(kConfigurationReply,
+                         {static_cast<uint8_t>(options_.bufferLength >> 8),
+                          static_cast<uint8_t>(options_.bufferLength), 0},
+                         false);
+        case kStatus:
+            if (f.size() != 3)
+                break;
+            {
+                std::vector<uint8_t> p{static_cast<uint8_t>(loadEnded_ ? 1 : 0)};
+                PutAddress(p, lastWriteAddress_);
+                return reply(kStatusReply, p, false);
+            }
+        case kEraseFlash:
+        case kZeroFlash:
+            if (f.size() != 3)
+                break;
+            memory_.Fill(RadioMemory::CodeOf(kFlashBase), record.opcode == kEraseFlash ? 0xFF : 0);
+            record.address = kFlashBase;
+            return WriteResponse(true, kFlashBase);
+        case kWriteData: {
+            if (f.size() < 8)
+                break;
+            const uint32_t n = static_cast<uint32_t>(f.size() - 8);
+            record.address = Address24(f, 4);
+            record.length = n;
+            if (n == 0 && record.address == kEndOfLoad) {
+                markers_.push_back(record.index);
+                loadEnded_ = true;
+                return WriteResponse(true, record.address);
+            }
+            if (options_.badWriteAt) {
+                const uint32_t bad = *options_.badWriteAt & 0xFFFFFF;
+                const uint32_t span = n ? n : 1;
+                if (bad >= record.address && bad - record.address < span)
+                    return WriteResponse(false, bad);
+            }
+            for (uint32_t i = 0; i < n; ++i)
+                memory_.Write(record.address + i, f[7 + i]);
+            lastWriteAddress_ = record.address;
+            loadEnded_ = false;
+            return WriteResponse(true, record.address);
+        }
+        default:
+            break;
+    }
+    return reply(kUnsupported, {}, false);
+}
+
+std::vector<uint8_t> ZimpRadio::ReadMemory(uint32_t address, uint32_t n) const {
+    std::lock_guard lock(mutex_);
+    std::vector<uint8_t> out(n);
+    for (uint32_t i = 0; i < n; ++i)
+        out[i] = memory_.Read(address + i);
+    return out;
+}
+
+void ZimpRadio::Preload(uint32_t address, const std::vector<uint8_t>& data) {
+    std::lock_guard lock(mutex_);
+    for (size_t i = 0; i < data.size(); ++i)
+        memory_.Write(static_cast<uint32_t>(address + i), data[i]);
+}
+
+std::vector<RequestRecord> ZimpRadio::Requests() const {
+    std::lock_guard lock(mutex_);
+    return records_;
+}
+
+std::vector<uint32_t> ZimpRadio::Markers() const {
+    std::lock_guard lock(mutex_);
+    return markers_;
+}
+
+ZimpRadioStats ZimpRadio::Stats() const {
+    std::lock_guard lock(mutex_);
+    return stats_;
+}
+
+namespace {
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+bool Integer(const JsonValue* v, uint32_t max, uint32_t& out) {
+    if (v == nullptr || v->type != JsonValue::Type::Number || v->number < 0 || v->number > max ||
+        v->number != static_cast<double>(static_cast<uint32_t>(v->number)))
+        return false;
+    out = static_cast<uint32_t>(v->number);
+    return true;
+}
+
+}  // namespace
+
+bool ZimpRadio::LoadJson(const std::string& text, std::string& error) {
+    JsonValue doc;
+    if (!ParseJson(text, doc, error))
+        return false;
+    const JsonValue* memories = doc.Find("memories");
+    if (memories == nullptr || memories->type != JsonValue::Type::Array) {
+        error = "no \"memories\" array";
+        return false;
+    }
+    RadioMemory loaded;
+    for (const JsonValue& m : memories->items) {
+        uint32_t code = 0, fill = 0xFF;
+        if (!Integer(m.Find("code"), 15, code)) {
+            error = "memory without a \"code\" from 0 to 15";
+            return false;
+        }
+        if (m.Find("fill") && !Integer(m.Find("fill"), 255, fill)) {
+            error = "bad \"fill\"";
+            return false;
+        }
+        loaded.Fill(static_cast<uint8_t>(code), static_cast<uint8_t>(fill));
+        const JsonValue* blocks = m.Find("blocks");
+        if (blocks == nullptr)
+            continue;
+        if (blocks->type != JsonValue::Type::Array) {
+            error = "\"blocks\" is not an array";
+            return false;
+        }
+        for (const JsonValue& b : blocks->items) {
+            uint32_t address = 0;
+            const JsonValue* data = b.Find("data");
+            if (!Integer(b.Find("address"), 0xFFFFFF, address) || data == nullptr ||
+                data->type != JsonValue::Type::String || data->text.size() % 2 != 0 ||
+                data->text.size() / 2 > 0x1000000 - address) {
+                error = "bad block (address from 0 to 0xFFFFFF, data as hex pairs within it)";
+                return false;
+            }
+            for (size_t i = 0; i < data->text.size(); i += 2) {
+                const int hi = HexDigit(data->text[i]), lo = HexDigit(data->text[i + 1]);
+                if (hi < 0 || lo < 0) {
+                    error = "bad hex digit in block data";
+                    return false;
+                }
+                loaded.Write(static_cast<uint32_t>(address + i / 2),
+                             static_cast<uint8_t>(hi << 4 | lo));
+            }
+        }
+    }
+    std::lock_guard lock(mutex_);
+    memory_ = std::move(loaded);
+    return true;
+}
+
+void ZimpRadio::WriteDump(std::ostream& out) const {
+    std::lock_guard lock(mutex_);
+    static const char kHex[] = "0123456789abcdef";
+    out << "{\n  \"memories\": [";
+    bool firstMemory = true;
+    for (uint8_t code = 0; code < RadioMemory::kCodes; ++code) {
+        const auto blocks = memory_.Blocks(code);
+        if (blocks.empty() && memory_.FillValue(code) == 0xFF)
+            continue;
+        out << (firstMemory ? "\n" : ",\n") << "    {\"code\": " << unsigned(code)
+            << ", \"name\": " << JsonQuote(MemoryName(code))
+            << ", \"fill\": " << unsigned(memory_.FillValue(code)) << ", \"blocks\": [";
+        firstMemory = false;
+        for (size_t i = 0; i < blocks.size(); ++i) {
+            out << (i ? ",\n" : "\n") << "      {\"address\": " << blocks[i].address
+                << ", \"length\": " << blocks[i].data.size() << ", \"data\": \"";
+            for (uint8_t b : blocks[i].data)
+                out << kHex[b >> 4] << kHex[b & 0xF];
+            out << "\"}";
+        }
+        out << (blocks.empty() ? "]}" : "\n    ]}");
+    }
+    out << (firstMemory ? "],\n" : "\n  ],\n") << "  \"requests\": [";
+    for (size_t i = 0; i < records_.size(); ++i) {
+        const RequestRecord& r = records_[i];
+        out << (i ? ",\n" : "\n") << "    {\"index\": " << r.index << ", \"opcode\": " << r.opcode
+            << ", \"name\": " << JsonQuote(RequestName(r.opcode)) << ", \"address\": " << r.address
+            << ", \"length\": " << r.length << ", \"answer\": " << JsonQuote(r.answer) << "}";
+    }
+    out << (records_.empty() ? "],\n" : "\n  ],\n") << "  \"markers\": [";
+    for (size_t i = 0; i < markers_.size(); ++i)
+        out << (i ? ", " : "") << "{\"request\": " << markers_[i] << "}";
+    out << "],\n  \"stats\": {\"frames\": " << stats_.frames
+        << ", \"bad_checksums\": " << stats_.badChecksums << ", \"naks\": " << stats_.naks
+        << ", \"dropped_partials\": " << stats_.droppedPartials
+        << ", \"unrecorded_requests\": " << stats_.unrecorded << "}\n}\n";
+}
+
+}  // namespace radio

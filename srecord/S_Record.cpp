@@ -1,0 +1,774 @@
+#include "srecord/S_Record.h"
+
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "lzrw3a/lzrw3a.h"
+#include "streams/MessageStreams.h"
+
+namespace {
+
+// 256 characters of line, then room for the reads a malformed record makes past its end.
+constexpr int kLineChars = 256;
+constexpr int kLinePad = 32;
+constexpr int kLineBuffer = kLineChars + kLinePad;
+constexpr int kReserved = 32;  // bytes at the start of the image buffer that are never used
+constexpr long kMaxFileSize = 1L << 30;
+
+// Nibble tables: the low table gives 0-15, the high table the same value shifted left by four;
+// any other character gives 0xFF in both.
+constexpr std::array<uint8_t, 256> MakeNibbles(bool high) {
+    std::array<uint8_t, 256> t{};
+    for (int c = 0; c < 256; ++c) {
+        int v = -1;
+        if (c >= '0' && c <= '9')
+            v = c - '0';
+        if (c >= 'A' && c <= 'F')
+            v = c - 'A' + 10;
+        if (c >= 'a' && c <= 'f')
+            v = c - 'a' + 10;
+        t[c] = v < 0 ? 0xFF : static_cast<uint8_t>(high ? v << 4 : v);
+    }
+    return t;
+}
+constexpr std::array<uint8_t, 256> kLow = MakeNibbles(false);
+constexpr std::array<uint8_t, 256> kHigh = MakeNibbles(true);
+
+inline bool IsSpace(int c) {
+    return c == ' ' || (c >= 0x09 && c <= 0x0D);
+}
+
+inline bool IsTermination(int kind) {
+    return kind == S_Record::kS7 || kind == S_Record::kS8 || kind == S_Record::kS9;
+}
+
+// Growth of the block list and the summary; a failure ends the program like every other
+// allocation of ours.
+template <typename T>
+void Grow(std::vector<T>& v, size_t n) {
+    try {
+        v.resize(n);
+    } catch (const std::bad_alloc&) {
+        ReportOutOfMemory("SRecord", true);
+    }
+}
+
+}  // namespace
+
+// The input file, read whole when it is opened: the reader goes over it once (twice for the
+// first line) and the parse then does not depend on the file changing under it.
+class S_Record::Input {
+  public:
+    bool Load(const char* name) {
+        std::FILE* f = std::fopen(name, "rb");
+        if (!f)
+            return false;
+        bool ok = true;
+        try {
+            char chunk[65536];
+            size_t n;
+            while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
+                data_.insert(data_.end(), chunk, chunk + n);
+                if (data_.size() > static_cast<size_t>(kMaxFileSize))
+                    break;
+            }
+            ok = !std::ferror(f);
+        } catch (const std::bad_alloc&) {
+            ReportOutOfMemory("S_Record", true);
+        }
+        std::fclose(f);
+        return ok;
+    }
+    size_t Size() const { return data_.size(); }
+    int Get() { return pos_ < data_.size() ? data_[pos_++] : -1; }
+    void Rewind() { pos_ = 0; }
+    // Reads up to max characters, through the first '\n'.
+    size_t ReadRest(char* out, size_t max, bool* newline) {
+        size_t lim = std::min(max, data_.size() - pos_);
+        const unsigned char* from = data_.data() + pos_;
+        const void* nl = std::memchr(from, '\n', lim);
+        size_t n = nl ? static_cast<size_t>(static_cast<const unsigned char*>(nl) - from) + 1 : lim;
+        std::memcpy(out, from, n);
+        pos_ += n;
+        *newline = nl != nullptr;
+        return n;
+    }
+    bool AtEnd() const { return pos_ >= data_.size(); }
+
+  private:
+    std::vector<unsigned char> data_;
+    size_t pos_ = 0;
+};
+
+S_Record::S_Record() {
+    line_ = new (std::nothrow) char[kLineBuffer];
+    ReportOutOfMemory("S_Record", line_ == nullptr);
+    std::memset(line_, '\n', kLineBuffer);
+}
+
+S_Record::S_Record(const char* fileName, int alignment) : S_Record() {
+    Open(fileName, alignment);
+}
+
+S_Record::~S_Record() {
+    Close();
+    delete[] line_;
+}
+
+int S_Record::GetError() const {
+    std::lock_guard lock(lock_);
+    return error_;
+}
+
+void S_Record::SetError(int code) {
+    if (error_ == 0)
+        error_ = code;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reader
+
+uint8_t S_Record::Pair(int pos) {
+    const auto c1 = static_cast<uint8_t>(line_[pos]);
+    const auto c2 = static_cast<uint8_t>(line_[pos + 1]);
+    const uint8_t h = kHigh[c1];
+    const uint8_t l = kLow[c2];
+    if (h == 0xFF || l == 0xFF) {
+        bool shortLine = IsSpace(c1) || IsSpace(c2) || c1 == 0xFF || c2 == 0xFF;
+        SetError(shortLine ? kErrTooShort : kErrNotHex);
+    }
+    return h | l;
+}
+
+int S_Record::ReadLine() {
+    ++lineNumber_;
+    int skipped = 0;
+    int c = input_->Get();
+    while (c >= 0 && IsSpace(c)) {
+        ++skipped;
+        if (c == '\n')
+            ++lineNumber_;
+        c = input_->Get();
+    }
+    int length;
+    int stored;
+    if (c < 0) {
+        // The end of the file stands for a termination record.
+        std::memcpy(line_, "S9030000FC", 10);
+        stored = 10;
+        length = 11;
+    } else {
+        line_[0] = static_cast<char>(c);
+        bool newline = false;
+        const size_t max = kLineChars - 1;
+        size_t n = input_->ReadRest(line_ + 1, max, &newline);
+        stored = 1 + static_cast<int>(n);
+        length = stored;
+        // A last line without its '\n' is ended by the end of the file.
+        if (!newline && n < max && input_->AtEnd())
+            ++length;
+    }
+    std::memset(line_ + stored, '\n', kLinePad);
+
+    lineLength_ = length;
+    count_ = 0;
+    cursor_ = 2;
+    if (length >= 7) {
+        count_ = Pair(2);
+        cursor_ = 4;
+    }
+    if (length < 7 || (error_ == 0 && length < 2 * count_ + 5)) {
+        SetError(kErrTooShort);
+        return error_;
+    }
+    sum_ = count_;
+    address_ = 0;
+    if (count_ >= 3) {
+        uint8_t hi = Pair(4);
+        uint8_t lo = Pair(6);
+        address_ = (uint32_t{hi} << 8) | lo;
+        sum_ += hi + lo;
+        count_ -= 2;
+        cursor_ = 8;
+    }
+    lineLength_ += skipped;
+    return 0;
+}
+
+int S_Record::ReadRecord() {
+    if (state_ != 0)
+        return kErrTooShort;
+    dataBytes_ = 0;
+    dataSum_ = 0;
+    if (ReadLine() != 0) {
+        state_ = -1;
+        return error_;
+    }
+    kind_ = kInvalid;
+    if (line_[0] == 'S' || line_[0] == 's') {
+        switch (line_[1]) {
+            case '0':
+                kind_ = kHeader;
+                break;
+            case '1':
+                kind_ = kS1;
+                break;
+            case '2':
+                kind_ = kS2;
+                break;
+            case '3':
+                kind_ = kS3;
+                break;
+            case '7':
+                kind_ = kS7;
+                break;
+            case '8':
+                kind_ = kS8;
+                break;
+            case '9':
+                kind_ = kS9;
+                break;
+            default:
+                break;
+        }
+    }
+    if (kind_ == kInvalid) {
+        error_ = kErrNotSRecord;  // replaces a count or address fault of the same line
+        state_ = -1;
+        return error_;
+    }
+    if (error_ != 0) {
+        state_ = -1;
+        return error_;
+    }
+
+    int extra = 0;
+    if (kind_ == kS2 || (kind_ == kS8 && count_ != 1))
+        extra = 1;
+    if (kind_ == kS3 || (kind_ == kS7 && count_ != 1))
+        extra = 2;
+    for (int i = 0; i < extra; ++i) {
+        uint8_t b = Pair(cursor_);
+        cursor_ += 2;
+        address_ = (address_ << 8) | b;
+        sum_ += b;
+        --count_;
+    }
+
+    const int n = std::max(count_ - 1, 0);
+    if (static_cast<size_t>(pos_) + static_cast<size_t>(n) > imageSize_) {
+        SetError(kErrImageBuffer);  // cannot happen with the buffer sized from the file
+        state_ = -1;
+        return error_;
+    }
+    // Data characters are not checked one by one: a non-hex one decodes as 0xFF and shows up
+    // as a checksum fault.
+    const auto* p = reinterpret_cast<const uint8_t*>(line_ + cursor_);
+    uint8_t* w = image_ + pos_;
+    uint32_t dsum = 0;
+    for (int i = 0; i < n; ++i) {
+        uint8_t b = kHigh[p[0]] | kLow[p[1]];
+        w[i] = b;
+        dsum += b;
+        p += 2;
+    }
+    cursor_ += 2 * n;
+    pos_ += n;
+    dataBytes_ = n;
+    dataSum_ = static_cast<uint16_t>(dsum);
+    sum_ += static_cast<int>(dsum);
+
+    const uint8_t checksum = Pair(cursor_);
+    // A checksum field that is not hex fails the line even when its value happens to fit.
+    if (error_ == 0 && checksum + (sum_ & 0xFF) == 255)
+        return 0;
+    SetError(kErrChecksum);
+    state_ = -1;
+    return error_;
+}
+
+// The next record that can belong to a block: headers met after the first line are dropped
+// (their text is not data), and a termination record carries no data.
+int S_Record::ReadDataRecord() {
+    for (;;) {
+        int r = ReadRecord();
+        if (r != 0)
+            return r;
+        if (kind_ == kHeader || IsTermination(kind_)) {
+            pos_ -= dataBytes_;
+            dataBytes_ = 0;
+            dataSum_ = 0;
+        }
+        if (kind_ != kHeader)
+            return 0;
+    }
+}
+
+void S_Record::ReportError() const {
+    std::lock_guard lock(lock_);
+    std::ostream& out = msgout();
+    out << "Error in line " << std::to_string(lineNumber_) << '\r';
+    switch (error_) {
+        case kErrNotSRecord:
+            out << "Cannot open file or it is not S-Record.\r"
+                << "( Line does not start with known type:\r"
+                << "S0 - for the first line or S1,S2,S3,S7,S8,S9 for others)\n";
+            break;
+        case kErrNotHex:
+            out << "there are no-HEX characters in the line\n";
+            break;
+        case kErrChecksum:
+            out << "checksum of the line is wrong\n";
+            break;
+        case kErrTooShort:
+            out << "there are not enough characters\n";
+            break;
+        case kErrImageBuffer:
+            out << "Cannot create/open image file.\n";
+            break;
+        default:
+            break;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Image
+
+void S_Record::ReleaseImage() {
+    if (image_)
+        munmap(image_, imageSize_);
+    image_ = nullptr;
+    imageSize_ = 0;
+}
+
+void S_Record::Close() {
+    std::lock_guard lock(lock_);
+    delete input_;
+    input_ = nullptr;
+    ReleaseImage();
+    blocks_.clear();
+    runs_.clear();
+    state_ = 1;
+    curBlock_ = 0;
+    headerOffset_ = -1;
+    pos_ = endPos_ = 0;
+    nextAddress_ = outPos_ = chunkAddress_ = 0;
+}
+
+int S_Record::Open(const char* fileName, int alignment) {
+    std::lock_guard lock(lock_);
+    Close();
+    lineNumber_ = 0;
+    error_ = 0;
+    alignment_ = alignment < 1 ? 1u : static_cast<uint32_t>(alignment);
+    auto fail = [this](int code) {
+        SetError(code);
+        state_ = -1;
+        delete input_;
+        input_ = nullptr;
+        return -1;
+    };
+    if (fileName == nullptr || *fileName == '\0')
+        return fail(kErrNotSRecord);
+    input_ = new (std::nothrow) Input;
+    ReportOutOfMemory("S_Record", input_ == nullptr);
+    if (!input_->Load(fileName))
+        return fail(kErrNotSRecord);
+    state_ = 0;
+    fileSize_ = static_cast<long>(input_->Size());
+    if (fileSize_ == 0)
+        return fail(kErrNotSRecord);
+    if (fileSize_ > kMaxFileSize)
+        return fail(kErrImageBuffer);
+
+    // Data takes two characters a byte and every record at least ten more, so the data and a
+    // checksum table (ten bytes a run) together never exceed the file size; the reserved bytes
+    // and the header (one line at most) come on top.
+    size_t need = static_cast<size_t>(fileSize_) + kReserved + kLineChars + 64;
+    imageSize_ = (need / 4096 + 1) * 4096;
+    void* m = mmap(nullptr, imageSize_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (m == MAP_FAILED) {
+        imageSize_ = 0;
+        return fail(kErrImageBuffer);
+    }
+    image_ = static_cast<uint8_t*>(m);
+
+    input_->Rewind();
+    pos_ = kReserved;
+    if (ReadRecord() != 0)
+        return fail(error_);
+    headerOffset_ = kReserved;
+    if (kind_ == kHeader) {
+        image_[pos_++] = 0;
+    } else {
+        input_->Rewind();
+        lineNumber_ = 0;
+        std::memcpy(image_ + kReserved, "Unknown", 8);
+        pos_ = kReserved + 8;
+    }
+
+    curBlock_ = 0;
+    for (int i = 0; GroupBlock(i); ++i) {
+    }
+    delete input_;
+    input_ = nullptr;
+    if (state_ < 0)
+        return state_;
+    SortAndClassify();
+    BuildRunSummary();
+    curBlock_ = 0;
+    SeekBlockLocked(0);
+    outPos_ = 0;
+    return state_;
+}
+
+// Builds block index from consecutive records; true when another block follows.
+bool S_Record::GroupBlock(int index) {
+    if (index == 0 && ReadDataRecord() != 0)
+        return false;
+    if (blocks_.size() <= static_cast<size_t>(index))
+        Grow(blocks_, static_cast<size_t>(index) + 1);
+    BlockInfo& b = blocks_[static_cast<size_t>(index)];
+    b.start = address_;
+    b.offset = pos_ - dataBytes_;
+    b.line = lineNumber_;
+    b.sum = dataSum_;
+    uint32_t expected = address_ + static_cast<uint32_t>(dataBytes_);
+    bool terminated = IsTermination(kind_);
+    while (!terminated) {
+        if (ReadDataRecord() != 0)
+            break;
+        if (IsTermination(kind_)) {
+            terminated = true;
+        } else if (address_ != expected) {
+            break;
+        } else {
+            b.sum = static_cast<uint16_t>(b.sum + dataSum_);
+            expected += static_cast<uint32_t>(dataBytes_);
+        }
+    }
+    b.end = expected;
+    if (state_ != 0 || terminated) {
+        endPos_ = pos_;
+        return false;
+    }
+    return true;
+}
+
+bool S_Record::SortAndClassify() {
+    for (auto& b : blocks_) {
+        if (b.start != b.end)
+            b.kind = 1;
+    }
+    // Non-empty blocks first, by start address; blocks with equal starts keep file order.
+    std::stable_sort(blocks_.begin(), blocks_.end(), [](const BlockInfo& a, const BlockInfo& b) {
+        return a.kind != 0 && (b.kind == 0 || a.start < b.start);
+    });
+    bool ok = true;
+    const size_t n = blocks_.size();
+    for (size_t i = 0; i < n && blocks_[i].kind != 0; ++i) {
+        BlockInfo& b = blocks_[i];
+        if (i + 1 == n || blocks_[i + 1].kind == 0) {
+            b.kind = 3;
+        } else if (blocks_[i + 1].start == b.end) {
+            b.kind = (i > 0 && b.start == blocks_[i - 1].end) ? 2 : 1;
+        } else {
+            b.kind = 3;
+            if (blocks_[i + 1].start < b.end) {
+                msgout() << "Warning!!!\r There are crossing of two blocks.\r"
+                         << "End Address of the block is " << b.end
+                         << ",\rbut the following block starts from " << blocks_[i + 1].start
+                         << '\n';
+                ok = false;
+            }
+        }
+    }
+    return ok;
+}
+
+void S_Record::BuildRunSummary() {
+    runs_.clear();
+    size_t count = 0;
+    for (const auto& b : blocks_)
+        count += b.kind == 3;
+    if (count == 0)
+        return;
+    try {
+        runs_.reserve(count);
+    } catch (const std::bad_alloc&) {
+        ReportOutOfMemory("SRecord", true);
+    }
+    uint32_t start = 0, length = 0, sum = 0;
+    for (size_t i = 0; i < blocks_.size(); ++i) {
+        const BlockInfo& b = blocks_[i];
+        if (b.kind == 1 || (b.kind == 3 && (i == 0 || blocks_[i - 1].kind == 3)))
+            start = b.start;
+        length += b.end - b.start;
+        sum += b.sum;
+        if (b.kind == 3) {
+            runs_.push_back({start, length, static_cast<uint16_t>(sum)});
+            length = 0;
+            sum = 0;
+        }
+    }
+}
+
+const char* S_Record::Header() const {
+    std::lock_guard lock(lock_);
+    if (!image_ || headerOffset_ < 0)
+        return "";
+    return reinterpret_cast<const char*>(image_ + headerOffset_);
+}
+
+uint32_t S_Record::FirstAddress() const {
+    std::lock_guard lock(lock_);
+    return blocks_.empty() ? 0 : blocks_.front().start;
+}
+
+uint32_t S_Record::EndAddress() const {
+    std::lock_guard lock(lock_);
+    // Empty blocks sort to the back; the table goes after the highest block with data.
+    for (auto it = blocks_.rbegin(); it != blocks_.rend(); ++it) {
+        if (it->start != it->end)
+            return it->end;
+    }
+    return blocks_.empty() ? 0 : blocks_.back().end;
+}
+
+uint32_t S_Record::TotalLength() const {
+    std::lock_guard lock(lock_);
+    uint32_t total = 0;
+    for (const auto& b : blocks_)
+        total += b.end - b.start;
+    return total;
+}
+
+void S_Record::SeekBlockLocked(int i) {
+    if (i < 0 || static_cast<size_t>(i) >= blocks_.size())
+        return;
+    const BlockInfo& b = blocks_[static_cast<size_t>(i)];
+    pos_ = b.offset;
+    nextAddress_ = b.start;
+    lineNumber_ = b.line - 1;
+}
+
+bool S_Record::SeekBlock(int i) {
+    std::lock_guard lock(lock_);
+    if (i < 0 || static_cast<size_t>(i) >= blocks_.size())
+        return false;
+    curBlock_ = i;
+    SeekBlockLocked(i);
+    const BlockInfo& b = blocks_[static_cast<size_t>(i)];
+    return state_ == 0 && image_ != nullptr && b.start != b.end;
+}
+
+// Copies at most m bytes of the current run; never crosses into the next run.
+int S_Record::CopyRun(uint8_t* dest, uint32_t m) {
+    const int count = static_cast<int>(blocks_.size());
+    uint32_t copied = 0;
+    while (curBlock_ < count && copied < m) {
+        const BlockInfo& b = blocks_[static_cast<size_t>(curBlock_)];
+        if (nextAddress_ == b.end) {
+            if (b.kind == 3)
+                break;
+            ++curBlock_;
+            SeekBlockLocked(curBlock_);
+            continue;
+        }
+        uint32_t k = std::min(b.end - nextAddress_, m - copied);
+        std::memcpy(dest + copied, image_ + pos_, k);
+        pos_ += static_cast<int>(k);
+        nextAddress_ += k;
+        copied += k;
+    }
+    if (curBlock_ >= count) {
+        state_ = 1;
+    } else if (nextAddress_ == blocks_[static_cast<size_t>(curBlock_)].end) {
+        ++curBlock_;
+        SeekBlockLocked(curBlock_);
+    }
+    return static_cast<int>(copied);
+}
+
+int S_Record::ReadChunkLocked(uint8_t* dest, int len, uint8_t fill, uint32_t align) {
+    if (state_ != 0 || len < 1 || image_ == nullptr)
+        return -1;
+    const auto ulen = static_cast<uint32_t>(len);
+    std::memset(dest, fill, ulen);
+    uint32_t p = outPos_;
+    if (nextAddress_ - p >= align) {
+        if (p % align != 0) {
+            // Complete the unit the previous chunk left open, with fill only.
+            uint32_t k = std::min(align - p % align, ulen);
+            chunkAddress_ = p;
+            outPos_ = p + k;
+            return static_cast<int>(k);
+        }
+        p = nextAddress_ - nextAddress_ % align;
+    }
+    const uint32_t q = p;
+    chunkAddress_ = q;
+    uint32_t n = std::min({nextAddress_ - p, align - p % align, ulen});
+    while (state_ == 0 && n < ulen) {
+        const uint32_t gap = nextAddress_ - q;
+        if (gap - n >= align)
+            break;  // the next data is a whole unit or more away
+        if (gap >= ulen) {
+            n = ulen;  // it lies beyond this chunk: the rest is fill
+            break;
+        }
+        n = gap;
+        n += static_cast<uint32_t>(CopyRun(dest + n, ulen - n));
+    }
+    const uint32_t pad = (align - (q + n) % align) % align;
+    n += std::min(pad, ulen - n);
+    outPos_ = q + n;
+    return state_ < 0 ? -1 : static_cast<int>(n);
+}
+
+int S_Record::ReadChunk(uint8_t* dest, int len, uint8_t fill) {
+    std::lock_guard lock(lock_);
+    return ReadChunkLocked(dest, len, fill, alignment_);
+}
+
+uint32_t S_Record::ChunkAddress() const {
+    std::lock_guard lock(lock_);
+    return chunkAddress_;
+}
+
+int S_Record::ReadWindow(uint8_t* dest, int len, uint8_t fill) {
+    std::lock_guard lock(lock_);
+    if (state_ != 0)
+        return -1;
+    // Windows place every byte at its own address, so the alignment does not apply to them.
+    int n = ReadChunkLocked(dest, len, fill, 1);
+    const uint32_t q0 = chunkAddress_;
+    while (state_ == 0 && n >= 0 && n < len) {
+        const uint32_t m = nextAddress_ - q0;
+        // Data beginning on the window's last byte (or before the window) is left for later.
+        if (uint64_t{m} + 1 >= static_cast<uint64_t>(len))
+            break;
+        int r = ReadChunkLocked(dest + m, len - static_cast<int>(m), fill, 1);
+        if (r < 0)
+            break;
+        n = static_cast<int>(m) + r;
+    }
+    chunkAddress_ = q0;
+    return state_ < 0 ? -1 : n;
+}
+
+int S_Record::ReadCompressedChunk(uint8_t* dest, int len, int* rawCount, uint8_t fill) {
+    std::lock_guard lock(lock_);
+    if (rawCount)
+        *rawCount = 0;
+    uintptr_t infoAddress = 0;
+    lzrw3a_compress(COMPRESS_ACTION_IDENTITY, nullptr, nullptr, 0, nullptr, &infoAddress);
+    const auto* info = reinterpret_cast<const CompressInfo*>(infoAddress);
+    std::unique_ptr<uint8_t[]> work(new (std::nothrow) uint8_t[info->memory + 16]);
+    ReportOutOfMemory("pChar Class", work == nullptr);
+    std::unique_ptr<uint8_t[]> raw(new (std::nothrow) uint8_t[len > 0 ? len : 1]);
+    ReportOutOfMemory("pChar Class", raw == nullptr);
+    int n = ReadChunkLocked(raw.get(), len, fill, alignment_);
+    if (n <= 0)
+        return n;
+    uintptr_t packed = 0;
+    lzrw3a_compress(COMPRESS_ACTION_COMPRESS, work.get(), raw.get(), static_cast<uint32_t>(n), dest,
+                    &packed);
+    if (rawCount)
+        *rawCount = n;
+    return static_cast<int>(packed);
+}
+
+bool S_Record::AddChecksumTable(uint32_t address, int byteOrder) {
+    std::lock_guard lock(lock_);
+    if (image_ == nullptr || state_ < 0)
+        return false;
+    // The run count is a 16-bit field of the table.
+    if (runs_.size() > 0xFFFF)
+        return false;
+    const uint32_t size = 2 + 10 * static_cast<uint32_t>(runs_.size());
+    if (static_cast<size_t>(endPos_) + size > imageSize_)
+        return false;
+    if (address == 0xFFFFFFFFu)
+        address = EndAddress();
+
+    uint8_t* w = image_ + endPos_;
+    uint32_t sum = 0;
+    auto put = [&](uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) {
+            int shift = byteOrder == 1 ? 8 * (bytes - 1 - i) : 8 * i;
+            auto b = static_cast<uint8_t>(v >> shift);
+            *w++ = b;
+            sum += b;
+        }
+    };
+    put(static_cast<uint32_t>(runs_.size()), 2);
+    for (const auto& r : runs_) {
+        put(r.start, 4);
+        put(r.length, 4);
+        put(r.sum, 2);
+    }
+    BlockInfo table{0, 1, address, address + size, endPos_, -1, static_cast<uint16_t>(sum)};
+    Grow(blocks_, blocks_.size() + 1);
+    blocks_.back() = table;
+    bool ok = SortAndClassify();
+    // The sort may have moved blocks under the read-out: start it again from the lowest block.
+    curBlock_ = 0;
+    SeekBlockLocked(0);
+    outPos_ = 0;
+    return ok;
+}
+
+bool S_Record::AddChecksumTableAfterBlock(int index, int byteOrder) {
+    std::lock_guard lock(lock_);
+    const auto i = static_cast<size_t>(static_cast<uint16_t>(index));
+    if (i >= blocks_.size())
+        return false;
+    return AddChecksumTable(blocks_[i].end, byteOrder);
+}
+
+int S_Record::State() const {
+    std::lock_guard lock(lock_);
+    return state_;
+}
+
+int S_Record::LineNumber() const {
+    std::lock_guard lock(lock_);
+    return lineNumber_;
+}
+
+int S_Record::Alignment() const {
+    std::lock_guard lock(lock_);
+    return static_cast<int>(alignment_);
+}
+
+int S_Record::BlockCount() const {
+    std::lock_guard lock(lock_);
+    return static_cast<int>(blocks_.size());
+}
+
+BlockInfo S_Record::Block(int i) const {
+    std::lock_guard lock(lock_);
+    if (i < 0 || static_cast<size_t>(i) >= blocks_.size())
+        return BlockInfo{};
+    return blocks_[static_cast<size_t>(i)];
+}
+
+int S_Record::RunCount() const {
+    std::lock_guard lock(lock_);
+    return static_cast<int>(runs_.size());
+}
+
+RunInfo S_Record::Run(int i) const {
+    std::lock_guard lock(lock_);
+    if (i < 0 || static_cast<size_t>(i) >= runs_.size())
+        return RunInfo{};
+    return runs_[static_cast<size_t>(i)];
+}

@@ -1,0 +1,218 @@
+#include "zimp/ZimpEngine.h"
+
+#include <cstring>
+#include <ios>
+#include <ostream>
+
+#include "platform/SerialDevice.h"
+#include "streams/MessageStreams.h"
+
+bool ZimpEngine::Attach(SerialPort* port, bool echo) {
+    if (port == nullptr) {
+        linkError_ = kLinkNoPort;
+        return false;
+    }
+    port_ = port;
+    echo_ = echo;
+    return true;
+}
+
+void ZimpEngine::Detach() {
+    port_ = nullptr;
+}
+
+// A closed port (or one without a rate, which every time-out divides by) counts as no port.
+bool ZimpEngine::PortUsable() const {
+    return port_ != nullptr && port_->IsOpen() && port_->EffectiveRate() != 0;
+}
+
+bool ZimpEngine::SendRequest(const uint8_t* bytes, uint32_t len) {
+    linkError_ = kLinkNone;
+    if (!PortUsable() || len >= zimp::kMaxFrameLength) {
+        linkError_ = kLinkNoPort;
+        return false;
+    }
+    port_->Purge(platform::kPurgeRxClear);
+    receive_.Clear();
+    parser_.Reset();
+
+    const uint32_t d = zimp::FrameRequest(bytes, len, transmit_, sizeof transmit_);
+    const uint32_t rate = port_->EffectiveRate();
+    // About twice the frame's time on the line at 10 bits a byte.
+    port_->SetWriteTimeout(zimp::FrameLength(bytes, len) * 20000u / rate);
+    if (d == 0)
+        return false;
+
+    int32_t lineError = 0;
+    if (port_->Write(transmit_, d, lineError) == 0) {
+        if (lineError == SerialPort::kAborted)
+            linkError_ = kLinkAborted;
+        return false;
+    }
+
+    port_->SetReadTimeout(kAckTimeoutMs);
+    if (echo_) {
+        // Only the number of echoed bytes counts, not their values.
+        const uint32_t got = port_->Read(transmit_, d, lineError);
+        if (got < d) {
+            if (lineError == SerialPort::kAborted) {
+                linkError_ = kLinkAborted;
+                return false;
+            }
+            if (lineError == 0) {
+                linkError_ = kLinkAckTimeout;
+                return false;
+            }
+        }
+    }
+
+    uint8_t ack = 0;
+    if (port_->Read(&ack, 1, lineError) == 0) {
+        if (lineError == SerialPort::kAborted)
+            linkError_ = kLinkAborted;
+        else
+            linkError_ = lineError != 0 ? kLinkLineError : kLinkAckTimeout;
+        return false;
+    }
+    if (ack == zimp::kAck)
+        return true;
+    linkError_ = lineError != 0 ? kLinkLineError : kLinkNak;
+    logout() << "Returned NACK is " << std::hex << unsigned(ack) << "\n";
+    return false;
+}
+
+bool ZimpEngine::ReceiveReply(uint32_t firstByteMs) {
+    linkError_ = kLinkNone;
+    firstByteTimedOut_ = false;
+    if (!PortUsable()) {
+        linkError_ = kLinkNoPort;
+        return false;
+    }
+    parser_.Reset();
+    port_->SetReadTimeout(firstByteMs);
+    for (;;) {
+        uint8_t byte = 0;
+        int32_t lineError = 0;
+        const bool first = parser_.AwaitingFirst();
+        if (port_->ReadPumping(&byte, 1, lineError) == 0) {
+            if (lineError == SerialPort::kAborted) {
+                linkError_ = kLinkAborted;
+            } else {
+                linkError_ = kLinkReplyTimeout;
+                firstByteTimedOut_ = first && firstByteMs != kNoLimit;
+            }
+            return false;
+        }
+        if (lineError != 0) {
+            linkError_ = kLinkLineError;
+            return false;
+        }
+        const zimp::ReplyParser::Step step = parser_.Feed(byte);
+        if (first) {
+            receive_.Clear();
+            if (step != zimp::ReplyParser::Step::OpcodeOnly) {
+                // This value holds for the rest of the frame; 0 means "only what is buffered".
+                const uint32_t perByte = parser_.LengthCode() * 50000u / port_->EffectiveRate();
+                port_->SetReadTimeout(10 * perByte);
+            }
+        }
+        switch (step) {
+            case zimp::ReplyParser::Step::More:
+                break;
+            case zimp::ReplyParser::Step::Payload:
+                receive_.Push(byte);  // beyond the limit the byte is dropped, still summed
+                break;
+            case zimp::ReplyParser::Step::Good:
+                return true;
+            case zimp::ReplyParser::Step::BadChecksum:
+                linkError_ = kLinkChecksum;
+                return false;
+            case zimp::ReplyParser::Step::OpcodeOnly:
+                // The opcode word stays set: ReceiveExpected judges the reply by it.
+                return false;
+        }
+    }
+}
+
+uint32_t ZimpEngine::ReceiveReplyInto(uint8_t* buf, uint32_t len, uint32_t firstByteMs) {
+    if (!ReceiveReply(firstByteMs))
+        return 0;
+    return receive_.Take(buf, len);
+}
+
+int32_t ZimpEngine::Transact(const uint8_t* bytes, uint32_t len) {
+    if (SendRequest(bytes, len))
+        requestResult_ = kAcknowledged;
+    else
+        requestResult_ = linkError_ != kLinkNone ? kLinkFailure : kBadRequest;
+    return requestResult_;
+}
+
+uint32_t ZimpEngine::ReceiveExpected(uint16_t opA, uint16_t opB, uint8_t* buf, uint32_t len,
+                                     uint32_t firstByteMs) {
+    const uint32_t moved = ReceiveReplyInto(buf, len, firstByteMs);
+    const uint16_t op = parser_.Opcode();
+    if (linkError_ != kLinkNone)
+        requestResult_ = firstByteTimedOut_ ? kReplyTimedOut : kLinkFailure;
+    else if (op == opA || (opB != 0 && op == opB))
+        requestResult_ = kReplyOk;
+    else if (op == zimp::kOpUnsupported)
+        requestResult_ = kUnsupportedOpcode;
+    else
+        requestResult_ = kUnwelcomeReply;
+    return moved;
+}
+
+bool ZimpEngine::ReportError() const {
+    std::ostream& out = msgout();
+    switch (requestResult_) {
+        case kAcknowledged:
+        case kReplyOk:
+        case kBadWrite:
+            return false;
+        case kUnwelcomeReply:
+            out << "Unwelcome Reply is received or there was a port error.\r"
+                << "Try to increase block size or to reduce baudrate.\n";
+            return true;
+        case kUnsupportedOpcode:
+            out << "Unsupported Opcode Reply is received.\n";
+            return true;
+        case kBadReplyFormat:
+            out << "Reply Format is wrong.\n";
+            return true;
+        case kBadRequest:
+            out << "Request Format is Wrong.\n";
+            return true;
+        case kReplyTimedOut:
+            out << "Reply Timeout.\n";
+            return true;
+        case kLinkFailure:
+            switch (linkError_) {
+                case kLinkNone:
+                case kLinkAborted:
+                    return false;
+                case kLinkLineError:
+                    out << "Serial Port Line Error (overrun, frame, etc)\n";
+                    return true;
+                case kLinkNak:
+                    out << "NAK is received\n";
+                    return true;
+                case kLinkChecksum:
+                    out << "Check Sum Error.\n";
+                    return true;
+                case kLinkAckTimeout:
+                    out << "ACK Timeout Error.\n";
+                    return true;
+                case kLinkReplyTimeout:
+                    out << "Message Timeout Errror.\n";
+                    return true;
+                case kLinkNoPort:
+                    out << "Port is not open or its handler is bad.\n";
+                    return true;
+                default:
+                    return true;
+            }
+        default:
+            return true;
+    }
+}
