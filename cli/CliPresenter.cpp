@@ -1,7 +1,8 @@
 #include "cli/CliPresenter.h"
 
-#include <cstdio>
 #include <mutex>
+
+#include "cli/TerminalLine.h"
 
 namespace {
 bool IsResultText(const std::string& text) {

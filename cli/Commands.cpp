@@ -2,7 +2,14 @@
 
 const std::vector<Command>& AllCommands() {
     static const std::vector<Command> commands = {
-        {"ports", "list the serial ports of this machine", kPortsHelp, RunPorts},
+        {"load", "load an S-Record file into a radio memory", kLoadHelp, CmdLoad},
+        {"save", "save radio memory ranges to an S-Record file", kSaveHelp, CmdSave},
+        {"request", "send one ZIMP request and print the answer", kRequestHelp, CmdRequest},
+        {"info", "show the blocks and runs of an S-Record file", kInfoHelp, CmdInfo},
+        {"convert", "rewrite an S-Record file (S1, S2 or S3)", kConvertHelp, CmdConvert},
+        {"compress", "LZRW3-A compress standard input", kCompressHelp, CmdCompress},
+        {"decompress", "LZRW3-A decompress standard input", kDecompressHelp, CmdDecompress},
+        {"ports", "list the serial ports of this machine", kPortsHelp, CmdPorts},
     };
     return commands;
 }

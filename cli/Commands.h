@@ -16,5 +16,15 @@ struct Command {
 const std::vector<Command>& AllCommands();
 const Command* FindCommand(const std::string& name);
 
-int RunPorts(CliApp& app, const std::vector<std::string>& args);
-extern const char* const kPortsHelp;
+#define ZIMP_COMMAND(Name)                                            \
+    int Cmd##Name(CliApp& app, const std::vector<std::string>& args); \
+    extern const char* const k##Name##Help
+ZIMP_COMMAND(Load);
+ZIMP_COMMAND(Save);
+ZIMP_COMMAND(Request);
+ZIMP_COMMAND(Info);
+ZIMP_COMMAND(Convert);
+ZIMP_COMMAND(Compress);
+ZIMP_COMMAND(Decompress);
+ZIMP_COMMAND(Ports);
+#undef ZIMP_COMMAND

@@ -38,7 +38,7 @@ bool IsSerialDevice(const std::string& name) {
 
 }  // namespace
 
-int RunPorts(CliApp&, const std::vector<std::string>& args) {
+int CmdPorts(CliApp&, const std::vector<std::string>& args) {
     if (!args.empty())
         return UsageError("ports takes no arguments");
     std::map<std::string, std::string> stable;  // device -> by-id name

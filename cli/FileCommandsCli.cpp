@@ -1,0 +1,218 @@
+// Commands on files alone: zimp info, zimp convert, zimp compress, zimp decompress.
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/CliApp.h"
+#include "cli/Commands.h"
+#include "lzrw3a/lzrw3a.h"
+#include "srecord/S_Record.h"
+#include "srecord/WSRecord.h"
+#include "streams/MessageStreams.h"
+
+const char* const kInfoHelp =
+    "usage: zimp info [--json] FILE\n"
+    "\n"
+    "Reads the S-Record FILE as a load would and prints its header, its blocks (start, end,\n"
+    "kind, first line, 16-bit sum), its runs (start, length, sum) and the total length.\n"
+    "With --json, one JSON object:\n"
+    "  {\"header\", \"blocks\": [{\"start\", \"end\", \"kind\", \"line\", \"sum\"}],\n"
+    "   \"runs\": [{\"start\", \"length\", \"sum\"}], \"total_length\"}\n"
+    "A file the reader rejects prints the reader's report and exits 1.\n";
+
+const char* const kConvertHelp =
+    "usage: zimp convert IN OUT [--type S1|S2|S3]\n"
+    "\n"
+    "Reads the S-Record file IN and writes it again as OUT: header \"Converted\", records of\n"
+    "at most 32 data bytes at each block's addresses, entry address 0. Without --type, the\n"
+    "narrowest type that holds every address.\n";
+
+const char* const kCompressHelp =
+    "usage: zimp compress < IN > OUT\n"
+    "\n"
+    "Compresses standard input as one LZRW3-A buffer (as a compressed load sends a block).\n";
+
+const char* const kDecompressHelp =
+    "usage: zimp decompress < IN > OUT\n"
+    "\n"
+    "Decompresses one LZRW3-A buffer from standard input. Corrupt input writes\n"
+    "\"Compressed data is corrupt.\" and exits 1.\n";
+
+namespace {
+
+std::string JsonString(const char* text) {
+    std::string out = "\"";
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
+        char buf[8];
+        if (*p == '"' || *p == '\\') {
+            out += '\\';
+            out += static_cast<char>(*p);
+        } else if (*p < 0x20 || *p > 0x7F) {
+            std::snprintf(buf, sizeof buf, "\\u%04X", *p);
+            out += buf;
+        } else {
+            out += static_cast<char>(*p);
+        }
+    }
+    return out + "\"";
+}
+
+bool ReadAll(FILE* in, std::vector<uint8_t>& data) {
+    uint8_t buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, in)) > 0)
+        data.insert(data.end(), buf, buf + n);
+    return !std::ferror(in);
+}
+
+bool WriteAll(const uint8_t* data, size_t n) {
+    return std::fwrite(data, 1, n, stdout) == n && std::fflush(stdout) == 0;
+}
+
+}  // namespace
+
+int CmdInfo(CliApp&, const std::vector<std::string>& args) {
+    bool json = false;
+    std::vector<std::string> files;
+    for (const auto& a : args) {
+        if (a == "--json")
+            json = true;
+        else if (!a.empty() && a[0] == '-')
+            return UsageError("info: unknown option '" + a + "'");
+        else
+            files.push_back(a);
+    }
+    if (files.size() != 1)
+        return UsageError("info takes one FILE");
+    S_Record image;
+    if (image.Open(files[0].c_str(), 1) != 0) {
+        image.ReportError();
+        return kExitFailed;
+    }
+    if (json) {
+        std::string out = "{\"header\": " + JsonString(image.Header()) + ", \"blocks\": [";
+        bool first = true;
+        for (int i = 0; i < image.BlockCount(); ++i) {
+            BlockInfo b = image.Block(i);
+            if (b.end <= b.start)
+                continue;
+            char buf[160];
+            std::snprintf(buf, sizeof buf,
+                          "%s{\"start\": %u, \"end\": %u, \"kind\": %d, \"line\": %d, \"sum\": %u}",
+                          first ? "" : ", ", b.start, b.end, b.kind, b.line, b.sum);
+            out += buf;
+            first = false;
+        }
+        out += "], \"runs\": [";
+        for (int i = 0; i < image.RunCount(); ++i) {
+            RunInfo r = image.Run(i);
+            char buf[128];
+            std::snprintf(buf, sizeof buf, "%s{\"start\": %u, \"length\": %u, \"sum\": %u}",
+                          i ? ", " : "", r.start, r.length, r.sum);
+            out += buf;
+        }
+        out += "], \"total_length\": " + std::to_string(image.TotalLength()) + "}\n";
+        std::fputs(out.c_str(), stdout);
+        return kExitOk;
+    }
+    std::printf("header: %s\n", image.Header());
+    std::printf("blocks:\n");
+    for (int i = 0; i < image.BlockCount(); ++i) {
+        BlockInfo b = image.Block(i);
+        if (b.end <= b.start)
+            continue;
+        std::printf("  %08X-%08X  kind %d  line %d  sum %04X\n", b.start, b.end, b.kind, b.line,
+                    b.sum);
+    }
+    std::printf("runs:\n");
+    for (int i = 0; i < image.RunCount(); ++i) {
+        RunInfo r = image.Run(i);
+        std::printf("  %08X  length %u  sum %04X\n", r.start, r.length, r.sum);
+    }
+    std::printf("total length: %u\n", image.TotalLength());
+    return kExitOk;
+}
+
+int CmdConvert(CliApp&, const std::vector<std::string>& args) {
+    std::vector<std::string> files;
+    std::string type;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string v;
+        if (TakeValue(args, i, "--type", v)) {
+            for (char& c : v)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            if (v != "S1" && v != "S2" && v != "S3")
+                return UsageError("--type takes S1, S2 or S3");
+            type = v;
+        } else if (!args[i].empty() && args[i][0] == '-') {
+            return UsageError("convert: unknown or incomplete option '" + args[i] + "'");
+        } else {
+            files.push_back(args[i]);
+        }
+    }
+    if (files.size() != 2)
+        return UsageError("convert takes IN and OUT");
+    S_Record image;
+    if (image.Open(files[0].c_str(), 1) != 0) {
+        image.ReportError();
+        return kExitFailed;
+    }
+    if (type.empty()) {
+        uint32_t top = image.EndAddress();
+        type = top <= 0x10000 ? "S1" : top <= 0x1000000 ? "S2" : "S3";
+    }
+    WSRecord writer;
+    if (!writer.Open(files[1].c_str(), "Converted", type.c_str())) {
+        msgout() << "Cannot open file " << files[1] << ".\n";
+        return kExitFailed;
+    }
+    uint8_t buf[32];
+    for (;;) {
+        int n = image.ReadChunk(buf, sizeof buf, 0xFF);
+        if (n <= 0)
+            break;
+        if (!writer.WriteRecord(image.ChunkAddress(), buf, n)) {
+            msgout() << "The record at address " << std::hex << std::uppercase
+                     << image.ChunkAddress() << std::dec << std::nouppercase << " does not fit an "
+                     << type << " file.\n";
+            writer.Discard();
+            return kExitFailed;
+        }
+    }
+    if (!writer.Close(0)) {
+        msgout() << "Cannot write file " << files[1] << ".\n";
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+int CmdCompress(CliApp&, const std::vector<std::string>& args) {
+    if (!args.empty())
+        return UsageError("compress reads standard input and takes no arguments");
+    std::vector<uint8_t> in;
+    if (!ReadAll(stdin, in))
+        return kExitFailed;
+    if (in.size() > 0xFFFFFFFFu - 64)
+        return UsageError("input too large");
+    std::vector<uint8_t> out(in.size() + LZRW3A_MAX_EXPANSION);
+    uint32_t n = lzrw3a_compress_buffer(in.data(), static_cast<uint32_t>(in.size()), out.data());
+    return WriteAll(out.data(), n) ? kExitOk : kExitFailed;
+}
+
+int CmdDecompress(CliApp&, const std::vector<std::string>& args) {
+    if (!args.empty())
+        return UsageError("decompress reads standard input and takes no arguments");
+    std::vector<uint8_t> in;
+    if (!ReadAll(stdin, in))
+        return kExitFailed;
+    std::vector<uint8_t> out(lzrw3a_max_decompressed(in.size()) + 1);
+    size_t n = 0;
+    if (!lzrw3a_decompress_bounded(in.data(), in.size(), out.data(), out.size(), &n)) {
+        msgout() << "Compressed data is corrupt.\n";
+        return kExitFailed;
+    }
+    return WriteAll(out.data(), n) ? kExitOk : kExitFailed;
+}

@@ -1,0 +1,93 @@
+// zimp request ...: one ZIMP request, as the requests window sends it.
+
+#include <cstdio>
+
+#include "cli/CliApp.h"
+#include "cli/Commands.h"
+#include "memops/RequestsSession.h"
+
+const char* const kRequestHelp =
+    "usage: zimp request read ADDR COUNT\n"
+    "       zimp request checksum ADDR LEN\n"
+    "       zimp request config | status | erase | zero\n"
+    "       zimp request write ADDR HEXDATA\n"
+    "\n"
+    "Sends one ZIMP request and prints the answer. ADDR is hex (an even number of digits,\n"
+    "at most 6), HEXDATA hex bytes (at most 255 digits), COUNT and LEN decimal 1 to 255.\n"
+    "  read      prints the bytes read as upper-case hex\n"
+    "  checksum  prints \"Check Sum: \" and the 16-bit sum in hex\n"
+    "  config    prints \"Buffer Length is 0x....\"\n"
+    "  status    prints the address and the status byte\n"
+    "  erase, zero, write  wait for the write response and print its address (hex)\n"
+    "The address, data and counter used are remembered as LastAddress, LastData and\n"
+    "LastCounter. A refused field prints why and exits 2 with nothing sent.\n"
+    "Exit status 0 success, 1 failed (a bad write response too), 2 bad usage, 130 interrupted.\n";
+
+namespace {
+class CliRequestsView : public RequestsView {
+  public:
+    void SetAddressField(const std::string&) override {}
+    void SetAddressResponse(const std::string& text) override { response = text; }
+    void AppendResponse(const std::string& text) override {
+        if (text != "\r\n>")
+            data += text;
+    }
+    std::string response, data;
+};
+}  // namespace
+
+int CmdRequest(CliApp& app, const std::vector<std::string>& args) {
+    if (args.empty())
+        return UsageError("request needs a request name (see zimp request --help)");
+    const std::string& name = args[0];
+    struct Shape {
+        const char* name;
+        ZimpRequest request;
+        int operands;  // 0, 1 (ADDR) or 2 (ADDR and COUNT/DATA)
+        bool data;
+    };
+    static const Shape shapes[] = {
+        {"read", ZimpRequest::Read, 2, false},
+        {"checksum", ZimpRequest::CheckSum, 2, false},
+        {"config", ZimpRequest::Configuration, 0, false},
+        {"status", ZimpRequest::Status, 0, false},
+        {"erase", ZimpRequest::EraseFlash, 0, false},
+        {"zero", ZimpRequest::ZeroFlash, 0, false},
+        {"write", ZimpRequest::WriteData, 2, true},
+    };
+    const Shape* shape = nullptr;
+    for (const auto& s : shapes)
+        if (name == s.name)
+            shape = &s;
+    if (!shape)
+        return UsageError("unknown request '" + name + "'");
+    if (static_cast<int>(args.size()) - 1 != shape->operands)
+        return UsageError("request " + name + " takes " + std::to_string(shape->operands) +
+                          " operand(s) (see zimp request --help)");
+
+    app.OpenPort();
+    RequestsSession session(&app.Port(), &app.Profile());
+    if (!session.Open())
+        return app.Finish(false);
+    std::string address = session.LastAddress(), data = session.LastData(), counter = "1";
+    if (shape->operands == 2) {
+        address = args[1];
+        if (shape->data)
+            data = args[2];
+        else
+            counter = args[2];
+    }
+    CliRequestsView view;
+    app.Canceller().SetHandler([&] { session.Abort(); });
+    bool accepted = session.Run(shape->request, address, data, counter, view);
+    app.Canceller().SetHandler(nullptr);
+    session.Close();
+    if (!accepted)
+        return kExitUsage;
+    if (!view.data.empty())
+        std::printf("%s\n", view.data.c_str());
+    if (!view.response.empty())
+        std::printf("%s\n", view.response.c_str());
+    std::fflush(stdout);
+    return app.Finish(session.Succeeded());
+}

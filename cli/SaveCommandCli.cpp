@@ -1,0 +1,106 @@
+// zimp save MEMORY FILE [--type S1|S2|S3] [--range START,END]...
+
+#include <cstdio>
+
+#include "cli/CliApp.h"
+#include "cli/CliProgress.h"
+#include "cli/Commands.h"
+#include "memops/MemoryKinds.h"
+#include "memops/SaveCommand.h"
+
+const char* const kSaveHelp =
+    "usage: zimp save MEMORY FILE [--type S1|S2|S3] [--range START,END]...\n"
+    "\n"
+    "Reads address ranges of a radio memory with Read requests (128 bytes each) and writes\n"
+    "them to the S-Record FILE. MEMORY is ram, flash, int-eeprom, ext-eeprom or pelk (pelk\n"
+    "shares the section SaveFlash with flash).\n"
+    "\n"
+    "  --type T           S-Record type, instead of the section's Type key\n"
+    "  --range START,END  a range to save (END inclusive; 0x hex, leading 0 octal, else\n"
+    "                     decimal); repeat for more, saved in the order given. A range whose\n"
+    "                     start is not below its end ends the save, as in the configuration.\n"
+    "                     Without --range, the section's Range1, Range2 ... keys are used.\n"
+    "\n"
+    "FILE is stored under the section's File key. An interrupted or failed save leaves the\n"
+    "file without its termination record.\n"
+    "Exit status 0 saved, 1 failed, 2 bad usage, 130 interrupted.\n";
+
+namespace {
+class CliSaveFrontEnd : public SaveFrontEnd {
+  public:
+    explicit CliSaveFrontEnd(CliProgress& progress) : progress_(progress) {}
+    void ShowAddress(const std::string& text) override {
+        address_ = text.empty() ? 0 : static_cast<uint32_t>(std::stoul(text, nullptr, 16));
+    }
+    void BytesSaved(uint32_t done, uint32_t total) override {
+        progress_.Draw(done, total, address_);
+    }
+
+  private:
+    CliProgress& progress_;
+    uint32_t address_ = 0;
+};
+
+bool ParseRange(const std::string& text, SaveRange& range) {
+    size_t comma = text.find(',');
+    if (comma == std::string::npos)
+        return false;
+    unsigned long s, e;
+    if (!ParseUnsigned(text.substr(0, comma), s) || !ParseUnsigned(text.substr(comma + 1), e))
+        return false;
+    range = {static_cast<uint32_t>(s), static_cast<uint32_t>(e)};
+    return true;
+}
+}  // namespace
+
+int CmdSave(CliApp& app, const std::vector<std::string>& args) {
+    std::vector<std::string> positional;
+    std::vector<SaveRange> ranges;
+    std::string type;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string v;
+        if (TakeValue(args, i, "--type", v)) {
+            for (char& c : v)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            if (v != "S1" && v != "S2" && v != "S3")
+                return UsageError("--type takes S1, S2 or S3");
+            type = v;
+        } else if (TakeValue(args, i, "--range", v)) {
+            SaveRange r;
+            if (!ParseRange(v, r))
+                return UsageError("--range takes START,END");
+            ranges.push_back(r);
+        } else if (!args[i].empty() && args[i][0] == '-') {
+            return UsageError("save: unknown or incomplete option '" + args[i] + "'");
+        } else {
+            positional.push_back(args[i]);
+        }
+    }
+    if (positional.size() != 2)
+        return UsageError("save takes MEMORY and FILE (see zimp save --help)");
+    auto memory = MemoryTypeByName(positional[0]);
+    if (!memory)
+        return UsageError("unknown memory '" + positional[0] + "'");
+
+    app.OpenPort();
+    SaveCommand command(&app.Port(), &app.Profile());
+    if (!command.Prepare(*memory))
+        return app.Finish(false);
+    if (!type.empty())
+        command.SetType(type);
+    if (command.Type().empty())
+        return UsageError(std::string("no S-Record type: give --type or set Type in [") +
+                          MemoryKindOf(*memory).saveSection + "]");
+    CliProgress progress(app.Quiet());
+    progress.Start(0);
+    CliSaveFrontEnd frontEnd(progress);
+    app.Canceller().SetHandler([&] { command.Cancel(); });
+    bool ok = ranges.empty() ? command.Save(positional[1], &frontEnd)
+                             : command.Save(positional[1], &frontEnd, ranges);
+    app.Canceller().SetHandler(nullptr);
+    progress.Close();
+    command.Close();
+    if (ok && !app.Quiet())
+        std::printf("saved %s to %s\n", MemoryKindOf(*memory).cliName, positional[1].c_str());
+    return app.Finish(ok);
+}

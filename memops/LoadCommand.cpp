@@ -1,0 +1,193 @@
+#include "memops/LoadCommand.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+
+#include "memops/MemoryKinds.h"
+#include "platform/Clock.h"
+#include "streams/MessageStreams.h"
+
+bool ParseHexText(const std::string& text, uint32_t& value) {
+    size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X'))
+        i += 2;
+    uint64_t v = 0;
+    for (; i < text.size(); ++i) {
+        int c = static_cast<unsigned char>(text[i]);
+        if (!std::isxdigit(c))
+            return false;
+        int d = std::isdigit(c) ? c - '0' : std::tolower(c) - 'a' + 10;
+        v = v * 16 + static_cast<uint64_t>(d);
+        if (v > 0xFFFFFFFFull)
+            v = 0x100000000ull;  // saturates below
+    }
+    if (v > 0xFFFFFFFFull)
+        v = 0xFFFFFFFFull;
+    value = static_cast<uint32_t>(negative ? (0x100000000ull - v) & 0xFFFFFFFFull : v);
+    return true;
+}
+
+bool ValidateLoadParameters(const LoadParameters& p) {
+    uint32_t v;
+    if (p.blockIndex < 0 || p.blockIndex > 100000) {
+        msgout() << "Please enter an integer between 0 and 100000.\n";
+        return false;
+    }
+    for (const std::string* hex : {&p.addressText, &p.biasText}) {
+        if (!ParseHexText(*hex, v)) {
+            msgout() << "The value must be in HEX format\n";
+            return false;
+        }
+    }
+    if (p.fileName.size() > 256) {
+        msgout() << "Enter no more than 256 characters.\n";
+        return false;
+    }
+    if (!ParseHexText(p.fillText, v)) {
+        msgout() << "The value must be in HEX format\n";
+        return false;
+    }
+    return true;
+}
+
+bool AddChecksumTableFor(S_Record& image, const LoadParameters& p) {
+    switch (p.checksumMode) {
+        case LoadParameters::kLastAddress:
+            return image.AddChecksumTable(0xFFFFFFFFu, 1);
+        case LoadParameters::kAddress: {
+            uint32_t at = 0;
+            ParseHexText(p.addressText, at);
+            return image.AddChecksumTable(at, 1);
+        }
+        case LoadParameters::kBlock:
+            return image.AddChecksumTableAfterBlock(static_cast<int>(p.blockIndex), 1);
+        default:
+            return true;
+    }
+}
+
+bool VerifyLoad(ZimpEngine& engine, S_Record& image, uint32_t bias, uint8_t memoryCode,
+                uint8_t fill, uint32_t& firstBad, bool& engineFailed) {
+    engineFailed = false;
+    uint8_t expected[128], actual[128];
+    for (;;) {
+        int n = image.ReadChunk(expected, sizeof expected, fill);
+        if (n <= 0)
+            return true;
+        const uint32_t address = image.ChunkAddress();
+        uint32_t got = 0;
+        while (got < static_cast<uint32_t>(n)) {
+            uint32_t r = engine.ReadMemory(WireAddress(address + bias + got, memoryCode),
+                                           actual + got, static_cast<uint32_t>(n) - got, 2000);
+            if (engine.ReportError()) {
+                engineFailed = true;
+                return false;
+            }
+            if (r == 0) {
+                msgout() << "Reply Format is wrong.\n";
+                engineFailed = true;
+                return false;
+            }
+            got += r;
+        }
+        for (int i = 0; i < n; ++i) {
+            if (expected[i] != actual[i]) {
+                firstBad = address + static_cast<uint32_t>(i);
+                return false;
+            }
+        }
+    }
+}
+
+LoadCommand::LoadCommand(SerialPort* port, profilestream* profile)
+    : port_(port), profile_(profile) {}
+
+LoadCommand::Outcome LoadCommand::Run(int memoryType, LoadFrontEnd& frontEnd) {
+    const MemoryKind& kind = MemoryKindOf(memoryType);
+    unsigned long blockSize = 0;
+    if (profile_) {
+        profile_->clear();
+        profile_->SelectSection("LoadMemory");
+        profile_->SelectKey("BlockSize");
+        profile_->ReadNumber(blockSize, '\n');
+    }
+    if (blockSize == 0) {
+        msgout() << "Transfer Block has to be more than 0.\n";
+        return Outcome::Refused;
+    }
+    LoadParameters params;
+    if (profile_) {
+        profile_->clear();
+        profile_->SelectSection("LoadMemory");
+        profile_->SelectKey(kind.loadKey);
+        params.fileName = profile_->ReadText(254);
+    }
+    loader_.SetTitle(kind.loadTitle);
+    params.title = kind.loadTitle;
+    char bias[16];
+    std::snprintf(bias, sizeof bias, "%lX", static_cast<unsigned long>(loader_.Bias()));
+    params.biasText = bias;
+    params.compress = loader_.Compress();
+    if (!frontEnd.EditParameters(params))
+        return Outcome::Cancelled;
+
+    uint32_t value = 0;
+    ParseHexText(params.biasText, value);
+    loader_.SetBias(value);
+    loader_.SetCompress(params.compress);
+    uint32_t fill = 0xFF;
+    ParseHexText(params.fillText, fill);
+    if (!loader_.Open(params.fileName, static_cast<int>(params.alignment),
+                      static_cast<uint8_t>(fill))) {
+        msgout() << "Cannot open S Record file - " << params.fileName << "\n";
+        return Outcome::Refused;
+    }
+    bool tableOk = AddChecksumTableFor(loader_.Image(), params);
+    if (!tableOk) {
+        msgout() << "Cannot add checksum.\n";
+        return Outcome::Refused;
+    }
+    if (port_ == nullptr || profile_ == nullptr) {
+        msgout() << "You have to set port and profile\n";
+        return Outcome::Refused;
+    }
+    profile_->clear();
+    profile_->SelectSection("LoadMemory");
+    profile_->SelectKey(kind.loadKey);
+    *profile_ << params.fileName;
+    long echo = 0;
+    profile_->clear();
+    profile_->SelectSection("configuration");
+    profile_->SelectKey("Echo");
+    profile_->ReadInteger(echo);
+    profile_->clear();
+    profile_->SelectSection("LoadMemory");
+    profile_->SelectKey("BlockSize");
+    profile_->ReadNumber(blockSize, '\n');
+    profile_->clear();
+    if (blockSize == 0) {
+        msgout() << "Transfer Block has to be more than 0.\n";
+        return Outcome::Refused;
+    }
+
+    platform::SetProcessPriority(platform::ProcessPriority::High);
+    const uint32_t queue = blockSize * 2 < 1024 ? 1024 : static_cast<uint32_t>(blockSize * 2);
+    port_->SetQueueSizes(queue, queue);
+    engine_.Attach(port_, echo != 0);
+    loader_.SetEngine(&engine_);
+    loader_.SetProgressView(frontEnd.Progress());
+    TransferParams tp{kind.code, static_cast<uint32_t>(blockSize)};
+    int result = loader_.Run(&tp);
+    if (!result)
+        msgout() << "File was not loaded.\n";
+    engine_.Detach();
+    loader_.SetProgressView(nullptr);
+    platform::SetProcessPriority(platform::ProcessPriority::Normal);
+    return result ? Outcome::Loaded : Outcome::NotLoaded;
+}

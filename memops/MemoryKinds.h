@@ -1,0 +1,26 @@
+#pragma once
+// The five radio memories as the load and save commands know them.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+struct MemoryKind {
+    int type;                 // 0 RAM, 1 Flash, 2 internal EEPROM, 3 external EEPROM, 4 PELK
+    const char* cliName;      // "ram", "flash", "int-eeprom", "ext-eeprom", "pelk"
+    const char* loadTitle;    // "Load RAM Memory" ...
+    const char* loadKey;      // key of the last file in section "LoadMemory"
+    const char* saveTitle;    // "Save RAM" ...
+    const char* saveSection;  // "SaveRAM" ... (the PELK flash shares "SaveFlash")
+    uint8_t code;             // memory code: goes into address bits 20 to 23
+};
+
+inline constexpr int kMemoryKindCount = 5;
+
+const MemoryKind& MemoryKindOf(int type);
+std::optional<int> MemoryTypeByName(const std::string& cliName);
+
+// The address as it goes on the wire: address | (code << 16) limited to bits 20 to 23.
+inline uint32_t WireAddress(uint32_t address, uint8_t code) {
+    return address | ((static_cast<uint32_t>(code) << 16) & 0xF00000u);
+}

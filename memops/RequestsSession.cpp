@@ -1,0 +1,236 @@
+#include "memops/RequestsSession.h"
+
+#include <cctype>
+#include <cstdio>
+#include <iomanip>
+
+#include "streams/MessageStreams.h"
+
+namespace {
+std::string Trim(const std::string& s) {
+    size_t b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos)
+        return "";
+    size_t e = s.find_last_not_of(" \t\r\n");
+    return s.substr(b, e - b + 1);
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+}  // namespace
+
+bool CheckHexField(const std::string& text, size_t limit, std::string& trimmed) {
+    trimmed = Trim(text);
+    if (trimmed.size() > limit) {
+        msgout() << std::dec << "Number of caracters must be less than " << limit << "\n";
+        return false;
+    }
+    if (trimmed.size() % 2 != 0) {
+        msgout() << "The number of caracters must be even\n";
+        return false;
+    }
+    for (char c : trimmed) {
+        if (HexDigit(c) < 0) {
+            msgout() << "Characters must be in hex format( 0-9, a-f)\n";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CheckCounter(const std::string& text, uint32_t& counter) {
+    std::string t = Trim(text);
+    char* end = nullptr;
+    long v = t.empty() ? 0 : std::strtol(t.c_str(), &end, 10);
+    if (t.empty() || *end != '\0') {
+        msgout() << "Please enter an integer.\n";
+        return false;
+    }
+    if (v < 1 || v > 255) {
+        msgout() << "Please enter an integer between 1 and 255.\n";
+        return false;
+    }
+    counter = static_cast<uint32_t>(v);
+    return true;
+}
+
+RequestsSession::RequestsSession(SerialPort* port, profilestream* profile)
+    : port_(port), profile_(profile) {}
+
+RequestsSession::~RequestsSession() {
+    Close();
+}
+
+bool RequestsSession::Open() {
+    if (port_ == nullptr || profile_ == nullptr) {
+        msgout() << "You have to set port and profile\n";
+        return false;
+    }
+    long echo = 0;
+    profile_->clear();
+    profile_->SelectSection("configuration");
+    profile_->SelectKey("Echo");
+    profile_->ReadInteger(echo);
+    profile_->clear();
+    profile_->SelectKey("LastAddress");
+    if (std::string a = profile_->ReadText(255); !a.empty())
+        lastAddress_ = a;
+    profile_->clear();
+    profile_->SelectKey("LastData");
+    lastData_ = profile_->ReadText(255);
+    profile_->clear();
+    profile_->SelectKey("LastCounter");
+    profile_->ReadInteger(lastCounter_);
+    profile_->clear();
+    engine_.Attach(port_, echo != 0);
+    open_ = true;
+    return true;
+}
+
+void RequestsSession::Close() {
+    if (!open_)
+        return;
+    open_ = false;
+    profile_->clear();
+    profile_->SelectSection("configuration");
+    profile_->SelectKey("LastAddress");
+    *profile_ << lastAddress_;
+    profile_->SelectKey("LastData");
+    *profile_ << lastData_;
+    profile_->SelectKey("LastCounter");
+    *profile_ << std::dec << lastCounter_ << '\n';
+    profile_->clear();
+    engine_.Detach();
+}
+
+void RequestsSession::Abort() {
+    if (port_)
+        port_->AbortAll();
+}
+
+bool RequestsSession::Run(ZimpRequest request, const std::string& addressText,
+                          const std::string& dataText, const std::string& counterText,
+                          RequestsView& view) {
+    succeeded_ = false;
+    badWrite_ = false;
+    readData_.clear();
+    std::string address, data;
+    uint32_t counter = 0;
+    if (!CheckCounter(counterText, counter))
+        return false;
+    if (!CheckHexField(addressText, kAddressLimit, address))
+        return false;
+    if (!CheckHexField(dataText, kDataLimit, data))
+        return false;
+    lastCounter_ = counter;
+    lastData_ = data;
+
+    view.SetStatusText("Waiting Response");
+    uint32_t addr = address.empty() ? 0 : static_cast<uint32_t>(std::stoul(address, nullptr, 16));
+    char field[16];
+    std::snprintf(field, sizeof field, "%06x", addr);
+    lastAddress_ = field;
+    view.SetAddressField(field);
+    view.SetAddressResponse("");
+
+    std::ostream& out = msgout();
+    out << std::hex << std::setfill('0') << std::nouppercase;  // the requests' format, kept
+    switch (request) {
+        case ZimpRequest::Read: {
+            view.AppendResponse("\r\n>");
+            std::vector<uint8_t> buf(counter);
+            uint32_t n = engine_.ReadMemory(addr, buf.data(), counter, kReplyTimeoutMs);
+            if (!engine_.ReportError()) {
+                std::string hex;
+                char two[3];
+                for (uint32_t i = 0; i < n; ++i) {
+                    std::snprintf(two, sizeof two, "%02X", buf[i]);
+                    hex += two;
+                }
+                view.AppendResponse(hex);
+                readData_.assign(buf.begin(), buf.begin() + n);
+                succeeded_ = true;
+            }
+            break;
+        }
+        case ZimpRequest::CheckSum: {
+            uint16_t sum = 0;
+            engine_.GetChecksum(addr, counter, sum, kReplyTimeoutMs);
+            if (!engine_.ReportError()) {
+                out << "Check Sum: " << sum << "\n";
+                succeeded_ = true;
+            }
+            break;
+        }
+        case ZimpRequest::Configuration: {
+            uint16_t length = 0;
+            engine_.GetConfiguration(length, kReplyTimeoutMs);
+            if (!engine_.ReportError()) {
+                out << "Buffer Length is 0x" << std::setw(4) << length << "\n";
+                succeeded_ = true;
+            }
+            break;
+        }
+        case ZimpRequest::Status: {
+            uint8_t status = 0;
+            uint32_t at = 0;
+            engine_.GetStatus(status, at, kReplyTimeoutMs);
+            if (!engine_.ReportError()) {
+                out << "Address is 0x" << std::setw(8) << at << "\rStatus is 0x" << std::setw(2)
+                    << unsigned(status) << "\n";
+                succeeded_ = true;
+            }
+            break;
+        }
+        case ZimpRequest::EraseFlash:
+        case ZimpRequest::ZeroFlash:
+            view.SetAddressResponse("");
+            if (request == ZimpRequest::EraseFlash)
+                engine_.EraseFlash();
+            else
+                engine_.ZeroFlash();
+            if (engine_.RequestResult() == ZimpEngine::kAcknowledged)
+                WriteResponseStep(view);
+            else
+                engine_.ReportError();
+            break;
+        case ZimpRequest::WriteData: {
+            view.SetAddressResponse("");
+            std::vector<uint8_t> bytes;
+            for (size_t i = 0; i + 1 < data.size(); i += 2)
+                bytes.push_back(static_cast<uint8_t>(std::stoul(data.substr(i, 2), nullptr, 16)));
+            if (engine_.WriteData(addr, bytes.data(), static_cast<uint32_t>(bytes.size())) ==
+                ZimpEngine::kAcknowledged)
+                WriteResponseStep(view);
+            else
+                engine_.ReportError();
+            break;
+        }
+        case ZimpRequest::FreeRequest:
+            succeeded_ = true;
+            break;
+    }
+    view.SetStatusText("Ready");
+    return true;
+}
+
+void RequestsSession::WriteResponseStep(RequestsView& view) {
+    uint32_t at = 0;
+    engine_.AwaitWriteResponse(at);
+    if (engine_.ReportError())
+        return;
+    responseAddress_ = at;
+    char text[16];
+    std::snprintf(text, sizeof text, "%x", at);
+    view.SetAddressResponse(text);
+    if (engine_.RequestResult() == ZimpEngine::kBadWrite) {
+        badWrite_ = true;
+        msgout() << "Bad Write Response\n";
+    } else {
+        succeeded_ = true;
+    }
+}

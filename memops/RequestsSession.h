@@ -1,0 +1,85 @@
+#pragma once
+// Single ZIMP requests sent by hand: the field checks, the eight requests and their result
+// texts, and the last address, data and counter kept in the configuration.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "serial/SerialPort.h"
+#include "streams/profilestream.h"
+#include "zimp/ZimpEngine.h"
+
+enum class ZimpRequest {
+    Read,
+    CheckSum,
+    Configuration,
+    Status,
+    EraseFlash,
+    ZeroFlash,
+    WriteData,
+    FreeRequest,
+};
+
+// What the requests window shows besides message boxes.
+class RequestsView {
+  public:
+    virtual ~RequestsView() = default;
+    virtual void SetStatusText(const std::string& text) { (void)text; }  // "Waiting Response"
+    virtual void SetAddressField(const std::string& text) = 0;           // "%06x"
+    virtual void SetAddressResponse(const std::string& text) = 0;
+    virtual void AppendResponse(const std::string& text) = 0;  // the response box
+};
+
+// Field checks. An over-long text gets only "Number of caracters must be less than N\n"; an odd
+// count "The number of caracters must be even\n"; a non-hex character "Characters must be in
+// hex format( 0-9, a-f)\n". trimmed receives the text without surrounding white space.
+bool CheckHexField(const std::string& text, size_t limit, std::string& trimmed);
+// The "Counter": an integer from 1 to 255.
+bool CheckCounter(const std::string& text, uint32_t& counter);
+
+class RequestsSession {
+  public:
+    static constexpr size_t kAddressLimit = 6;
+    static constexpr size_t kDataLimit = 255;
+    static constexpr uint32_t kReplyTimeoutMs = 1000;
+
+    RequestsSession(SerialPort* port, profilestream* profile);
+    ~RequestsSession();
+
+    // Opening the dialog: false (with "You have to set port and profile\n") without a port or
+    // configuration. Reads Echo and the last values, attaches the engine.
+    bool Open();
+    // Closing: writes LastAddress, LastData and LastCounter back and detaches.
+    void Close();
+
+    // Checks the fields and runs one request. false when a field was refused (nothing sent).
+    // The request's own failure is reported on the message stream; Succeeded() tells it.
+    bool Run(ZimpRequest request, const std::string& addressText, const std::string& dataText,
+             const std::string& counterText, RequestsView& view);
+    bool Succeeded() const { return succeeded_; }
+    // Data of the last successful "Read"; address of the last write response.
+    const std::vector<uint8_t>& ReadData() const { return readData_; }
+    uint32_t ResponseAddress() const { return responseAddress_; }
+    bool BadWrite() const { return badWrite_; }
+    // "Abort Req": ends a pending wait.
+    void Abort();
+
+    const std::string& LastAddress() const { return lastAddress_; }
+    const std::string& LastData() const { return lastData_; }
+    uint32_t LastCounter() const { return lastCounter_; }
+    ZimpEngine& Engine() { return engine_; }
+
+  private:
+    void WriteResponseStep(RequestsView& view);
+
+    SerialPort* port_;
+    profilestream* profile_;
+    ZimpEngine engine_;
+    bool open_ = false;
+    std::string lastAddress_ = "000000", lastData_;
+    uint32_t lastCounter_ = 1;
+    bool succeeded_ = false, badWrite_ = false;
+    std::vector<uint8_t> readData_;
+    uint32_t responseAddress_ = 0;
+};

@@ -1,0 +1,177 @@
+#include "memops/SaveCommand.h"
+
+#include <cstdio>
+
+#include "memops/MemoryKinds.h"
+#include "srecord/WSRecord.h"
+#include "streams/MessageStreams.h"
+
+SaveCommand::SaveCommand(SerialPort* port, profilestream* profile)
+    : port_(port), profile_(profile) {}
+
+SaveCommand::~SaveCommand() {
+    Close();
+}
+
+bool SaveCommand::Prepare(int memoryType) {
+    if (port_ == nullptr || profile_ == nullptr) {
+        msgout() << "You have to set port and profile\n";
+        return false;
+    }
+    long echo = 0;
+    profile_->clear();
+    profile_->SelectSection("configuration");
+    profile_->SelectKey("Echo");
+    profile_->ReadInteger(echo);
+    engine_.Attach(port_, echo != 0);
+    const MemoryKind& kind = MemoryKindOf(memoryType);
+    title_ = kind.saveTitle;
+    section_ = kind.saveSection;
+    code_ = kind.code;
+    profile_->clear();
+    profile_->SelectSection(section_);
+    profile_->SelectKey("Type");
+    type_ = profile_->ReadText(2);
+    profile_->clear();
+    profile_->SelectKey("File");
+    fileName_ = profile_->ReadText(254);
+    profile_->clear();
+    cancelled_ = false;
+    return true;
+}
+
+bool SaveCommand::NextConfiguredRange(int index, uint32_t& start, uint32_t& end) {
+    char key[24];
+    std::snprintf(key, sizeof key, "Range%u", static_cast<unsigned>(index));
+    profile_->clear();
+    profile_->SelectSection(section_);
+    profile_->SelectKey(key);
+    unsigned long s = start, e = end;
+    profile_->ReadNumber(s, ',');
+    profile_->ReadNumber(e, index == 1 ? '\n' : ';');
+    start = static_cast<uint32_t>(s);
+    end = static_cast<uint32_t>(e);
+    return true;
+}
+
+bool SaveCommand::Save(const std::string& fileName, SaveFrontEnd* frontEnd,
+                       const std::optional<std::vector<SaveRange>>& ranges) {
+    WSRecord writer;
+    if (!writer.Open(fileName.c_str(), "Saved from radio", type_.c_str())) {
+        msgout() << "Cannot open file " << fileName << ".\n";
+        return false;
+    }
+    saving_ = true;
+    fileName_ = fileName;
+    if (frontEnd)
+        frontEnd->ShowAddress("");
+
+    uint32_t start = 0, end = 0;
+    size_t given = 0;
+    uint32_t total = 0;
+    if (ranges) {
+        for (const auto& r : *ranges)
+            if (r.start <= r.end)
+                total += r.end - r.start + 1;
+        if (given < ranges->size()) {
+            start = (*ranges)[given].start;
+            end = (*ranges)[given].end;
+            ++given;
+        }
+    } else {
+        NextConfiguredRange(1, start, end);
+    }
+    if (profile_) {
+        profile_->clear();
+        profile_->SelectSection(section_);
+        profile_->SelectKey("File");
+        *profile_ << fileName;
+        profile_->SelectKey("Type");  // stores the file name now
+        profile_->clear();
+    }
+
+    uint8_t buffer[kBufferSize];
+    bool writeFailed = false;
+    uint32_t saved = 0;
+    auto writeOut = [&](uint32_t address, uint32_t fill) {
+        for (uint32_t off = 0; off < fill; off += kRecordBytes) {
+            int n = static_cast<int>(std::min<uint32_t>(kRecordBytes, fill - off));
+            if (!writer.WriteRecord(address + off, buffer + off, n) && !writeFailed) {
+                writeFailed = true;
+                msgout() << "Cannot write the record at address " << std::hex << (address + off)
+                         << std::dec << " to " << fileName << ".\n";
+                cancelled_ = true;
+            }
+        }
+    };
+
+    int index = 2;
+    while (!cancelled_) {
+        if (start >= end)
+            break;
+        uint32_t stop = end + 1;  // the end is inclusive
+        if (stop == 0)
+            stop = 0xFFFFFFFFu;  // a range up to the top address
+        uint32_t fill = 0, bufferAddress = start;
+        while (start < stop && !cancelled_) {
+            if (fill == 0 && frontEnd) {
+                char text[16];
+                std::snprintf(text, sizeof text, "%x", start);
+                frontEnd->ShowAddress(text);
+            }
+            uint32_t count = std::min<uint32_t>(stop - start, kReadSize);
+            uint32_t got =
+                engine_.ReadMemory(WireAddress(start, code_), buffer + fill, count, kReadTimeoutMs);
+            if (engine_.ReportError()) {
+                cancelled_ = true;
+                break;
+            }
+            if (got == 0) {
+                // The radio answered with no data: the same read would repeat forever.
+                msgout() << "Reply Format is wrong.\n";
+                cancelled_ = true;
+                break;
+            }
+            fill += got;
+            start += got;
+            saved += got;
+            if (frontEnd)
+                frontEnd->BytesSaved(saved, total);
+            if (fill > kBufferSize - kReadSize) {
+                writeOut(bufferAddress, fill);
+                fill = 0;
+                bufferAddress = start;
+            }
+        }
+        writeOut(bufferAddress, fill);
+        if (ranges) {
+            if (given < ranges->size()) {
+                start = (*ranges)[given].start;
+                end = (*ranges)[given].end;
+                ++given;
+            }
+        } else {
+            NextConfiguredRange(index, start, end);
+        }
+        ++index;
+    }
+    bool completed = false;
+    if (!cancelled_)
+        completed = writer.Close(0);
+    else
+        writer.Discard();
+    if (!completed && !cancelled_)
+        msgout() << "Cannot write file " << fileName << ".\n";
+    saving_ = false;
+    return completed;
+}
+
+void SaveCommand::Cancel() {
+    cancelled_ = true;
+    if (port_)
+        port_->AbortAll();
+}
+
+void SaveCommand::Close() {
+    engine_.Detach();
+}

@@ -1,0 +1,73 @@
+#pragma once
+// The save command: reads address ranges of a radio memory with "Read" requests and writes
+// them to an S-Record file.
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "serial/SerialPort.h"
+#include "streams/profilestream.h"
+#include "zimp/ZimpEngine.h"
+
+struct SaveRange {
+    uint32_t start;
+    uint32_t end;  // inclusive
+};
+
+class SaveFrontEnd {
+  public:
+    virtual ~SaveFrontEnd() = default;
+    // The address being read, as the dialog's "Address" field shows it (lower-case hex).
+    virtual void ShowAddress(const std::string& text) = 0;
+    // Bytes saved so far, for a progress display; total 0 when unknown.
+    virtual void BytesSaved(uint32_t done, uint32_t total) {
+        (void)done;
+        (void)total;
+    }
+};
+
+class SaveCommand {
+  public:
+    static constexpr uint32_t kReadSize = 128;
+    static constexpr uint32_t kBufferSize = 1024;
+    static constexpr int kRecordBytes = 32;
+    static constexpr uint32_t kReadTimeoutMs = 2000;
+
+    SaveCommand(SerialPort* port, profilestream* profile);
+    ~SaveCommand();
+
+    // The command's preparation: checks the port and configuration, attaches the engine with
+    // the configured echo, and reads the memory's "Type" and "File". False (with the message
+    // written) when it cannot go on.
+    bool Prepare(int memoryType);
+    const std::string& Title() const { return title_; }
+    const std::string& Type() const { return type_; }
+    // Another S-Record type for this save (the command line's --type).
+    void SetType(const std::string& type) { type_ = type; }
+    const std::string& FileName() const { return fileName_; }
+
+    // The save (the dialog's OK). Without ranges, the section's Range1, Range2 ... keys are
+    // read; given ranges are saved in their order. Returns true when the file was completed.
+    bool Save(const std::string& fileName, SaveFrontEnd* frontEnd,
+              const std::optional<std::vector<SaveRange>>& ranges = std::nullopt);
+    // From another thread (or the front end's Cancel): ends a pending read at once.
+    void Cancel();
+    bool Cancelled() const { return cancelled_.load(); }
+    // Detaches the engine (the dialog closes).
+    void Close();
+    ZimpEngine& Engine() { return engine_; }
+
+  private:
+    bool NextConfiguredRange(int index, uint32_t& start, uint32_t& end);
+
+    SerialPort* port_;
+    profilestream* profile_;
+    ZimpEngine engine_;
+    std::string title_, section_, type_, fileName_;
+    uint8_t code_ = 0;
+    std::atomic<bool> cancelled_{false};
+    std::atomic<bool> saving_{false};
+};

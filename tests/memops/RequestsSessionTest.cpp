@@ -1,0 +1,137 @@
+#include "memops/RequestsSession.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "MemopsTestSupport.h"
+
+using namespace memopstest;
+using ::testing::ElementsAre;
+
+namespace {
+struct View : RequestsView {
+    std::vector<std::string> status;
+    std::string addressField, addressResponse = "untouched", response;
+    void SetStatusText(const std::string& t) override { status.push_back(t); }
+    void SetAddressField(const std::string& t) override { addressField = t; }
+    void SetAddressResponse(const std::string& t) override { addressResponse = t; }
+    void AppendResponse(const std::string& t) override { response += t; }
+};
+
+struct Session {
+    explicit Session(radio::ZimpRadioOptions o = {}, const std::string& ini = "")
+        : rig(o, ini.empty() ? "[configuration]\nEcho=0\n" : ini) {
+        opened = session.Open();
+    }
+    RadioRig rig;
+    zimptest::MessageCapture boxes;
+    RequestsSession session{&rig.port, rig.profile.get()};
+    View view;
+    bool opened;
+};
+}  // namespace
+
+TEST(RequestsSession, FieldChecks) {
+    zimptest::MessageCapture boxes;
+    std::string t;
+    EXPECT_TRUE(CheckHexField(" 1a2b ", 6, t));
+    EXPECT_EQ(t, "1a2b");
+    EXPECT_FALSE(CheckHexField("1a2", 6, t));
+    EXPECT_FALSE(CheckHexField("1g", 6, t));
+    EXPECT_FALSE(CheckHexField("12345678g", 6, t)) << "too long: only the length message";
+    uint32_t c;
+    EXPECT_FALSE(CheckCounter("0", c));
+    EXPECT_FALSE(CheckCounter("x", c));
+    EXPECT_TRUE(CheckCounter("255", c));
+    EXPECT_EQ(c, 255u);
+    EXPECT_THAT(boxes.Texts(), ElementsAre("The number of caracters must be even",
+                                           "Characters must be in hex format( 0-9, a-f)",
+                                           "Number of caracters must be less than 6",
+                                           "Please enter an integer between 1 and 255.",
+                                           "Please enter an integer."));
+}
+
+TEST(RequestsSession, ReadAppendsHexAndRewritesAddress) {
+    Session s;
+    ASSERT_TRUE(s.opened);
+    s.rig.radio.Preload(0x1a2b, {0x01, 0xAB, 0x00, 0xFF});
+    ASSERT_TRUE(s.session.Run(ZimpRequest::Read, "1a2b", "", "4", s.view));
+    EXPECT_TRUE(s.session.Succeeded());
+    EXPECT_EQ(s.view.addressField, "001a2b");
+    EXPECT_EQ(s.view.response, "\r\n>01AB00FF");
+    EXPECT_THAT(s.view.status, ElementsAre("Waiting Response", "Ready"));
+    EXPECT_TRUE(s.boxes.Texts().empty());
+}
+
+TEST(RequestsSession, RefusedFieldSendsNothing) {
+    Session s;
+    EXPECT_FALSE(s.session.Run(ZimpRequest::Read, "1a2", "", "4", s.view));
+    EXPECT_THAT(s.boxes.Texts(), ElementsAre("The number of caracters must be even"));
+    EXPECT_TRUE(s.rig.radio.Requests().empty());
+    EXPECT_TRUE(s.view.status.empty());
+}
+
+TEST(RequestsSession, ResultTexts) {
+    Session s({}, "[configuration]\nEcho=0\n");
+    s.rig.radio.Preload(0x100, {1, 2, 3, 0xFF});
+    ASSERT_TRUE(s.session.Run(ZimpRequest::CheckSum, "000100", "", "4", s.view));
+    ASSERT_TRUE(s.session.Run(ZimpRequest::Configuration, "000100", "", "4", s.view));
+    ASSERT_TRUE(s.session.Run(ZimpRequest::WriteData, "001234", "0a0b", "4", s.view));
+    EXPECT_EQ(s.view.addressResponse, "1234");
+    ASSERT_TRUE(s.session.Run(ZimpRequest::Status, "000000", "", "4", s.view));
+    EXPECT_THAT(s.boxes.Texts(), ElementsAre("Check Sum: 105", "Buffer Length is 0x2000",
+                                             "Address is 0x00001234\rStatus is 0x00"));
+    EXPECT_EQ(s.rig.radio.ReadMemory(0x1234, 2), (Bytes{0x0a, 0x0b}));
+}
+
+TEST(RequestsSession, EraseWaitsForWriteResponseAndBadWriteIsReported) {
+    {
+        Session s;
+        ASSERT_TRUE(s.session.Run(ZimpRequest::EraseFlash, "000000", "", "1", s.view));
+        EXPECT_TRUE(s.session.Succeeded());
+        EXPECT_EQ(s.view.addressResponse, "400000");
+    }
+    {
+        radio::ZimpRadioOptions o;
+        o.badWriteAt = 0x2000;
+        Session s(o);
+        ASSERT_TRUE(s.session.Run(ZimpRequest::WriteData, "002000", "01", "1", s.view));
+        EXPECT_FALSE(s.session.Succeeded());
+        EXPECT_TRUE(s.session.BadWrite());
+        EXPECT_EQ(s.view.addressResponse, "2000");
+        EXPECT_THAT(s.boxes.Texts(), ElementsAre("Bad Write Response"));
+    }
+}
+
+TEST(RequestsSession, FreeRequestSendsNothingButRunsItsSteps) {
+    Session s;
+    ASSERT_TRUE(s.session.Run(ZimpRequest::FreeRequest, "12", "", "1", s.view));
+    EXPECT_EQ(s.view.addressField, "000012");
+    EXPECT_THAT(s.view.status, ElementsAre("Waiting Response", "Ready"));
+    EXPECT_TRUE(s.rig.radio.Requests().empty());
+}
+
+TEST(RequestsSession, LastValuesPersistAcrossSessions) {
+    RadioRig rig({}, "[configuration]\nEcho=0\n");
+    {
+        RequestsSession session(&rig.port, rig.profile.get());
+        ASSERT_TRUE(session.Open());
+        EXPECT_EQ(session.LastAddress(), "000000");
+        EXPECT_EQ(session.LastCounter(), 1u);
+        View v;
+        session.Run(ZimpRequest::WriteData, "abcd", "0102", "7", v);
+        session.Close();
+    }
+    RequestsSession again(&rig.port, rig.profile.get());
+    ASSERT_TRUE(again.Open());
+    EXPECT_EQ(again.LastAddress(), "00abcd");
+    EXPECT_EQ(again.LastData(), "0102");
+    EXPECT_EQ(again.LastCounter(), 7u);
+}
+
+TEST(RequestsSession, NoPortOrProfileRefusesToOpen) {
+    zimptest::MessageCapture boxes;
+    RequestsSession s(nullptr, nullptr);
+    EXPECT_FALSE(s.Open());
+    EXPECT_THAT(boxes.Texts(), ElementsAre("You have to set port and profile"));
+}

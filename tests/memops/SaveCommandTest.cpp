@@ -1,0 +1,189 @@
+#include "memops/SaveCommand.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "MemopsTestSupport.h"
+#include "srecord/S_Record.h"
+
+using namespace memopstest;
+using ::testing::ElementsAre;
+
+namespace {
+
+constexpr uint16_t kReadOp = 0xF511;
+
+std::vector<radio::RequestRecord> Reads(const radio::ZimpRadio& r) {
+    std::vector<radio::RequestRecord> out;
+    for (const auto& rec : r.Requests())
+        if (rec.opcode == kReadOp)
+            out.push_back(rec);
+    return out;
+}
+
+struct Recorder : SaveFrontEnd {
+    std::vector<std::string> addresses;
+    void ShowAddress(const std::string& t) override { addresses.push_back(t); }
+};
+
+// Lines of an S-Record file written by the save, without the CR.
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> out;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t nl = text.find('\n', pos);
+        std::string line = text.substr(pos, nl - pos);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        out.push_back(line);
+        pos = nl == std::string::npos ? text.size() : nl + 1;
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(SaveCommand, ReadsRangeWithMemoryCodeAndWritesRecords) {
+    RadioRig rig({}, "[SaveRAM]\nType=S1\nRange1=0x0,0x3FF\n");
+    ASSERT_TRUE(rig.ok);
+    Bytes data(0x400);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<uint8_t>(i * 7);
+    rig.radio.Preload(0x800000, data);
+    zimptest::MessageCapture boxes;
+    SaveCommand save(&rig.port, rig.profile.get());
+    ASSERT_TRUE(save.Prepare(0));
+    EXPECT_EQ(save.Title(), "Save RAM");
+    Recorder fe;
+    auto out = rig.dir.File("ram.s19");
+    ASSERT_TRUE(save.Save(out, &fe));
+    save.Close();
+    auto reads = Reads(rig.radio);
+    ASSERT_EQ(reads.size(), 8u);
+    for (size_t i = 0; i < 8; ++i) {
+        EXPECT_EQ(reads[i].address, 0x800000u + 0x80 * i);
+        EXPECT_EQ(reads[i].length, 128u);
+    }
+    auto lines = Lines(rig.dir.Read("ram.s19"));
+    ASSERT_EQ(lines.size(), 1u + 32u + 1u);
+    EXPECT_EQ(lines[1].substr(0, 8), "S1230000");
+    EXPECT_EQ(lines[32].substr(0, 8), "S12303E0");
+    EXPECT_EQ(lines.back(), "S9030000FC");
+    S_Record back;
+    ASSERT_EQ(back.Open(out.c_str(), 1), 0);
+    EXPECT_EQ(std::string(back.Header()), "Saved from radio");
+    Bytes got(0x400);
+    ASSERT_EQ(back.ReadChunk(got.data(), 0x400, 0xFF), 0x400);
+    EXPECT_EQ(got, data);
+    EXPECT_TRUE(boxes.Texts().empty());
+    EXPECT_NE(rig.dir.Read("ZIMPProtocol.ini").find("File=" + out), std::string::npos);
+}
+
+TEST(SaveCommand, FlashRangeStartsAtFlashCode) {
+    RadioRig rig({}, "[SaveFlash]\nType=S2\nRange1=0x100,0x17F\n");
+    SaveCommand save(&rig.port, rig.profile.get());
+    ASSERT_TRUE(save.Prepare(1));
+    ASSERT_TRUE(save.Save(rig.dir.File("f.s28"), nullptr));
+    auto reads = Reads(rig.radio);
+    ASSERT_EQ(reads.size(), 1u);
+    EXPECT_EQ(reads[0].address, 0x400100u);
+    auto lines = Lines(rig.dir.Read("f.s28"));
+    ASSERT_EQ(lines.size(), 6u) << "header, four 32-byte records, termination";
+    EXPECT_EQ(lines[1].substr(0, 10), "S224000100");
+    EXPECT_EQ(lines[4].substr(0, 10), "S224000160");
+}
+
+TEST(SaveCommand, LongRangeIsWrittenAfterEighthReadAndAtTheEnd) {
+    RadioRig rig({}, "[SaveIE2PROM]\nType=S1\nRange1=0,1199\n");
+    SaveCommand save(&rig.port, rig.profile.get());
+    ASSERT_TRUE(save.Prepare(2));
+    Recorder fe;
+    ASSERT_TRUE(save.Save(rig.dir.File("e.s19"), &fe));
+    auto reads = Reads(rig.radio);
+    ASSERT_EQ(reads.size(), 10u);
+    EXPECT_EQ(reads[9].length, 48u);
+    // The address field is shown whenever the buffer starts afresh: at 0 and after 1,024 bytes.
+    EXPECT_THAT(fe.addresses, ElementsAre("", "0", "400"));
+    auto lines = Lines(rig.dir.Read("e.s19"));
+    EXPECT_EQ(lines.size(), 1u + 32u + 6u + 1u);  // 1,024 bytes in 32 records, then 176 in 6
+}
+
+TEST(SaveCommand, StartAboveEndSavesNothing) {
+    RadioRig rig({}, "[SaveRAM]\nType=S1\nRange1=0x10,0xF\n");
+    SaveCommand save(&rig.port, rig.profile.get());
+    ASSERT_TRUE(save.Prepare(0));
+    ASSERT_TRUE(save.Save(rig.dir.File("n.s19"), nullptr));
+    EXPECT_TRUE(Reads(rig.radio).empty());
+    auto lines = Lines(rig.dir.Read("n.s19"));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1], "S9030000FC");
+}
+
+TEST(SaveCommand, FurtherRangesAndPelkSharesSaveFlash) {
+    RadioRig rig({},
+                 "[SaveFlash]\nType=S1\nRange1=0x0,0xF\nRange2=0x20,0x2F;\nRange3=5,4\n"
+                 "Range4=0x40,0x4F\n");
+    SaveCommand save(&rig.port, rig.profile.get());
+    ASSERT_TRUE(save.Prepare(4));
+    EXPECT_EQ(save.Title(), "Save Flash PELK Memory");
+    EXPECT_EQ(save.Type(), "S1");
+    ASSERT_TRUE(save.Save(rig.dir.File("p.s19"), nullptr));
+    auto reads = Reads(rig.radio);
+    ASSERT_EQ(reads.size(), 2u) << "Range3 ends the loop; Range4 is never read";
+    EXPECT_EQ(reads[0].address, 0x0u) << "the PELK flash has memory code 0";
+    EXPECT_EQ(reads[1].address, 0x20u);
+}
+
+TEST(SaveCommand, GivenRangesRunInOrder) {
+    RadioRig rig({}, "[SaveRAM]\nType=S3\n");
+    SaveCommand save(&rig.port, rig.profile.get());
+    ASSERT_TRUE(save.Prepare(0));
+    std::vector<SaveRange> ranges = {{0x200, 0x20F}, {0x100, 0x10F}};
+    ASSERT_TRUE(save.Save(rig.dir.File("g.s37"), nullptr, ranges));
+    auto reads = Reads(rig.radio);
+    ASSERT_EQ(reads.size(), 2u);
+    EXPECT_EQ(reads[0].address, 0x800200u);
+    EXPECT_EQ(reads[1].address, 0x800100u);
+}
+
+TEST(SaveCommand, FailuresAndEmptyReplies) {
+    {
+        RadioRig rig({}, "[SaveRAM]\nType=S1\nRange1=0,0xFF\n");
+        zimptest::MessageCapture boxes;
+        SaveCommand save(&rig.port, rig.profile.get());
+        ASSERT_TRUE(save.Prepare(0));
+        EXPECT_FALSE(save.Save(rig.dir.File("no/such/dir.s19"), nullptr));
+        EXPECT_THAT(boxes.Texts(),
+                    ElementsAre("Cannot open file " + rig.dir.File("no/such/dir.s19") + "."));
+    }
+    {
+        radio::ZimpRadioOptions o;
+        o.silentAfter = 1;
+        RadioRig rig(o, "[SaveRAM]\nType=S1\nRange1=0,0xFF\n");
+        zimptest::MessageCapture boxes;
+        SaveCommand save(&rig.port, rig.profile.get());
+        ASSERT_TRUE(save.Prepare(0));
+        EXPECT_FALSE(save.Save(rig.dir.File("t.s19"), nullptr));
+        EXPECT_THAT(boxes.Texts(), ElementsAre("ACK Timeout Error."));
+        auto lines = Lines(rig.dir.Read("t.s19"));
+        EXPECT_EQ(lines.size(), 1u + 4u) << "records so far, no termination record";
+    }
+    {
+        SaveCommand save(nullptr, nullptr);
+        zimptest::MessageCapture boxes;
+        EXPECT_FALSE(save.Prepare(0));
+        EXPECT_THAT(boxes.Texts(), ElementsAre("You have to set port and profile"));
+    }
+}
+
+TEST(SaveCommand, ReplyWithoutDataStopsInsteadOfRepeatingForever) {
+    radio::ZimpRadioOptions o;
+    o.shortRead = true;  // every reply one byte short
+    RadioRig rig(o, "[SaveRAM]\nType=S1\nRange1=0,1\n");
+    zimptest::MessageCapture boxes;
+    SaveCommand save(&rig.port, rig.profile.get());
+    ASSERT_TRUE(save.Prepare(0));
+    EXPECT_FALSE(save.Save(rig.dir.File("s.s19"), nullptr));
+    EXPECT_THAT(boxes.Texts(), ElementsAre("Reply Format is wrong."));
+    EXPECT_EQ(Reads(rig.radio).size(), 2u) << "two bytes asked, one delivered, then none";
+}
