@@ -1,0 +1,210 @@
+// The zimp command line end to end: the real binary against the real simulator binary.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "support/Subprocess.h"
+#include "support/TempDir.h"
+
+namespace {
+
+struct Result {
+    int code;
+    std::string out, err;
+};
+
+class CliTest : public ::testing::Test {
+  protected:
+    // Starts the simulated radio with extra options and writes a configuration naming it.
+    void StartRadio(std::vector<std::string> options = {}, int baud = 115200) {
+        std::vector<std::string> argv = {ZIMP_RADIO_SIM, "--dump", dir.File("dump.json")};
+        argv.insert(argv.end(), options.begin(), options.end());
+        radio = std::make_unique<Subprocess>(argv);
+        std::string line = radio->WaitForLine("PTY ");
+        ASSERT_FALSE(line.empty()) << radio->err;
+        dir.Write("ZIMPProtocol.ini", "[configuration]\nPort=" + line.substr(4) +
+                                          "\nBaudrate=" + std::to_string(baud) +
+                                          "\nEcho=0\n[LoadMemory]\nBlockSize=64\n"
+                                          "[SaveRAM]\nType=S1\nRange1=0x1000,0x101F\n");
+    }
+    std::string Dump() {
+        radio->Signal(SIGTERM);
+        radio->Wait();
+        return dir.Read("dump.json");
+    }
+    Result Zimp(std::vector<std::string> args, const std::string& input = "") {
+        std::vector<std::string> argv = {ZIMP_CLI, "--config", dir.File("ZIMPProtocol.ini")};
+        argv.insert(argv.end(), args.begin(), args.end());
+        Subprocess p(argv, dir.path());
+        if (!input.empty())
+            p.Input(input);
+        p.CloseInput();
+        int code = p.Wait();
+        return {code, p.out, p.err};
+    }
+    std::string Image() {
+        // 40 bytes at 0x1000: two S1 records.
+        return dir.Write(
+            "img.s19",
+            "S00600004844521B\n"
+            "S1231000000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1FDC\n"
+            "S10B10202021222324252627A8\n"
+            "S9030000FC\n");
+    }
+
+    TempDir dir;
+    std::unique_ptr<Subprocess> radio;
+};
+
+}  // namespace
+
+TEST_F(CliTest, LoadSaveAndVerifyAgainstTheRadio) {
+    StartRadio();
+    auto img = Image();
+    Result load = Zimp({"load", "ram", img, "--verify"});
+    EXPECT_EQ(load.code, 0) << load.err;
+    EXPECT_EQ(load.out, "loaded 40 bytes from " + img + " into ram (verified)\n");
+    EXPECT_EQ(load.err, "");
+    Result save = Zimp({"save", "ram", "back.s19", "--range", "0x1000,0x1027"});
+    EXPECT_EQ(save.code, 0) << save.err;
+    Result info = Zimp({"info", "--json", "back.s19"});
+    EXPECT_EQ(info.code, 0);
+    EXPECT_EQ(info.out,
+              "{\"header\": \"Saved from radio\", \"blocks\": [{\"start\": 4096, \"end\": 4136, "
+              "\"kind\": 3, \"line\": 2, \"sum\": 780}], \"runs\": [{\"start\": 4096, "
+              "\"length\": 40, \"sum\": 780}], \"total_length\": 40}\n");
+    EXPECT_NE(dir.Read("ZIMPProtocol.ini").find("File=back.s19"), std::string::npos);
+    EXPECT_NE(Dump().find("\"markers\""), std::string::npos);
+}
+
+TEST_F(CliTest, FailedLoadExitsOneWithTheMessages) {
+    StartRadio({"--nak", "4"});
+    Result r = Zimp({"--quiet", "load", "flash", Image()});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "NAK is received\nFile was not loaded.\n");
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(CliTest, VerifyFindsWhatTheRadioDidNotStore) {
+    StartRadio();  // stores compressed blocks as they come: they differ from the image
+    Result r = Zimp({"load", "ram", Image(), "--compress", "--verify"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "Verify failed at address 1000\nFile was not loaded.\n");
+}
+
+TEST_F(CliTest, InterruptRunsTheLoadsCancel) {
+    // A radio on a 300-baud line takes seconds over 32 blocks, so the interrupt lands in
+    // the middle of the load whatever the machine's speed.
+    StartRadio({"--baud", "300"}, 300);
+    std::string text = "S00600004844521B\n";
+    for (int r = 0; r < 64; ++r) {
+        unsigned sum = 0x23 + 0x10 + r * 32 / 256 + (r * 32) % 256;
+        char line[80];
+        std::snprintf(line, sizeof line, "S123%04X", 0x1000 + r * 32);
+        std::string rec = line;
+        for (int i = 0; i < 32; ++i) {
+            std::snprintf(line, sizeof line, "%02X", (r + i) & 0xFF);
+            rec += line;
+            sum += (r + i) & 0xFF;
+        }
+        std::snprintf(line, sizeof line, "%02X\n", (~sum) & 0xFF);
+        text += rec + line;
+    }
+    auto img = dir.Write("big.s19", text + "S9030000FC\n");
+    Subprocess p({ZIMP_CLI, "--config", dir.File("ZIMPProtocol.ini"), "load", "ram", img},
+                 dir.path());
+    p.CloseInput();
+    platform::SleepMs(1500);
+    p.Signal(SIGINT);
+    EXPECT_EQ(p.Wait(), 130);
+    EXPECT_EQ(p.err, "File was not loaded.\n");
+    EXPECT_NE(Dump().find("\"markers\": []"), std::string::npos) << "no end marker";
+}
+
+TEST_F(CliTest, RequestsPrintTheirResults) {
+    StartRadio();
+    Result w = Zimp({"request", "write", "001000", "0A0B0C"});
+    EXPECT_EQ(w.code, 0) << w.err;
+    EXPECT_EQ(w.out, "1000\n");
+    Result r = Zimp({"request", "read", "001000", "3"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "0A0B0C\n");
+    Result c = Zimp({"request", "checksum", "001000", "3"});
+    EXPECT_EQ(c.out, "Check Sum: 21\n");
+    Result cfg = Zimp({"request", "config"});
+    EXPECT_EQ(cfg.out, "Buffer Length is 0x2000\n");
+    Result bad = Zimp({"request", "read", "1000", "0"});
+    EXPECT_EQ(bad.code, 2);
+    EXPECT_EQ(bad.err, "Please enter an integer between 1 and 255.\n");
+    Result odd = Zimp({"request", "read", "100", "1"});
+    EXPECT_EQ(odd.code, 2);
+    EXPECT_EQ(odd.err, "The number of caracters must be even\n");
+    std::string ini = dir.Read("ZIMPProtocol.ini");
+    EXPECT_NE(ini.find("LastAddress=001000"), std::string::npos);
+    EXPECT_NE(ini.find("LastData=0A0B0C"), std::string::npos);
+}
+
+TEST_F(CliTest, BadWriteResponsePrintsAddressAndFails) {
+    StartRadio({"--bad-write-at", "0x2000"});
+    Result w = Zimp({"request", "write", "002000", "01"});
+    EXPECT_EQ(w.code, 1);
+    EXPECT_EQ(w.out, "2000\n");
+    EXPECT_EQ(w.err, "Bad Write Response\n");
+}
+
+TEST_F(CliTest, PortThatDoesNotOpenIsReported) {
+    dir.Write("ZIMPProtocol.ini", "[configuration]\nPort=/nonexistent\nBaudrate=9600\n");
+    Result r = Zimp({"request", "status"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "Port is not open or its handler is bad.\n");
+}
+
+TEST_F(CliTest, FileCommands) {
+    auto img = Image();
+    Result conv = Zimp({"convert", img, "out.s37", "--type", "S3"});
+    EXPECT_EQ(conv.code, 0) << conv.err;
+    std::string s3 = dir.Read("out.s37");
+    EXPECT_EQ(s3.substr(0, 2), "S0");
+    EXPECT_NE(s3.find("\r\nS3250000100000"), std::string::npos);
+    EXPECT_NE(s3.find("S70500000000FA\r\n"), std::string::npos);
+    Result narrow = Zimp({"convert", dir.Write("hi.s28", "S2080100000102030AE6\nS9030000FC\n"),
+                          "x.s19", "--type", "S1"});
+    EXPECT_EQ(narrow.code, 1);
+    EXPECT_EQ(narrow.err, "The record at address 10000 does not fit an S1 file.\n");
+
+    std::string text(5000, 'a');
+    for (size_t i = 0; i < text.size(); i += 7)
+        text[i] = static_cast<char>('a' + i % 26);
+    Result packed = Zimp({"compress"}, text);
+    EXPECT_EQ(packed.code, 0);
+    EXPECT_LT(packed.out.size(), text.size());
+    Result unpacked = Zimp({"decompress"}, packed.out);
+    EXPECT_EQ(unpacked.out, text);
+    Result corrupt = Zimp({"decompress"}, std::string("\0\0\0\0\xFF\xFF\x01", 7));
+    EXPECT_EQ(corrupt.code, 1);
+    EXPECT_EQ(corrupt.err, "Compressed data is corrupt.\n");
+
+    Result missing = Zimp({"info", "nope.s19"});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_NE(missing.err.find("Error in line "), std::string::npos);
+}
+
+TEST_F(CliTest, UsageErrorsExitTwo) {
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{"load"},
+                                               {"load", "rom", "x.s19"},
+                                               {"load", "ram", "x", "--checksum", "middle"},
+                                               {"load", "ram", "x", "--fill", "1G"},
+                                               {"save", "ram"},
+                                               {"request", "fly"},
+                                               {"nonsense"},
+                                               {"--factor", "0", "ports"}}) {
+        Result r = Zimp(args);
+        EXPECT_EQ(r.code, 2) << args[0];
+        EXPECT_FALSE(r.err.empty()) << args[0];
+    }
+    Result help = Zimp({"load", "--help"});
+    EXPECT_EQ(help.code, 0);
+    EXPECT_NE(help.out.find("usage: zimp load"), std::string::npos);
+}
