@@ -75,7 +75,7 @@ TEST_F(CliTest, LoadSaveAndVerifyAgainstTheRadio) {
               "\"kind\": 3, \"line\": 2, \"sum\": 780}], \"runs\": [{\"start\": 4096, "
               "\"length\": 40, \"sum\": 780}], \"total_length\": 40}\n");
     EXPECT_NE(dir.Read("ZIMPProtocol.ini").find("File=back.s19"), std::string::npos);
-    EXPECT_NE(Dump().find("\"markers\""), std::string::npos);
+    EXPECT_NE(Dump().find("\"markers\": [{\"request\""), std::string::npos) << "end marker";
 }
 
 TEST_F(CliTest, FailedLoadExitsOneWithTheMessages) {
