@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "platform/Clock.h"
 #include "serial/PortSettingsEditor.h"
 #include "streams/MessageStreams.h"
 
@@ -296,4 +297,22 @@ void SerialPort::AbortAll() {
 
 bool SerialPort::Purge(uint32_t flags) {
     return device_.Purge(flags);
+}
+
+void SerialPort::SetNotifyMessage(PortWorkerKind worker, uint32_t message) {
+    if (PortWorker* w = Worker(worker))
+        w->SetNotifyMessage(message);
+}
+
+bool SerialPort::WaitWorkerIdle(PortWorkerKind worker, uint32_t ms) {
+    PortWorker* w = Worker(worker);
+    if (w == nullptr || !w->IsRunning())
+        return true;
+    const uint64_t end = platform::TickMs() + ms;
+    while (!w->IsIdle()) {
+        if (platform::TickMs() >= end)
+            return false;
+        platform::SleepMs(1);
+    }
+    return true;
 }

@@ -65,6 +65,11 @@ class SerialPort {
     bool PostWithMessage(PortWorkerKind worker, void* request, platform::MessageTarget* window);
     void AbortAll();
     bool Purge(uint32_t flags);
+    // The message number a worker posts at completion (PostWithMessage); kept until it stops.
+    void SetNotifyMessage(PortWorkerKind worker, uint32_t message);
+    // Waits up to ms for a worker to finish what it was handed; true when it is idle (or
+    // there is no such worker).
+    bool WaitWorkerIdle(PortWorkerKind worker, uint32_t ms);
 
     // Settings the front ends and the protocol layers read or adjust.
     const std::string& PortName() const { return portName_; }

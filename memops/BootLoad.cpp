@@ -1,0 +1,106 @@
+#include "memops/BootLoad.h"
+
+#include <new>
+
+#include "platform/SerialDevice.h"
+#include "srecord/S_Record.h"
+#include "streams/MessageStreams.h"
+
+void ReadBootLoadSettings(profilestream& profile, BootLoadSettings& s) {
+    profile.clear();
+    profile.SelectSection("BootLoad");
+    profile.SelectKey("File");
+    std::string file = profile.ReadText(255);
+    if (!file.empty())
+        s.fileName = file;
+    profile.clear();
+    profile.SelectKey("Baudrate");
+    profile.ReadInteger(s.rate);
+    profile.clear();
+}
+
+bool ValidateBootLoadSettings(const BootLoadSettings& s) {
+    if (s.rate < 50 || s.rate > 115200) {
+        msgout() << std::dec << "Please enter an integer between 50 and 115200.\n";
+        return false;
+    }
+    if (s.fileName.empty() || s.fileName.size() > 255) {
+        msgout() << "The value must have at least 1 character, but no more than 255\n";
+        return false;
+    }
+    return true;
+}
+
+void BootLoad::Cancel() {
+    if (busy_.load() && port_)
+        port_->AbortAll();
+}
+
+bool BootLoad::Run(const BootLoadSettings& settings) {
+    const uint32_t savedRate = port_->EffectiveRate();
+    const uint32_t rate = static_cast<uint32_t>(settings.rate);
+    port_->SetBaudRate(rate);
+    busy_ = true;
+    n_ = 0;
+    echoCount_ = 0;
+
+    std::ostream& out = msgout();
+    int32_t result = 0;
+    bool fileOk = false;
+    {
+        auto* image = new (std::nothrow) S_Record();
+        ReportOutOfMemory("ZIMPApplication", image == nullptr);
+        std::unique_ptr<S_Record> owner(image);
+        if (image->Open(settings.fileName.c_str(), 1) == 0) {
+            int got = image->ReadWindow(program_, static_cast<int>(kMaxProgram), 0x00);
+            if (got > 0)
+                n_ = static_cast<uint32_t>(got);
+        }
+        fileOk = image->GetError() >= 0;
+    }
+    if (!fileOk) {
+        n_ = 0;
+        out << "Cannot download program from file '" << settings.fileName << "'\r";
+    } else {
+        // Twice the line time of the program at 10 bits a byte; multiplied first so that it
+        // does not come out 0 at rates above 10,000 baud.
+        port_->SetReadTimeout(static_cast<uint32_t>(2ull * n_ * 10000 / (rate ? rate : 1)));
+        port_->Purge(platform::kPurgeAll);
+        write_ = {program_, n_, 0};
+        port_->ClearLineErrors();
+        const uint8_t start = 0xFF;
+        int32_t lineError = 0;
+        port_->Write(&start, 1, lineError);
+        port_->ClearLineErrors();
+        port_->PostWithCallback(PortWorkerKind::Writer, &write_, nullptr);
+        echoCount_ = port_->ReadPumping(echo_, n_, result);
+    }
+
+    // Completion.
+    port_->AbortAll();
+    if (port_->IsOpen())
+        port_->Purge(platform::kPurgeAll);
+    port_->WaitWorkerIdle(PortWorkerKind::Writer, 5000);  // the program buffer is ours
+    bool quiet = false;
+    if (result == 0 && echoCount_ == 0) {
+        out << "There is not echo from radio\n";
+    } else if (result == 0) {
+        quiet = true;
+        for (uint32_t i = 0; i < echoCount_; ++i) {
+            if (program_[i] != echo_[i]) {
+                out << std::dec << "Error at position " << i
+                    << ".\rIf position more than 100 don't take care.\n";
+                quiet = false;
+                break;
+            }
+        }
+    } else if (result == SerialPort::kAborted) {
+        out << "Loading was aborted by User\n";
+    } else {
+        out << "Error Communication - " << std::hex << std::nouppercase << result << std::dec
+            << "\n";
+    }
+    busy_ = false;
+    port_->SetBaudRate(savedRate);
+    return quiet;
+}

@@ -1,0 +1,48 @@
+#pragma once
+// The plain boot load: 0xFF, then the program bytes, raw at the chosen rate, with the echo the
+// controller returns for every program byte read back and compared.
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "serial/SerialPort.h"
+#include "streams/profilestream.h"
+
+struct BootLoadSettings {
+    long rate = 0;  // nominal rate of the boot load
+    std::string fileName;
+};
+
+// Section "BootLoad": "File" (first 255 characters) and "Baudrate"; missing keys keep the
+// values given.
+void ReadBootLoadSettings(profilestream& profile, BootLoadSettings& settings);
+// The dialog's checks: rate 50 to 115200, file name 1 to 255 characters.
+bool ValidateBootLoadSettings(const BootLoadSettings& settings);
+
+class BootLoad {
+  public:
+    static constexpr uint32_t kMaxProgram = 2000;
+
+    explicit BootLoad(SerialPort* port) : port_(port) {}
+
+    // Sends the program and reports the outcome on the message stream; the port's rate is
+    // restored in every case. Returns true when no message was written (the echo agreed).
+    bool Run(const BootLoadSettings& settings);
+    // Cancel while busy: ends the pending read at once ("Loading was aborted by User").
+    void Cancel();
+    bool Busy() const { return busy_.load(); }
+
+    uint32_t ProgramLength() const { return n_; }
+    uint32_t EchoCount() const { return echoCount_; }
+    const uint8_t* Program() const { return program_; }
+
+  private:
+    SerialPort* port_;
+    std::atomic<bool> busy_{false};
+    uint8_t program_[kMaxProgram] = {};
+    uint8_t echo_[kMaxProgram] = {};
+    uint32_t n_ = 0;
+    uint32_t echoCount_ = 0;
+    TransferRequest write_;
+};

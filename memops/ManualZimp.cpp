@@ -1,0 +1,96 @@
+#include "memops/ManualZimp.h"
+
+#include <cstdio>
+
+#include "memops/RequestsSession.h"
+#include "platform/SerialDevice.h"
+#include "streams/MessageStreams.h"
+
+void PostedMessages::PostMessage(uint32_t message, intptr_t wParam, intptr_t lParam) {
+    std::lock_guard lock(mutex_);
+    queue_.push_back({message, wParam, lParam});
+    ready_.Set();
+}
+
+bool PostedMessages::Take(Message& m, uint32_t ms) {
+    if (!ready_.Wait(ms))
+        return false;
+    std::lock_guard lock(mutex_);
+    if (queue_.empty())
+        return false;
+    m = queue_.front();
+    queue_.pop_front();
+    if (queue_.empty())
+        ready_.Reset();
+    return true;
+}
+
+bool ManualZimp::Open() {
+    if (port_ == nullptr) {
+        msgout() << "You have to set port\n";
+        return false;
+    }
+    port_->SetEventMask(platform::kEvRxChar | platform::kEvErr);
+    port_->SetNotifyMessage(PortWorkerKind::Event, kEventMessage);
+    PostWait();
+    return true;
+}
+
+void ManualZimp::PostWait() {
+    port_->PostWithMessage(PortWorkerKind::Event, &eventWord_, &target_);
+}
+
+bool ManualZimp::Send(const std::string& commandText, bool checksum) {
+    reportErrors_ = true;
+    std::string text;
+    // The same three checks as the requests' Data field, in the same order.
+    if (!CheckHexField(commandText, kMaxText, text))
+        return false;
+    command_ = text;
+    std::vector<uint8_t> bytes;
+    for (size_t i = 0; i + 1 < text.size(); i += 2)
+        bytes.push_back(static_cast<uint8_t>(std::stoul(text.substr(i, 2), nullptr, 16)));
+    if (bytes.size() < kBufferSize && checksum) {
+        unsigned sum = 0;
+        for (uint8_t b : bytes)
+            sum += b;
+        bytes.push_back(static_cast<uint8_t>(0xFF - (sum & 0xFF)));
+    }
+    sent_ = bytes;
+    view_.AppendReply("\r\n>");
+    if (port_ && !bytes.empty()) {
+        int32_t lineError = 0;
+        port_->Write(bytes.data(), static_cast<uint32_t>(bytes.size()), lineError);
+    }
+    return true;
+}
+
+void ManualZimp::OnEvent(int32_t r) {
+    if (r == -1)
+        return;  // aborted: the wait is not posted again
+    const uint32_t events = eventWord_;
+    PostWait();
+    if (!(events & platform::kEvErr)) {
+        port_->SetReadTimeout(0);
+        uint8_t b;
+        int32_t lineError = 0;
+        std::string hex;
+        char two[3];
+        while (port_->Read(&b, 1, lineError) == 1) {
+            std::snprintf(two, sizeof two, "%02x", b);
+            hex += two;
+        }
+        if (!hex.empty())
+            view_.AppendReply(hex);
+    } else if (reportErrors_) {
+        reportErrors_ = false;
+        uint32_t e = port_->ClearLineErrors();
+        msgout() << "Error occures. Code " << std::hex << std::uppercase << e << std::dec
+                 << std::nouppercase << "H.\n";
+    }
+}
+
+void ManualZimp::Close() {
+    if (port_)
+        port_->AbortAll();
+}
