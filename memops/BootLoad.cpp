@@ -1,5 +1,6 @@
 #include "memops/BootLoad.h"
 
+#include <algorithm>
 #include <new>
 
 #include "platform/SerialDevice.h"
@@ -62,9 +63,10 @@ bool BootLoad::Run(const BootLoadSettings& settings) {
         n_ = 0;
         out << "Cannot download program from file '" << settings.fileName << "'\r";
     } else {
-        // Twice the line time of the program at 10 bits a byte; multiplied first so that it
-        // does not come out 0 at rates above 10,000 baud.
-        port_->SetReadTimeout(static_cast<uint32_t>(2ull * n_ * 10000 / (rate ? rate : 1)));
+        // Twice the line time of the program at 10 bits a byte, multiplied before dividing and
+        // rounded up, and never below 50 ms: a time-out of 0 would not wait for the echo at all.
+        const uint64_t lineMs = (2ull * n_ * 10000 + (rate ? rate : 1) - 1) / (rate ? rate : 1);
+        port_->SetReadTimeout(static_cast<uint32_t>(n_ ? std::max<uint64_t>(lineMs, 50) : 0));
         port_->Purge(platform::kPurgeAll);
         write_ = {program_, n_, 0};
         port_->ClearLineErrors();

@@ -30,6 +30,7 @@ bool ManualZimp::Open() {
         msgout() << "You have to set port\n";
         return false;
     }
+    closed_ = false;
     port_->SetEventMask(platform::kEvRxChar | platform::kEvErr);
     port_->SetNotifyMessage(PortWorkerKind::Event, kEventMessage);
     PostWait();
@@ -66,8 +67,10 @@ bool ManualZimp::Send(const std::string& commandText, bool checksum) {
 }
 
 void ManualZimp::OnEvent(int32_t r) {
-    if (r == -1)
-        return;  // aborted: the wait is not posted again
+    // Aborted: the wait is not posted again. After Close, completions still queued are
+    // dropped, so that none of them starts a new wait.
+    if (r == -1 || closed_.load())
+        return;
     const uint32_t events = eventWord_;
     PostWait();
     if (!(events & platform::kEvErr)) {
@@ -91,6 +94,7 @@ void ManualZimp::OnEvent(int32_t r) {
 }
 
 void ManualZimp::Close() {
+    closed_ = true;
     if (port_)
         port_->AbortAll();
 }

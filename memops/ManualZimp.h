@@ -2,6 +2,7 @@
 // Raw requests typed as hex text: the command checks, the optional checksum byte, the write,
 // and an event-driven receive that shows every byte arriving from the radio.
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -69,5 +70,6 @@ class ManualZimp {
     std::string command_;
     std::vector<uint8_t> sent_;
     bool reportErrors_ = true;
+    std::atomic<bool> closed_{false};
     uint32_t eventWord_ = 0;
 };

@@ -1,0 +1,372 @@
+#include "memops/BootLoad.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "MemopsTestSupport.h"
+#include "memops/ManualZimp.h"
+#include "memops/TqvBootLoad.h"
+#include "sim/radio/BootRadio.h"
+#include "sim/radio/TqvRadio.h"
+
+using namespace memopstest;
+using ::testing::ElementsAre;
+
+namespace {
+
+// A port opened at 115200 against a radio mode running on its own thread.
+template <class Mode>
+struct ModeRig {
+    template <class... Args>
+    explicit ModeRig(Args&&... args) : mode(std::forward<Args>(args)...) {
+        if (!pty.Open(true))
+            return;
+        simulator = std::make_unique<radio::RadioSimulator>(pty.MasterFd(), mode, 0);
+        thread = std::thread([this] { simulator->Run(); });
+        ok = port.Open(pty.SlavePath(), 115200);
+    }
+    ~ModeRig() {
+        port.Close();
+        if (simulator) {
+            simulator->Stop();
+            thread.join();
+        }
+    }
+    TempDir dir;
+    platform::PseudoTerminal pty;
+    Mode mode;
+    std::unique_ptr<radio::RadioSimulator> simulator;
+    std::thread thread;
+    SerialPort port;
+    zimptest::MessageCapture boxes;
+    bool ok = false;
+};
+
+BootLoadSettings Boot(const std::string& file, long rate = 19200) {
+    BootLoadSettings s;
+    s.fileName = file;
+    s.rate = rate;
+    return s;
+}
+
+}  // namespace
+
+TEST(BootLoad, MatchingEchoWritesNothingAndRestoresRate) {
+    ModeRig<radio::BootRadio> rig;
+    ASSERT_TRUE(rig.ok);
+    auto file = rig.dir.Write("p.s19", SRecordFile({{0x1000, {1, 2, 3}}}));
+    BootLoad boot(&rig.port);
+    EXPECT_TRUE(boot.Run(Boot(file)));
+    EXPECT_TRUE(rig.boxes.Texts().empty());
+    EXPECT_EQ(boot.EchoCount(), 3u);
+    EXPECT_EQ(rig.mode.Program(), (Bytes{1, 2, 3}));
+    EXPECT_EQ(rig.port.EffectiveRate(), 115200u) << "the rate before the load";
+}
+
+TEST(BootLoad, WrongEchoNamesThePosition) {
+    radio::BootRadioOptions o;
+    o.corruptAt = 1;  // 02 comes back as 07
+    ModeRig<radio::BootRadio> rig(o);
+    auto file = rig.dir.Write("p.s19", SRecordFile({{0x1000, {1, 2, 3}}}));
+    BootLoad boot(&rig.port);
+    EXPECT_FALSE(boot.Run(Boot(file)));
+    EXPECT_THAT(rig.boxes.Texts(),
+                ElementsAre("Error at position 1.\rIf position more than 100 don't take care."));
+}
+
+TEST(BootLoad, ShortEchoIsComparedAsFarAsItGoes) {
+    radio::BootRadioOptions o;
+    o.echoLimit = 2;
+    ModeRig<radio::BootRadio> rig(o);
+    auto file = rig.dir.Write("p.s19", SRecordFile({{0x1000, {1, 2, 3}}}));
+    BootLoad boot(&rig.port);
+    EXPECT_TRUE(boot.Run(Boot(file, 115200))) << "the echo is awaited even above 10,000 baud";
+    EXPECT_EQ(boot.EchoCount(), 2u);
+    EXPECT_TRUE(rig.boxes.Texts().empty());
+}
+
+TEST(BootLoad, NoEchoAtAll) {
+    radio::BootRadioOptions o;
+    o.echoLimit = 0;
+    ModeRig<radio::BootRadio> rig(o);
+    auto file = rig.dir.Write("p.s19", SRecordFile({{0x1000, {1, 2, 3}}}));
+    BootLoad boot(&rig.port);
+    EXPECT_FALSE(boot.Run(Boot(file, 115200)));
+    EXPECT_THAT(rig.boxes.Texts(), ElementsAre("There is not echo from radio"));
+}
+
+TEST(BootLoad, OnlyTheFirst2000BytesAreSent) {
+    ModeRig<radio::BootRadio> rig;
+    Bytes big(2100);
+    for (size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<uint8_t>(i);
+    auto file = rig.dir.Write("p.s19", SRecordFile({{0x0, big}}));
+    BootLoad boot(&rig.port);
+    EXPECT_TRUE(boot.Run(Boot(file, 115200)));
+    EXPECT_EQ(boot.ProgramLength(), 2000u);
+    zimptest::WaitUntil([&] { return rig.mode.Program().size() >= 2000; });
+    EXPECT_EQ(rig.mode.Program(), Bytes(big.begin(), big.begin() + 2000));
+}
+
+TEST(BootLoad, CancelDuringTheReadAndABadFile) {
+    {
+        radio::BootRadioOptions o;
+        o.echoLimit = 0;
+        ModeRig<radio::BootRadio> rig(o);
+        Bytes big(2000, 0x11);
+        auto file = rig.dir.Write("p.s19", SRecordFile({{0x0, big}}));
+        BootLoad boot(&rig.port);
+        // At 50 baud the echo of 2,000 bytes is awaited for 800 s: only Cancel ends it.
+        std::thread canceller([&] {
+            zimptest::WaitUntil([&] { return boot.Busy() && rig.mode.Started(); });
+            platform::SleepMs(50);
+            boot.Cancel();
+        });
+        EXPECT_FALSE(boot.Run(Boot(file, 50)));
+        canceller.join();
+        EXPECT_THAT(rig.boxes.Texts(), ElementsAre("Loading was aborted by User"));
+        EXPECT_EQ(rig.port.EffectiveRate(), 115200u);
+    }
+    {
+        ModeRig<radio::BootRadio> rig;
+        auto file = rig.dir.Write("bad.s19", "S1 this is not a record\n");
+        BootLoad boot(&rig.port);
+        EXPECT_FALSE(boot.Run(Boot(file)));
+        EXPECT_THAT(rig.boxes.Texts(), ElementsAre("Cannot download program from file '" + file +
+                                                   "'\rThere is not echo from radio"));
+        EXPECT_FALSE(rig.mode.Started()) << "nothing sent";
+    }
+}
+
+TEST(BootLoad, ClosedPortReportsNoEcho) {
+    TempDir dir;
+    zimptest::MessageCapture boxes;
+    SerialPort port;
+    BootLoad boot(&port);
+    EXPECT_FALSE(boot.Run(Boot(dir.Write("p.s19", SRecordFile({{0, {1}}})))));
+    EXPECT_THAT(boxes.Texts(), ElementsAre("There is not echo from radio"));
+}
+
+TEST(BootLoad, SettingsAndTheirChecks) {
+    TempDir dir;
+    profilestream ps(dir.Write("z.ini", "[BootLoad]\nFile=prog.s19\nBaudrate=9600\n"));
+    BootLoadSettings s;
+    ReadBootLoadSettings(ps, s);
+    EXPECT_EQ(s.fileName, "prog.s19");
+    EXPECT_EQ(s.rate, 9600);
+    zimptest::MessageCapture boxes;
+    EXPECT_TRUE(ValidateBootLoadSettings(s));
+    s.rate = 49;
+    EXPECT_FALSE(ValidateBootLoadSettings(s));
+    s.rate = 50;
+    s.fileName.clear();
+    EXPECT_FALSE(ValidateBootLoadSettings(s));
+    EXPECT_THAT(boxes.Texts(),
+                ElementsAre("Please enter an integer between 50 and 115200.",
+                            "The value must have at least 1 character, but no more than 255"));
+}
+
+namespace {
+TqvSettings Tqv(const std::string& file) {
+    TqvSettings s;
+    s.file = file;
+    s.disablePatch = 1;
+    s.headerRate = 115200;
+    s.dataRate = 115200;
+    return s;
+}
+}  // namespace
+
+TEST(TqvBootLoad, BlockLayoutAndChecksum) {
+    TempDir dir;
+    S_Record image;
+    ASSERT_EQ(image.Open(dir.Write("p.s19", SRecordFile({{0x1000, {1, 2, 3}}})).c_str(), 1), 0);
+    EXPECT_EQ(BuildTqvBlock(image, 2),
+              (Bytes{0x55, 0x55, 0x55, 0xAA, 0, 0, 0x10, 0, 0, 3, 0, 2, 1, 2, 3, 0xE4}));
+}
+
+TEST(TqvBootLoad, SpanAbove65535SendsAllBytesWithLow16InTheLength) {
+    TempDir dir;
+    S_Record image;
+    auto file = dir.Write("p.s19", SRecordFile({{0x0, {0xAB}}, {0x10010, {0xCD}}}));
+    ASSERT_EQ(image.Open(file.c_str(), 1), 0);
+    Bytes block = BuildTqvBlock(image, 0);
+    ASSERT_EQ(block.size(), 13u + 0x10011u);
+    EXPECT_EQ(block[8], 0x00);
+    EXPECT_EQ(block[9], 0x11);
+    EXPECT_EQ(block[12], 0xAB);
+    EXPECT_EQ(block[12 + 0x10010], 0xCD);
+}
+
+TEST(TqvBootLoad, AmbrelWithoutPatchSendsOneBlock) {
+    ModeRig<radio::TqvRadio> rig;
+    auto file = rig.dir.Write("p.s19", SRecordFile({{0x1000, {1, 2, 3}}}));
+    TqvBootLoad tqv(&rig.port);
+    TqvSettings s = Tqv(file);
+    s.factor = 2;
+    EXPECT_TRUE(tqv.Run(s));
+    EXPECT_TRUE(rig.boxes.Texts().empty());
+    auto blocks = rig.mode.Blocks();
+    ASSERT_EQ(blocks.size(), 1u);
+    EXPECT_EQ(blocks[0].address, 0x1000u);
+    EXPECT_EQ(blocks[0].factor, 2);
+    EXPECT_TRUE(blocks[0].checksumOk);
+    EXPECT_EQ(blocks[0].data, (Bytes{1, 2, 3}));
+    EXPECT_EQ(rig.mode.Handshakes(), 0u);
+    EXPECT_EQ(rig.port.EffectiveRate(), 115200u);
+}
+
+TEST(TqvBootLoad, PatchThenProgramAndAnEchoingRadio) {
+    radio::TqvRadioOptions o;
+    o.echo = true;
+    ModeRig<radio::TqvRadio> rig(o);
+    TqvSettings s = Tqv(rig.dir.Write("p.s19", SRecordFile({{0x2000, {9, 8, 7, 6}}})));
+    s.disablePatch = 0;
+    s.patchFile = rig.dir.Write("patch.s19", SRecordFile({{0x100, {5}}}));
+    TqvBootLoad tqv(&rig.port);
+    EXPECT_TRUE(tqv.Run(s));
+    EXPECT_TRUE(rig.boxes.Texts().empty());
+    auto blocks = rig.mode.Blocks();
+    ASSERT_EQ(blocks.size(), 2u);
+    EXPECT_EQ(blocks[0].address, 0x100u);
+    EXPECT_EQ(blocks[1].address, 0x2000u);
+}
+
+TEST(TqvBootLoad, WrongAcknowledgementStopsBeforeTheProgram) {
+    radio::TqvRadioOptions o;
+    o.ack = 0x4E;
+    ModeRig<radio::TqvRadio> rig(o);
+    TqvSettings s = Tqv(rig.dir.Write("p.s19", SRecordFile({{0x2000, {1}}})));
+    s.disablePatch = 0;
+    s.patchFile = rig.dir.Write("patch.s19", SRecordFile({{0x100, {5}}}));
+    TqvBootLoad tqv(&rig.port);
+    EXPECT_FALSE(tqv.Run(s));
+    EXPECT_THAT(rig.boxes.Texts(), ElementsAre("The received (4E) acknowladge is wrong."));
+    EXPECT_EQ(rig.mode.Blocks().size(), 1u) << "the program block is not sent";
+}
+
+TEST(TqvBootLoad, VintrelHandshake) {
+    {
+        radio::TqvRadioOptions o;
+        o.vintrel = true;
+        ModeRig<radio::TqvRadio> rig(o);
+        TqvSettings s = Tqv(rig.dir.Write("p.s19", SRecordFile({{0x2000, {1}}})));
+        s.processorType = 1;
+        TqvBootLoad tqv(&rig.port);
+        EXPECT_TRUE(tqv.Run(s));
+        EXPECT_EQ(rig.mode.Handshakes(), 1u);
+        EXPECT_EQ(rig.mode.Blocks().size(), 1u);
+    }
+    {
+        ModeRig<radio::TqvRadio> rig;  // an Ambrel part never answers "Z"
+        TqvSettings s = Tqv(rig.dir.Write("p.s19", SRecordFile({{0x2000, {1}}})));
+        s.processorType = 1;
+        TqvBootLoad tqv(&rig.port);
+        EXPECT_FALSE(tqv.Run(s));
+        EXPECT_THAT(rig.boxes.Texts(), ElementsAre("Can not receive the baudrate acknowladge."));
+        EXPECT_TRUE(rig.mode.Blocks().empty());
+    }
+}
+
+TEST(TqvBootLoad, SilentRadioAndBadFile) {
+    radio::BootRadioOptions o;
+    o.echoLimit = 0;
+    ModeRig<radio::BootRadio> rig(o);  // takes the bytes, answers nothing
+    TqvBootLoad tqv(&rig.port);
+    EXPECT_FALSE(tqv.Run(Tqv(rig.dir.Write("p.s19", SRecordFile({{0x2000, {1}}})))));
+    EXPECT_THAT(rig.boxes.Texts(), ElementsAre("Acknowladge of loading was not received."));
+    rig.boxes.Clear();
+    EXPECT_FALSE(tqv.Run(Tqv(rig.dir.File("missing.s19"))));
+    ASSERT_EQ(rig.boxes.Texts().size(), 1u);
+    EXPECT_EQ(rig.boxes.Texts()[0].rfind("Error in line ", 0), 0u);
+}
+
+TEST(TqvBootLoad, SettingsRoundTripAndFileNamesCutTo58) {
+    TempDir dir;
+    auto ini = dir.Write("z.ini", "[TqvBootLoad]\nBaudRate=38400\n");
+    TqvSettings s;
+    {
+        profilestream ps(ini);
+        ReadTqvSettings(ps, s);
+        EXPECT_EQ(s.headerRate, 38400);
+        EXPECT_EQ(s.dataRate, 19200);
+        s.file = std::string(70, 'f');
+        s.factor = 12;
+        WriteTqvSettings(ps, s);
+    }
+    profilestream again(ini);
+    TqvSettings back;
+    ReadTqvSettings(again, back);
+    EXPECT_EQ(back.file, std::string(58, 'f'));
+    EXPECT_EQ(back.factor, 12u);
+    EXPECT_EQ(dir.Read("z.ini"),
+              "[TqvBootLoad]\nBaudRate=38400\nFile=" + std::string(70, 'f') +
+                  "\nDisablePatch=0\nProcessorType=0\nDataBaudRate=19200\nTQVFactor=12\n");
+    zimptest::MessageCapture boxes;
+    back.dataRate = 460801;
+    EXPECT_FALSE(ValidateTqvSettings(back));
+    EXPECT_THAT(boxes.Texts(), ElementsAre("Please enter an integer between 300 and 460800."));
+}
+
+namespace {
+struct Reply : ManualZimpView {
+    std::string text;
+    void AppendReply(const std::string& t) override { text += t; }
+};
+}  // namespace
+
+TEST(ManualZimp, CommandChecksAndChecksum) {
+    ModeRig<radio::BootRadio> rig;  // not started: records nothing, answers nothing
+    Reply reply;
+    PostedMessages messages;
+    ManualZimp manual(&rig.port, reply, messages);
+    ASSERT_TRUE(manual.Open());
+    EXPECT_TRUE(manual.Send(" F113 ", true));
+    EXPECT_EQ(manual.CommandText(), "F113");
+    EXPECT_EQ(manual.LastSent(), (Bytes{0xF1, 0x13, 0xFB}));
+    EXPECT_FALSE(manual.Send("f1 13", true));  // five characters: the count is checked first
+    EXPECT_FALSE(manual.Send("F1 3", true));
+    EXPECT_FALSE(manual.Send("F1130", true));
+    EXPECT_FALSE(manual.Send(std::string(256, 'A'), true));
+    EXPECT_TRUE(manual.Send("", true));
+    EXPECT_EQ(manual.LastSent(), (Bytes{0xFF}));
+    EXPECT_TRUE(manual.Send("", false));
+    EXPECT_TRUE(manual.LastSent().empty());
+    EXPECT_EQ(reply.text, "\r\n>\r\n>\r\n>");
+    EXPECT_THAT(rig.boxes.Texts(), ElementsAre("The number of caracters must be even",
+                                               "Characters must be in hex format( 0-9, a-f)",
+                                               "The number of caracters must be even",
+                                               "Number of caracters must be less than 255"));
+    manual.Close();
+}
+
+TEST(ManualZimp, ShowsEveryByteThatArrives) {
+    ModeRig<radio::BootRadio> rig;  // after FF it echoes: a stand-in for any answering radio
+    Reply reply;
+    PostedMessages messages;
+    ManualZimp manual(&rig.port, reply, messages);
+    ASSERT_TRUE(manual.Open());
+    ASSERT_TRUE(manual.Send("FF0A0B", false));
+    while (reply.text.size() < std::string("\r\n>0a0b").size()) {
+        PostedMessages::Message m;
+        ASSERT_TRUE(messages.Take(m, 5000));
+        EXPECT_EQ(m.message, ManualZimp::kEventMessage);
+        manual.OnEvent(static_cast<int32_t>(m.wParam));
+    }
+    EXPECT_EQ(reply.text, "\r\n>0a0b");
+    manual.Close();
+    // Completions still queued are dropped: none starts a new wait, so the worker goes idle.
+    PostedMessages::Message m;
+    while (messages.Take(m, 200))
+        manual.OnEvent(static_cast<int32_t>(m.wParam));
+    EXPECT_TRUE(rig.port.WaitWorkerIdle(PortWorkerKind::Event, 5000));
+}
+
+TEST(ManualZimp, NoPort) {
+    zimptest::MessageCapture boxes;
+    Reply reply;
+    PostedMessages messages;
+    ManualZimp manual(nullptr, reply, messages);
+    EXPECT_FALSE(manual.Open());
+    EXPECT_THAT(boxes.Texts(), ElementsAre("You have to set port"));
+}
