@@ -62,6 +62,7 @@ const char kHelp[] =
     "  --upload-len N       frame length of upload blocks, 32..5008 (default 1024)\n"
     "  --response-len N     PDU length of responses, 4..5004 (default 20)\n"
     "  --lid R1,R2,R3       LID values in responses (hex, default 0A,0B,0C)\n"
+    "  --no-blocks          send no upload blocks (see the blocks command)\n"
     "  --delay MS           answer each request only after MS milliseconds\n"
     "  --fault LIST         comma-separated faults, all off by default:\n"
     "      silent           never answer requests\n"
@@ -72,8 +73,8 @@ const char kHelp[] =
     "                       before each answer\n"
     "      garbage          answer with 64 random bytes instead of a frame\n"
     "      close            close both connections instead of answering\n"
-    "      slow-read        read the out connection one byte per millisecond, with a\n"
-    "                       small receive buffer\n"
+    "      slow-read        read the out connection 16 bytes per millisecond, with a\n"
+    "                       small receive buffer (set at start-up only)\n"
     "  --split-size N       piece size for the split fault (default 1)\n"
     "  --quiet              do not log received frames\n"
     "  --keep-running       keep serving when stdin ends (default: end with it)\n"
@@ -87,6 +88,7 @@ const char kHelp[] =
     "  delay MS             as --delay\n"
     "  marker N             as --marker-offset\n"
     "  lid R1 R2 R3         as --lid\n"
+    "  blocks on|off        send upload blocks after accepted 'm' requests, or not\n"
     "  close                close both client connections\n"
     "  quit                 end (so does end of input, unless --keep-running)\n";
 
@@ -105,6 +107,7 @@ struct Options {
     size_t splitSize = 1;
     bool quiet = false;
     bool keepRunning = false;
+    bool blocks = true;
 };
 
 bool ParseHex(const std::string& text, Bytes& out) {
@@ -342,7 +345,7 @@ class Server {
 
     void ReadFrom(int& fd, FrameSplitter& frames, const char* which) {
         uint8_t buf[8192];
-        size_t want = (&fd == &out_ && o_.slowRead) ? 1 : sizeof buf;
+        size_t want = (&fd == &out_ && o_.slowRead) ? 16 : sizeof buf;
         ssize_t n = ::recv(fd, buf, want, MSG_DONTWAIT);
         if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
             ::close(fd);
@@ -426,7 +429,7 @@ class Server {
             pdu[12] = o_.lid[2];
         }
         Send(Frame(pdu), due);
-        if (op == 0x29 && req.size() > 12 && req[12] == 'm' && status < 0x40) {
+        if (o_.blocks && op == 0x29 && req.size() > 12 && req[12] == 'm' && status < 0x40) {
             Send(UploadBlock(req), due);
         }
     }
@@ -569,6 +572,12 @@ class Server {
             std::string a, b, c;
             args >> a >> b >> c;
             Reply(ParseLid(a + "," + b + "," + c, o_.lid), cmd);
+        } else if (cmd == "blocks") {
+            std::string v;
+            args >> v;
+            if (v == "on" || v == "off")
+                o_.blocks = v == "on";
+            Reply(v == "on" || v == "off", cmd);
         } else if (cmd == "close") {
             CloseClient();
             Reply(true, cmd);
@@ -614,6 +623,10 @@ int main(int argc, char** argv) {
         }
         if (a == "--quiet") {
             o.quiet = true;
+            continue;
+        }
+        if (a == "--no-blocks") {
+            o.blocks = false;
             continue;
         }
         if (a == "--keep-running") {
