@@ -251,7 +251,8 @@ void CTcpReader::StopWatchThread() {
 }
 
 void CTcpReader::SetOwnerWnd(HWND wnd) {
-    owner_wnd_.store(wnd);
+    std::lock_guard<std::recursive_mutex> g(owner_lock_);
+    owner_wnd_ = wnd;
 }
 
 unsigned CTcpReader::WatchProc(void* arg) {
@@ -296,8 +297,9 @@ unsigned CTcpReader::WatchProc(void* arg) {
             return 0;
         }
         if (assembler.Advance(static_cast<size_t>(got))) {
-            corvex_detail::DispatchFrame(self->frame, assembler.FrameLength(),
-                                         self->owner_wnd_.load(), events.get());
+            std::lock_guard<std::recursive_mutex> g(self->owner_lock_);
+            corvex_detail::DispatchFrame(self->frame, assembler.FrameLength(), self->owner_wnd_,
+                                         events.get());
             assembler.Clear();
         }
     }

@@ -82,6 +82,7 @@ class RncTest : public ::testing::Test {
     char host[16] = "127.0.0.1";
     SimProcess sim;
     server_struct server{};
+    TestWindow window;  // outlives the client and its reader
     CRnc rnc;
 };
 
@@ -159,7 +160,6 @@ TEST_F(RncTest, BrokenOutConnectionMakesInitServerConReturn1) {
 
 TEST_F(RncTest, EndConnectionWhoseFirstSendFailsLeavesReaderRunning) {
     Link();
-    TestWindow window;
     rnc.SetEventMsgWnd(&window);
     ::shutdown(static_cast<int>(rnc.conn.GetOutSocket()), SHUT_WR);
     rnc.EndConnection();
@@ -291,7 +291,6 @@ TEST_F(RncTest, StartFlowWithoutResponseStopsTheReader) {
     ASSERT_EQ(Connect(), 1);
     ASSERT_EQ(rnc.InitServerCon(), 0);
     ASSERT_EQ(rnc.ActivateRnc(), 0);
-    TestWindow window;
     rnc.SetEventMsgWnd(&window);
     ASSERT_TRUE(sim.Command("fault silent"));
     EXPECT_EQ(rnc.StartFlow(), 6);
@@ -425,7 +424,6 @@ TEST_F(RncTest, DownloadBuffOutsideLimitsSendsNothing) {
 
 TEST_F(RncTest, HostMessagesReachTheQueueAndTheWindow) {
     Link();
-    TestWindow window;
     rnc.SetEventMsgWnd(&window);
     ASSERT_TRUE(sim.Command("host AD00123400000000AA"));
     ASSERT_TRUE(window.WaitPosts(1));
@@ -440,7 +438,6 @@ TEST_F(RncTest, HostMessagesReachTheQueueAndTheWindow) {
 
 TEST_F(RncTest, GetHostMsgThenRemoveHostMsg) {
     Link();
-    TestWindow window;
     rnc.SetEventMsgWnd(&window);
     ASSERT_TRUE(sim.Command("host AF000000000000000001"));
     ASSERT_TRUE(sim.Command("host 8C000000000000000002"));  // 8C without 'm' is a host message
@@ -468,7 +465,6 @@ TEST_F(RncTest, WithoutOwnerWindowHostMessagesAreDropped) {
     // The answer comes behind the host message on the same stream: once it is in, the reader
     // has dealt with the host message.
     Register();
-    TestWindow window;
     rnc.SetEventMsgWnd(&window);
     ASSERT_TRUE(sim.Command("host AD000000000000000002"));
     ASSERT_TRUE(window.WaitPosts(1));
@@ -482,7 +478,6 @@ TEST_F(RncTest, WithoutOwnerWindowHostMessagesAreDropped) {
 
 TEST_F(RncTest, UnsolicitedUploadBlockDoesNotReachTheQueue) {
     Link();
-    TestWindow window;
     rnc.SetEventMsgWnd(&window);
     ASSERT_TRUE(sim.Command("host 8C000000000000006D"));
     ASSERT_TRUE(sim.Command("host AD000000000000000001"));
@@ -493,7 +488,6 @@ TEST_F(RncTest, UnsolicitedUploadBlockDoesNotReachTheQueue) {
 
 TEST_F(RncTest, QueueFlagIsPollable) {
     Link();
-    TestWindow window;
     rnc.SetEventMsgWnd(&window);
     const int fd = static_cast<int>(reinterpret_cast<intptr_t>(host_queue.GetQueueFlag()));
     pollfd p{fd, POLLIN, 0};
@@ -513,7 +507,6 @@ TEST_F(RncTest, QueueFlagIsPollable) {
 
 TEST_F(RncTest, FramesArrivingOneByteAtATime) {
     Link();
-    TestWindow window;
     rnc.SetEventMsgWnd(&window);
     ASSERT_TRUE(sim.Command("fault split"));
     EXPECT_EQ(rnc.RegisterDevice("0012AB34", 1, 2, 3), 0);

@@ -217,6 +217,7 @@ class ReaderTest : public ::testing::Test {
     ~ReaderTest() override { ::close(fds[1]); }
 
     int fds[2] = {-1, -1};
+    TestWindow window;  // outlives the reader
     CTcpIpConnection conn;
     unsigned char sdu[2] = {0x12, 0x34};
 };
@@ -288,7 +289,6 @@ TEST_F(ReaderTest, HostMessagesNeedAnOwnerWindow) {
     recv_struct r{data, 8, sdu, 6, 0};
     ASSERT_EQ(conn.GetResponce(&r), 8);
     EXPECT_EQ(HostQueueCount(), 0u);
-    TestWindow window;
     conn.SetOwnerWnd(&window);
     Bytes second = Frame({0xAD, 0, 0, 0, 0, 0, 0, 0, 0, 2});
     for (unsigned char b : second)
@@ -301,6 +301,22 @@ TEST_F(ReaderTest, HostMessagesNeedAnOwnerWindow) {
     EXPECT_EQ(Bytes(static_cast<unsigned char*>(m), static_cast<unsigned char*>(m) + len), second);
     std::free(m);
     EXPECT_EQ(window.Posts(), 1);
+}
+
+TEST_F(ReaderTest, WindowMayGoAwayOnceUnset) {
+    auto* temporary = new TestWindow;
+    conn.SetOwnerWnd(temporary);
+    for (int i = 0; i < 50; ++i)
+        Write(Frame({0xAD, 0, 0, 0, 0, 0, 0, 0, 0, 1}));
+    ASSERT_TRUE(temporary->WaitPosts(1));
+    conn.SetOwnerWnd(nullptr);
+    delete temporary;  // no post may reach it any more
+    Write(Frame({0xAD, 0, 0, 0, 0, 0, 0, 0, 0, 2}));
+    Write(Frame({0x81, 0, 0x12, 0x34}));
+    unsigned char data[8];
+    recv_struct r{data, 8, sdu, 6, 0};
+    EXPECT_EQ(conn.GetResponce(&r), 8);
+    EXPECT_LE(HostQueueCount(), 50u);
 }
 
 TEST_F(ReaderTest, StopWhileAFrameIsHalfReceivedEndsWithOne) {

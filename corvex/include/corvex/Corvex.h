@@ -189,6 +189,9 @@ class CORVEX_API CTcpReader {
     int Init(unsigned socket);
     int CreateWatchThread();
     static unsigned WatchProc(void* reader);
+    // Host messages are queued and posted only while an owner window is set. Once this
+    // returns, the previous window is no longer called (a post in progress is waited for), so
+    // a caller may set null and then destroy its window.
     void SetOwnerWnd(HWND wnd);
 
     // Stops this reader's thread (only this one) and waits for it. Safe when none runs.
@@ -205,7 +208,8 @@ class CORVEX_API CTcpReader {
 
   private:
     std::thread thread_;
-    std::atomic<HWND> owner_wnd_{nullptr};
+    std::recursive_mutex owner_lock_;  // held by the thread while it hands a frame on
+    HWND owner_wnd_ = nullptr;
     std::atomic<bool> running_{false};
     std::atomic<int> exit_code_{-1};
     std::shared_ptr<corvex_detail::ProcessEvents> events_;
