@@ -259,6 +259,14 @@ TEST_F(RncTest, MissingResponsesSetInboundPending) {
     rnc.inbound_pending = 0;
     EXPECT_EQ(rnc.ActivateRnc(), 4);
     EXPECT_EQ(rnc.inbound_pending, 0);
+    // Draining with nothing on its way gives up after one wait and leaves a descriptor that
+    // matches nothing until the next operation sets its own offset.
+    rnc.inbound_pending = 1;
+    rnc.FlashInbBuf();
+    EXPECT_EQ(rnc.inbound_pending, 0);
+    EXPECT_EQ(rnc.recv.len, 522);
+    EXPECT_EQ(rnc.recv.sdu_offset, -1);
+    EXPECT_EQ(rnc.recv.aux, 2);
 }
 
 TEST_F(RncTest, FlashInbBufWithNothingPendingLeavesTheDescriptor) {
