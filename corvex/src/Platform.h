@@ -1,0 +1,43 @@
+#pragma once
+// The little of the operating system the library needs: manual-reset events that can be
+// polled as file descriptors, sleeps, and debug output.
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <mutex>
+
+namespace corvex_detail {
+
+// A manual-reset event on an eventfd: the descriptor is readable exactly while the event is
+// set, so it can be polled together with sockets.
+struct ManualEvent {
+    ManualEvent();
+    ~ManualEvent();
+    ManualEvent(const ManualEvent&) = delete;
+    ManualEvent& operator=(const ManualEvent&) = delete;
+
+    bool ok() const { return fd_ >= 0; }
+    void Set();
+    void Reset();
+    bool IsSet();
+    // Waits up to ms milliseconds (negative: no limit); true when the event is set.
+    bool Wait(int ms);
+    int fd() const { return fd_; }
+
+  private:
+    std::mutex m_;
+    bool set_ = false;
+    int fd_ = -1;
+};
+
+void SleepMs(unsigned ms);
+
+// Writes text to stderr when CORVEX_DEBUG is set in the environment, else nowhere.
+void DebugOut(const char* text);
+
+// The send call of the transport; tests replace it to play a peer that takes a byte at a time.
+using SendFunction = ssize_t (*)(int, const void*, size_t, int);
+extern SendFunction g_send;
+
+}  // namespace corvex_detail
