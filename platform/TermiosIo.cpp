@@ -25,7 +25,7 @@ bool MakeRaw(int fd) {
     t.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     t.c_cflag &= ~(CSIZE | PARENB | HUPCL);
     t.c_cflag |= CS8 | CREAD | CLOCAL;
-    t.c_cc[VMIN] = 0;
+    t.c_cc[VMIN] = 1;  // with O_NONBLOCK: no data is EAGAIN, and 0 means hung up
     t.c_cc[VTIME] = 0;
     return Set(fd, t);
 }

@@ -1,0 +1,70 @@
+#include "cli/CancelWatcher.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace {
+sigset_t Interrupts() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    return set;
+}
+}  // namespace
+
+CancelWatcher::CancelWatcher() : wakeFd_(eventfd(0, EFD_CLOEXEC)) {
+    sigset_t set = Interrupts();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    thread_ = std::thread([this] { Run(); });
+}
+
+CancelWatcher::~CancelWatcher() {
+    uint64_t one = 1;
+    (void)!write(wakeFd_, &one, sizeof one);
+    thread_.join();
+    close(wakeFd_);
+}
+
+void CancelWatcher::SetHandler(std::function<void()> handler) {
+    std::lock_guard lock(mutex_);
+    handler_ = std::move(handler);
+}
+
+void CancelWatcher::Run() {
+    sigset_t set = Interrupts();
+    int sfd = signalfd(-1, &set, SFD_CLOEXEC);
+    if (sfd < 0)
+        return;
+    for (;;) {
+        pollfd p[2] = {{sfd, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        if (poll(p, 2, -1) < 0)
+            continue;
+        if (p[1].revents & POLLIN)
+            break;
+        if (!(p[0].revents & POLLIN))
+            continue;
+        signalfd_siginfo info;
+        if (read(sfd, &info, sizeof info) != sizeof info)
+            continue;
+        if (cancelled_.exchange(true)) {
+            // A second interrupt while the first is being handled: leave at once.
+            std::_Exit(130);
+        }
+        std::function<void()> h;
+        {
+            std::lock_guard lock(mutex_);
+            h = handler_;
+        }
+        if (h)
+            h();
+        else
+            std::_Exit(130);  // nothing running that could be cancelled cleanly
+    }
+    close(sfd);
+}

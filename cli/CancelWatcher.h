@@ -1,0 +1,30 @@
+#pragma once
+// Ctrl-C for the command line: SIGINT and SIGTERM are blocked in every thread and taken by one
+// watcher thread, which runs the current operation's own cancel (abort and purge) instead of
+// killing the process in the middle of a transfer.
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+class CancelWatcher {
+  public:
+    // Call before any other thread starts, so that they all inherit the blocked signals.
+    CancelWatcher();
+    ~CancelWatcher();
+    CancelWatcher(const CancelWatcher&) = delete;
+    CancelWatcher& operator=(const CancelWatcher&) = delete;
+
+    // The function run (on the watcher thread) when the user interrupts; empty: none.
+    void SetHandler(std::function<void()> handler);
+    bool Cancelled() const { return cancelled_.load(); }
+
+  private:
+    void Run();
+    std::thread thread_;
+    std::mutex mutex_;
+    std::function<void()> handler_;
+    std::atomic<bool> cancelled_{false};
+    int wakeFd_;
+};

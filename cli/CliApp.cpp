@@ -1,0 +1,197 @@
+#include "cli/CliApp.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "cli/Commands.h"
+#include "memops/Startup.h"
+#include "platform/FileLocator.h"
+#include "streams/MessageStreams.h"
+
+namespace {
+
+const char* kUsage =
+    "usage: zimp [global options] COMMAND [arguments]\n"
+    "\n"
+    "Global options (before the command):\n"
+    "  --config FILE      configuration file (default: ZIMPProtocol.ini in the working\n"
+    "                     directory, else beside the program)\n"
+    "  --port DEVICE      serial device, instead of configuration/Port\n"
+    "  --baud RATE        nominal rate, instead of configuration/Baudrate\n"
+    "  --factor N         rate factor, instead of configuration/BaudrateFactor\n"
+    "  --echo, --no-echo  the radio echoes what it receives (configuration/Echo)\n"
+    "  --block-size N     bytes per Write Data request (LoadMemory/BlockSize)\n"
+    "  --debug            the debug log on stderr\n"
+    "  --quiet            no progress and no summary lines\n"
+    "  --help             this text; COMMAND --help for a command's own\n"
+    "\n"
+    "Overrides last for this run only; nothing is written back for them.\n"
+    "Exit status: 0 success, 1 the operation failed, 2 bad usage or configuration,\n"
+    "130 interrupted (Ctrl-C runs the operation's own cancel).\n"
+    "\n"
+    "Commands:\n";
+
+}  // namespace
+
+bool ParseUnsigned(const std::string& text, unsigned long& value, int base) {
+    if (text.empty() || text[0] == '-' || text[0] == '+' ||
+        std::isspace(static_cast<unsigned char>(text[0])))
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    unsigned long long v = std::strtoull(text.c_str(), &end, base);
+    if (errno || *end != '\0' || v > 0xFFFFFFFFull)
+        return false;
+    value = static_cast<unsigned long>(v);
+    return true;
+}
+
+bool ParseHex(const std::string& text, unsigned long& value) {
+    std::string t = text;
+    if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X'))
+        t = t.substr(2);
+    return ParseUnsigned(t, value, 16);
+}
+
+int UsageError(const std::string& message) {
+    std::fprintf(stderr, "zimp: %s\n", message.c_str());
+    return kExitUsage;
+}
+
+bool TakeValue(const std::vector<std::string>& args, size_t& i, const std::string& name,
+               std::string& value) {
+    const std::string& a = args[i];
+    if (a == name) {
+        if (i + 1 >= args.size())
+            return false;
+        value = args[++i];
+        return true;
+    }
+    if (a.rfind(name + "=", 0) == 0) {
+        value = a.substr(name.size() + 1);
+        return true;
+    }
+    return false;
+}
+
+bool WantsHelp(const std::vector<std::string>& args) {
+    for (const auto& a : args)
+        if (a == "--help" || a == "-h")
+            return true;
+    return false;
+}
+
+CliApp::CliApp() {
+    SetMessagePresenter(&presenter_);
+}
+
+CliApp::~CliApp() {
+    canceller_.SetHandler(nullptr);
+    port_.Close();
+    profile_.reset();
+    AttachLogSink(nullptr);
+    SetMessagePresenter(nullptr);
+}
+
+bool CliApp::ParseGlobal(std::vector<std::string>& args, std::string& error) {
+    size_t i = 0;
+    for (; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a.empty() || a[0] != '-')
+            break;
+        std::string v;
+        if (TakeValue(args, i, "--config", v))
+            options_.config = v;
+        else if (TakeValue(args, i, "--port", v))
+            options_.port = v;
+        else if (TakeValue(args, i, "--baud", v))
+            options_.baud = v;
+        else if (TakeValue(args, i, "--factor", v))
+            options_.factor = v;
+        else if (TakeValue(args, i, "--block-size", v))
+            options_.blockSize = v;
+        else if (a == "--echo")
+            options_.echo = true;
+        else if (a == "--no-echo")
+            options_.echo = false;
+        else if (a == "--debug")
+            options_.debug = true;
+        else if (a == "--quiet" || a == "-q")
+            options_.quiet = true;
+        else if (a == "--help" || a == "-h")
+            break;
+        else {
+            error = "unknown or incomplete option '" + a + "'";
+            return false;
+        }
+    }
+    unsigned long n;
+    if (options_.baud && !ParseUnsigned(*options_.baud, n))
+        error = "--baud takes a number";
+    if (options_.factor && (!ParseUnsigned(*options_.factor, n) || n == 0 || n > 1024))
+        error = "--factor takes a number from 1 to 1024";
+    if (options_.blockSize && (!ParseUnsigned(*options_.blockSize, n) || n == 0 || n > 8192))
+        error = "--block-size takes a number from 1 to 8192";
+    args.erase(args.begin(), args.begin() + static_cast<long>(i));
+    return error.empty();
+}
+
+void CliApp::SetUpConfiguration() {
+    if (!options_.config.empty()) {
+        configPath_ = options_.config;
+    } else {
+        configPath_ = LocateConfiguration(platform::FileLocator());
+    }
+    profile_ = std::make_unique<profilestream>(configPath_);
+    profilebuf& b = profile_->Buffer();
+    if (options_.port)
+        b.Override("configuration", "Port", *options_.port);
+    if (options_.baud)
+        b.Override("configuration", "Baudrate", *options_.baud);
+    if (options_.factor)
+        b.Override("configuration", "BaudrateFactor", *options_.factor);
+    if (options_.echo)
+        b.Override("configuration", "Echo", *options_.echo ? "1" : "0");
+    if (options_.blockSize)
+        b.Override("LoadMemory", "BlockSize", *options_.blockSize);
+    if (options_.debug) {
+        AttachLogSink(&logSink_);
+        logout() << "Start application logout.\n";
+    }
+}
+
+bool CliApp::OpenPort() {
+    StartupSettings s = ReadStartupSettings(*profile_);
+    return OpenConfiguredPort(port_, s);
+}
+
+int CliApp::Finish(bool ok) const {
+    if (canceller_.Cancelled())
+        return kExitCancelled;
+    return ok ? kExitOk : kExitFailed;
+}
+
+int CliApp::Main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::string error;
+    if (!ParseGlobal(args, error))
+        return UsageError(error + " (see zimp --help)");
+    if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        std::fputs(kUsage, stdout);
+        for (const Command& c : AllCommands())
+            std::printf("  %-11s %s\n", c.name, c.summary);
+        return args.empty() ? kExitUsage : kExitOk;
+    }
+    const Command* cmd = FindCommand(args[0]);
+    if (!cmd)
+        return UsageError("unknown command '" + args[0] + "' (see zimp --help)");
+    std::vector<std::string> rest(args.begin() + 1, args.end());
+    if (WantsHelp(rest)) {
+        std::fputs(cmd->help, stdout);
+        return kExitOk;
+    }
+    SetUpConfiguration();
+    return cmd->run(*this, rest);
+}

@@ -1,0 +1,66 @@
+#pragma once
+// The `zimp` command line: global options, the configuration and the port as the desktop
+// program sets them up, and the commands over the shared procedures.
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/CancelWatcher.h"
+#include "cli/CliPresenter.h"
+#include "serial/SerialPort.h"
+#include "streams/consolebuf.h"
+#include "streams/profilestream.h"
+
+enum ExitCode : int { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitCancelled = 130 };
+
+struct GlobalOptions {
+    std::string config;  // empty: "ZIMPProtocol.ini" looked up as the program looks it up
+    std::optional<std::string> port;
+    std::optional<std::string> baud, factor, blockSize;
+    std::optional<bool> echo;
+    bool debug = false;
+    bool quiet = false;
+};
+
+class CliApp {
+  public:
+    CliApp();
+    ~CliApp();
+
+    int Main(int argc, char** argv);
+
+    profilestream& Profile() { return *profile_; }
+    SerialPort& Port() { return port_; }
+    CliPresenter& Presenter() { return presenter_; }
+    CancelWatcher& Canceller() { return canceller_; }
+    const GlobalOptions& Options() const { return options_; }
+    const std::string& ConfigPath() const { return configPath_; }
+    bool Quiet() const { return options_.quiet; }
+    // Opens the port from the configuration (with this run's overrides); false when it cannot.
+    bool OpenPort();
+    // The exit status after an operation: 130 when interrupted, else ok or failed.
+    int Finish(bool ok) const;
+
+  private:
+    bool ParseGlobal(std::vector<std::string>& args, std::string& error);
+    void SetUpConfiguration();
+
+    CancelWatcher canceller_;  // first: blocks the interrupt signals before any thread starts
+    CliPresenter presenter_;
+    StderrLogSink logSink_;
+    GlobalOptions options_;
+    std::string configPath_;
+    std::unique_ptr<profilestream> profile_;
+    SerialPort port_;
+};
+
+// Command helpers.
+bool ParseUnsigned(const std::string& text, unsigned long& value, int base = 0);
+bool ParseHex(const std::string& text, unsigned long& value);
+int UsageError(const std::string& message);
+// "--name value" or "--name=value": takes the value from args at i (advancing i).
+bool TakeValue(const std::vector<std::string>& args, size_t& i, const std::string& name,
+               std::string& value);
+bool WantsHelp(const std::vector<std::string>& args);

@@ -1,0 +1,29 @@
+#pragma once
+// What both front ends do at start: find "ZIMPProtocol.ini", read the port keys, and open the
+// port with them. A port that fails to open stays closed without a message; the operations
+// that need it report it later.
+
+#include <string>
+
+#include "platform/FileLocator.h"
+#include "serial/SerialPort.h"
+#include "streams/profilestream.h"
+
+inline constexpr const char* kConfigurationFile = "ZIMPProtocol.ini";
+
+struct StartupSettings {
+    std::string port;          // "Port", first 79 characters
+    long baudrate = 0;         // "Baudrate", nominal
+    unsigned long factor = 1;  // "BaudrateFactor"
+    long debugLevel = 0;       // "DebugLevel": non-zero opens the debug log
+};
+
+// The located configuration file, or "" when there is none (every value then reads empty and
+// every write is lost).
+std::string LocateConfiguration(const platform::FileLocator& locator);
+
+StartupSettings ReadStartupSettings(profilestream& profile);
+
+// Sets the port's factor and opens it with the port name and the nominal rate. The result
+// says whether it opened; at start-up nobody reports it.
+bool OpenConfiguredPort(SerialPort& port, const StartupSettings& settings);

@@ -1,0 +1,189 @@
+#include "platform/IniFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <strings.h>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace platform {
+namespace {
+
+std::string Trim(const std::string& s) {
+    size_t b = s.find_first_not_of(" \t\r");
+    if (b == std::string::npos)
+        return "";
+    size_t e = s.find_last_not_of(" \t\r");
+    return s.substr(b, e - b + 1);
+}
+
+bool ReadLines(const std::string& file, std::vector<std::string>& lines) {
+    if (file.empty())
+        return false;
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        return false;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+    }
+    return true;
+}
+
+// "[name]" -> name; empty optional when the line is no section header.
+bool SectionName(const std::string& line, std::string& name) {
+    std::string t = Trim(line);
+    if (t.size() < 2 || t.front() != '[')
+        return false;
+    size_t close = t.find(']');
+    if (close == std::string::npos)
+        return false;
+    name = Trim(t.substr(1, close - 1));
+    return true;
+}
+
+bool KeyValue(const std::string& line, std::string& key, std::string& value) {
+    std::string t = Trim(line);
+    if (t.empty() || t[0] == ';' || t[0] == '#')
+        return false;
+    size_t eq = t.find('=');
+    if (eq == std::string::npos)
+        return false;
+    key = Trim(t.substr(0, eq));
+    value = Trim(t.substr(eq + 1));
+    return !key.empty();
+}
+
+bool Same(const std::string& a, const char* b) {
+    return strcasecmp(a.c_str(), b) == 0;
+}
+
+bool FindValue(const std::vector<std::string>& lines, const char* section, const char* key,
+               std::string& value) {
+    bool inSection = false;
+    for (const auto& line : lines) {
+        std::string name, k, v;
+        if (SectionName(line, name)) {
+            inSection = Same(name, section);
+        } else if (inSection && KeyValue(line, k, v) && Same(k, key)) {
+            if (v.size() >= 2 &&
+                ((v.front() == '"' && v.back() == '"') || (v.front() == '\'' && v.back() == '\'')))
+                v = v.substr(1, v.size() - 2);
+            value = v;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool WriteAtomically(const std::string& file, const std::string& text) {
+    std::string tmp = file + ".tmp.XXXXXX";
+    std::vector<char> name(tmp.begin(), tmp.end());
+    name.push_back('\0');
+    int fd = mkstemp(name.data());
+    if (fd < 0)
+        return false;
+    struct stat st;
+    if (stat(file.c_str(), &st) == 0)
+        (void)fchmod(fd, st.st_mode & 07777);
+    else
+        (void)fchmod(fd, 0644);
+    const char* p = text.data();
+    size_t left = text.size();
+    bool ok = true;
+    while (left > 0) {
+        ssize_t w = write(fd, p, left);
+        if (w <= 0) {
+            ok = false;
+            break;
+        }
+        p += w;
+        left -= static_cast<size_t>(w);
+    }
+    ok = ok && fsync(fd) == 0;
+    ok = (close(fd) == 0) && ok;
+    if (ok)
+        ok = rename(name.data(), file.c_str()) == 0;
+    if (!ok)
+        unlink(name.data());
+    return ok;
+}
+
+}  // namespace
+
+size_t GetPrivateProfileString(const char* section, const char* key, const char* def, char* buf,
+                               size_t size, const std::string& file) {
+    if (buf == nullptr || size == 0)
+        return 0;
+    std::vector<std::string> lines;
+    std::string value = def ? def : "";
+    if (section && key && ReadLines(file, lines))
+        FindValue(lines, section, key, value);
+    size_t n = std::min(value.size(), size - 1);
+    std::memcpy(buf, value.data(), n);
+    buf[n] = '\0';
+    return n;
+}
+
+bool WritePrivateProfileString(const char* section, const char* key, const char* value,
+                               const std::string& file) {
+    if (file.empty() || !section || !key || !value)
+        return false;
+    std::vector<std::string> lines;
+    ReadLines(file, lines);  // a missing file is created
+    const std::string entry = std::string(key) + "=" + value;
+    bool inSection = false, found = false;
+    size_t sectionEnd = std::string::npos;  // index after the last non-blank line of the section
+    for (size_t i = 0; i < lines.size(); ++i) {
+        std::string name, k, v;
+        if (SectionName(lines[i], name)) {
+            if (inSection)
+                break;
+            inSection = Same(name, section);
+            if (inSection)
+                sectionEnd = i + 1;
+        } else if (inSection) {
+            if (KeyValue(lines[i], k, v) && Same(k, key)) {
+                lines[i] = entry;
+                found = true;
+                break;
+            }
+            if (!Trim(lines[i]).empty())
+                sectionEnd = i + 1;
+        }
+    }
+    if (!found) {
+        if (sectionEnd != std::string::npos) {
+            lines.insert(lines.begin() + static_cast<long>(sectionEnd), entry);
+        } else {
+            lines.push_back(std::string("[") + section + "]");
+            lines.push_back(entry);
+        }
+    }
+    std::string text;
+    for (const auto& l : lines)
+        text += l + "\n";
+    return WriteAtomically(file, text);
+}
+
+std::vector<std::string> GetPrivateProfileKeys(const char* section, const std::string& file) {
+    std::vector<std::string> lines, keys;
+    if (!section || !ReadLines(file, lines))
+        return keys;
+    bool inSection = false;
+    for (const auto& line : lines) {
+        std::string name, k, v;
+        if (SectionName(line, name))
+            inSection = Same(name, section);
+        else if (inSection && KeyValue(line, k, v))
+            keys.push_back(k);
+    }
+    return keys;
+}
+
+}  // namespace platform

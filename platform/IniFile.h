@@ -1,0 +1,25 @@
+#pragma once
+// Private-profile (INI) file access by section and key, with the desktop's rules: sections and
+// keys match without regard to case; values are trimmed of blanks and of one pair of
+// surrounding quotes; a missing file, section or key reads as the default; a write replaces
+// one value in place and keeps every other line, comment and the order. Writes go through a
+// temporary file and an atomic rename, so a crash never leaves a half-written file.
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Copies the value (or def) into buf, cut to size - 1 characters and zero-terminated; returns
+// the number of characters copied.
+size_t GetPrivateProfileString(const char* section, const char* key, const char* def, char* buf,
+                               size_t size, const std::string& file);
+// Stores value under section/key, adding the section and key when missing. false when the
+// file cannot be written.
+bool WritePrivateProfileString(const char* section, const char* key, const char* value,
+                               const std::string& file);
+// The key names of a section, in file order.
+std::vector<std::string> GetPrivateProfileKeys(const char* section, const std::string& file);
+
+}  // namespace platform

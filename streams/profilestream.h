@@ -1,0 +1,87 @@
+#pragma once
+// A formatted stream over single values of the configuration (INI) file. Select a section and
+// a key, then extract (the value text followed by one '\n'; a missing file, section or key
+// reads as an empty line) or insert (the text is stored as the key's value at the next '\n',
+// flush, or selection). Integers are extracted in prefixed notation (0x hex, 0 octal, else
+// decimal).
+
+#include <iostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "streams/CharQueue.h"
+
+class profilebuf : public std::streambuf {
+  public:
+    static constexpr size_t kMaxValueSize = 255;
+
+    explicit profilebuf(const std::string& fileName);
+    ~profilebuf() override;
+
+    void SelectSection(const std::string& name);
+    void SelectKey(const std::string& name);
+    const std::string& FileName() const { return fileName_; }
+    // Makes reads of section/key deliver value instead of the file's, for this run only (the
+    // command line's overrides); writes still go to the file.
+    void Override(const std::string& section, const std::string& key, const std::string& value);
+
+  protected:
+    int sync() override;
+    int_type overflow(int_type ch) override;
+    int_type underflow() override;
+
+  private:
+    enum Mode { kReading = 0, kWriting = 1 };
+    void Fetch();
+    void SyncAndDiscard();
+
+    CharQueue queue_;
+    size_t maxValue_ = kMaxValueSize;
+    std::string fileName_;
+    std::string section_, key_;
+    bool haveSection_ = false, haveKey_ = false;
+    std::vector<std::pair<std::string, std::string>> overrides_;  // "section\nkey" (lower), value
+    std::vector<std::string> keys_;                               // keys of the current section
+    size_t keyPos_ = 0;
+    std::string temp_;
+    bool changed_ = false;
+    Mode mode_ = kWriting;
+    char get_ = 0;  // the one-character get area
+};
+
+class profilestream : public std::iostream {
+  public:
+    explicit profilestream(const std::string& fileName);
+    ~profilestream() override;
+
+    profilestream& SelectSection(const std::string& name) {
+        buf_.SelectSection(name);
+        return *this;
+    }
+    profilestream& SelectKey(const std::string& name) {
+        buf_.SelectKey(name);
+        return *this;
+    }
+    // Reads a prefixed-notation number up to the delimiter: -1 when nothing is left (out
+    // unchanged), -2 when no digit converts (out = 0), else the first character after the
+    // number (0 when the whole text converted).
+    int ReadNumber(unsigned long& out, char delimiter);
+    // One text value, cut to maxLen characters (the rest of the line is consumed).
+    std::string ReadText(size_t maxLen);
+    // Extracts an integer in prefixed notation; on failure the variable keeps its value (the
+    // standard extraction would store 0).
+    template <class T>
+    bool ReadInteger(T& value) {
+        long long v;
+        if (!(*this >> v))
+            return false;
+        value = static_cast<T>(v);
+        return true;
+    }
+
+    profilebuf& Buffer() { return buf_; }
+
+  private:
+    profilebuf buf_;
+};

@@ -1,0 +1,120 @@
+#include "platform/SerialDevice.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "platform/Event.h"
+#include "support/PtyLine.h"
+
+using namespace platform;
+
+TEST(SerialDevice, OpensOnlyExistingTerminals) {
+    SerialDevice d;
+    EXPECT_FALSE(d.Open("/nonexistent/tty"));
+    EXPECT_FALSE(d.Open("/dev/null")) << "not a terminal";
+    EXPECT_FALSE(d.IsOpen());
+}
+
+TEST(SerialDevice, ReadReturnsWhatArrivedWhenTotalTimeoutPasses) {
+    PtyLine line;
+    ASSERT_TRUE(line.ok());
+    SerialDevice d;
+    ASSERT_TRUE(d.Open(line.SlavePath()));
+    ASSERT_TRUE(d.SetSettings(SerialSettings{}));
+    ASSERT_TRUE(d.SetTimeouts({0, 0, 50, 0, 1000}));
+    line.Send({1, 2, 3});
+    uint8_t buf[10];
+    uint32_t got = 0;
+    EXPECT_EQ(d.Read(buf, 10, got, -1), TransferStatus::Done);
+    ASSERT_EQ(got, 3u);
+    EXPECT_EQ(buf[2], 3);
+}
+
+TEST(SerialDevice, ImmediateReadTakesOnlyWhatIsBuffered) {
+    PtyLine line;
+    SerialDevice d;
+    ASSERT_TRUE(d.Open(line.SlavePath()));
+    ASSERT_TRUE(d.SetTimeouts({kMaxDword, 0, 0, 0, 0}));
+    uint8_t buf[4];
+    uint32_t got = 99;
+    EXPECT_EQ(d.Read(buf, 4, got, -1), TransferStatus::Done);
+    EXPECT_EQ(got, 0u);
+}
+
+TEST(SerialDevice, AbortAndPurgeEndAPendingRead) {
+    PtyLine line;
+    SerialDevice d;
+    ASSERT_TRUE(d.Open(line.SlavePath()));
+    ASSERT_TRUE(d.SetTimeouts({0, 0, kMaxDword, 0, 0}));
+    Event abort(Event::Reset::Manual);
+    uint8_t buf[4];
+    uint32_t got = 0;
+    TransferStatus status = TransferStatus::Done;
+    std::thread reader([&] { status = d.Read(buf, 4, got, abort.fd()); });
+    line.Send({7});
+    SleepMs(50);
+    abort.Set();
+    reader.join();
+    EXPECT_EQ(status, TransferStatus::Aborted);
+    EXPECT_EQ(got, 1u) << "bytes moved before the abort are reported";
+
+    std::thread reader2([&] { status = d.Read(buf, 4, got, -1); });
+    SleepMs(50);
+    d.Purge(kPurgeRxAbort);
+    reader2.join();
+    EXPECT_EQ(status, TransferStatus::Failed);
+    EXPECT_EQ(d.ClearErrors(), 0u) << "a purge is no line error";
+}
+
+TEST(SerialDevice, LineGoingAwayFailsPendingReadWithIoError) {
+    PtyLine line;
+    SerialDevice d;
+    ASSERT_TRUE(d.Open(line.SlavePath()));
+    ASSERT_TRUE(d.SetTimeouts({0, 0, kMaxDword, 0, 0}));
+    uint8_t buf[4];
+    uint32_t got = 0;
+    TransferStatus status = TransferStatus::Done;
+    std::thread reader([&] { status = d.Read(buf, 4, got, -1); });
+    SleepMs(50);
+    line.CloseMaster();
+    reader.join();
+    EXPECT_EQ(status, TransferStatus::Failed);
+    EXPECT_EQ(d.ClearErrors(), static_cast<uint32_t>(kErrIo));
+    EXPECT_EQ(d.ClearErrors(), 0u) << "reading the errors clears them";
+}
+
+TEST(SerialDevice, EventWaitSeesCharacterAndMaskChange) {
+    PtyLine line;
+    SerialDevice d;
+    ASSERT_TRUE(d.Open(line.SlavePath()));
+    ASSERT_TRUE(d.SetEventMask(kEvRxChar));
+    uint32_t events = 0;
+    std::thread waiter([&] { d.WaitEvent(events, -1); });
+    line.Send({0x41});
+    waiter.join();
+    EXPECT_EQ(events, static_cast<uint32_t>(kEvRxChar));
+
+    uint8_t drain[4];
+    ASSERT_TRUE(d.SetTimeouts({kMaxDword, 0, 0, 0, 0}));
+    uint32_t got;
+    d.Read(drain, 4, got, -1);
+    events = 99;
+    std::thread waiter2([&] { d.WaitEvent(events, -1); });
+    SleepMs(50);
+    d.SetEventMask(0);
+    waiter2.join();
+    EXPECT_EQ(events, 0u) << "a new mask ends the wait with no event";
+}
+
+TEST(SerialDevice, AnyRateIsAccepted) {
+    PtyLine line;
+    SerialDevice d;
+    ASSERT_TRUE(d.Open(line.SlavePath()));
+    SerialSettings s;
+    s.baudRate = 28800;  // not a standard termios rate
+    s.parity = Parity::Mark;
+    EXPECT_TRUE(d.SetSettings(s));
+    s.baudRate = 0;
+    EXPECT_FALSE(d.SetSettings(s));
+}
