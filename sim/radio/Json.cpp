@@ -192,8 +192,8 @@ class Parser {
             Space();
             if (pos_ >= s_.size() || s_[pos_++] != ':')
                 return Fail("expected :");
-            v.members.emplace_back(std::move(key), JsonValue{});
-            if (!Value(v.members.back().second, depth + 1))
+            v.members.push_back({std::move(key), JsonValue{}});
+            if (!Value(v.members.back().value, depth + 1))
                 return false;
             Space();
             if (pos_ >= s_.size())
@@ -216,9 +216,9 @@ class Parser {
 const JsonValue* JsonValue::Find(const std::string& key) const {
     if (type != Type::Object)
         return nullptr;
-    for (const auto& [k, v] : members)
-        if (k == key)
-            return &v;
+    for (const JsonMember& m : members)
+        if (m.key == key)
+            return &m.value;
     return nullptr;
 }
 

@@ -4,10 +4,11 @@
 
 #include <cstdint>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace radio {
+
+struct JsonMember;
 
 struct JsonValue {
     enum class Type { Null, Bool, Number, String, Array, Object };
@@ -15,14 +16,19 @@ struct JsonValue {
     bool boolean = false;
     double number = 0;
     std::string text;
-    std::vector<JsonValue> items;                            // Array
-    std::vector<std::pair<std::string, JsonValue>> members;  // Object, in file order
+    std::vector<JsonValue> items;     // Array
+    std::vector<JsonMember> members;  // Object, in file order
 
     // Member of an object by key; nullptr when absent or not an object.
     const JsonValue* Find(const std::string& key) const;
 };
 
 // false with a description in error when text is not one well-formed JSON value.
+struct JsonMember {
+    std::string key;
+    JsonValue value;
+};
+
 bool ParseJson(const std::string& text, JsonValue& value, std::string& error);
 
 // Text as a JSON string literal, quotes included.

@@ -24,7 +24,7 @@ class RadioMode {
     virtual void Receive(const uint8_t* bytes, size_t n, uint64_t nowMs, RadioLine& line) = 0;
     // Called while the line is quiet, so that a stale partial frame can be dropped.
     virtual void Idle(uint64_t nowMs) = 0;
-    // Everything worth inspecting after a run, as one JSON document.
+    // Everything worth looking at after a run, as one JSON document.
     virtual void WriteDump(std::ostream& out) const = 0;
 };
 

@@ -92,7 +92,8 @@ std::vector<uint8_t> MakeReplyFrame(uint8_t command, const std::vector<uint8_t>&
 ZimpRadio::ZimpRadio(ZimpRadioOptions options) : options_(options), reader_(options.idleMs) {}
 
 void ZimpRadio::Receive(const uint8_t* bytes, size_t n, uint64_t nowMs, RadioLine& line) {
-    // Answers are sent after the lock is released: a slow line must not block the inspectors.
+    // Answers are sent after the lock is released: a slow line must not block the readers of the
+    // state.
     std::vector<std::vector<uint8_t>> out;
     {
         std::lock_guard lock(mutex_);

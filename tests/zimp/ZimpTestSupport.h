@@ -168,9 +168,11 @@ class ScriptedPeer {
         f.insert(f.end(), tail.begin(), tail.end());
         return f;
     }
-    void Write(const Bytes& bytes) {
+    // Writes all of bytes unless the other side stops reading for limitMs.
+    void Write(const Bytes& bytes, uint32_t limitMs = 20000) {
         size_t put = 0;
-        while (put < bytes.size()) {
+        const uint64_t end = platform::TickMs() + limitMs;
+        while (put < bytes.size() && platform::TickMs() < end) {
             const ssize_t w = write(pty.MasterFd(), bytes.data() + put, bytes.size() - put);
             if (w > 0) {
                 put += static_cast<size_t>(w);
