@@ -4,12 +4,20 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 
 #include "platform/Clock.h"
 
 namespace radio {
 namespace {
+uint64_t NowUs() {
+    using namespace std::chrono;
+    return static_cast<uint64_t>(
+        duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
 // How often a quiet line is looked at, so that a stale partial frame goes in time.
 constexpr int kIdleTickMs = 20;
 }  // namespace
@@ -52,6 +60,8 @@ bool RadioSimulator::Run() {
         if (p[0].revents & POLLIN) {
             const ssize_t n = read(fd_, buf, sizeof buf);
             if (n > 0) {
+                if (baud_ != 0)
+                    rxDoneUs_ = std::max(rxDoneUs_, NowUs()) + LineUs(static_cast<size_t>(n));
                 mode_.Receive(buf, static_cast<size_t>(n), platform::TickMs(), *this);
                 continue;
             }
@@ -71,11 +81,16 @@ bool RadioSimulator::Run() {
     return true;
 }
 
+uint64_t RadioSimulator::LineUs(size_t n) const {
+    return baud_ ? uint64_t(n) * 10 * 1000000 / baud_ : 0;  // 10 bits a byte on the line
+}
+
 void RadioSimulator::Send(const uint8_t* bytes, size_t n) {
     if (baud_ != 0) {
-        // 10 bits a byte on the line.
-        const uint64_t us = uint64_t(n) * 10 * 1000000 / baud_;
-        if (us > 0 && WaitStop(static_cast<int>((us + 999) / 1000)))
+        // The answer starts once the request has arrived and ends a line time later.
+        const uint64_t now = NowUs();
+        const uint64_t done = std::max(now, rxDoneUs_) + LineUs(n);
+        if (done > now && WaitStop(static_cast<int>((done - now + 999) / 1000)))
             return;
     }
     size_t put = 0;

@@ -31,6 +31,10 @@ class RadioSimulator : private RadioLine {
     int fd_;
     RadioMode& mode_;
     uint32_t baud_;
+    // With a rate: when the bytes received so far would have finished arriving on the line
+    // (microseconds on the steady clock). No answer leaves before its request has arrived.
+    uint64_t rxDoneUs_ = 0;
+    uint64_t LineUs(size_t n) const;
     int stopFd_;
     bool stopping_ = false;
 };

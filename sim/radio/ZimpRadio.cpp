@@ -1,6 +1,9 @@
 #include "sim/radio/ZimpRadio.h"
 
+#include <algorithm>
 #include <cstdio>
+
+#include "lzrw3a/lzrw3a.h"
 
 #include "sim/radio/Json.h"
 
@@ -256,6 +259,20 @@ std::vector<uint8_t> ZimpRadio::Reply(const std::vector<uint8_t>& f, RequestReco
                 const uint32_t span = n ? n : 1;
                 if (bad >= record.address && bad - record.address < span)
                     return WriteResponse(false, bad);
+            }
+            if (options_.decompress && n > 0) {
+                // What a radio does with a compressed load: a malformed buffer is a failed
+                // write, and nothing of it is stored.
+                std::vector<uint8_t> plain(std::min<size_t>(lzrw3a_max_decompressed(n), 1u << 20));
+                size_t got = 0;
+                if (!lzrw3a_decompress_bounded(f.data() + 7, n, plain.data(), plain.size(), &got))
+                    return WriteResponse(false, record.address);
+                for (size_t i = 0; i < got; ++i)
+                    memory_.Write(record.address + static_cast<uint32_t>(i), plain[i]);
+                record.length = static_cast<uint32_t>(got);
+                lastWriteAddress_ = record.address;
+                loadEnded_ = false;
+                return WriteResponse(true, record.address);
             }
             for (uint32_t i = 0; i < n; ++i)
                 memory_.Write(record.address + i, f[7 + i]);

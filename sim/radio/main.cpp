@@ -13,7 +13,9 @@
 #include <string>
 
 #include "platform/PseudoTerminal.h"
+#include "sim/radio/BootRadio.h"
 #include "sim/radio/RadioSimulator.h"
+#include "sim/radio/TqvRadio.h"
 #include "sim/radio/ZimpRadio.h"
 
 namespace {
@@ -28,7 +30,7 @@ const char kHelp[] =
     "  --baud N              delay each answer by the time it takes on a line at N baud\n"
     "  --echo                return every received byte ahead of the answer\n"
     "  --idle-ms N           drop a partial request after N ms of silence (default 500)\n"
-    "  --mode MODE           what the radio speaks: zimp (default)\n"
+    "  --mode MODE           what the radio speaks: zimp (default), boot or tqv\n"
     "Radio:\n"
     "  --buffer-length N     buffer length in the \"Configuration\" reply (default 0x2000)\n"
     "  --load FILE           preload the memories from a dump file (its \"memories\" part)\n"
@@ -40,6 +42,15 @@ const char kHelp[] =
     "  --silent-after N      answer the first N requests, then nothing at all\n"
     "  --wrong-opcode-at N   the N-th request is answered with the unknown opcode 0x87\n"
     "  --short-read          \"Read\" replies carry one data byte fewer than asked for\n"
+    "  --decompress          \"Write Data\" payloads are LZRW3-A buffers: stored decompressed,\n"
+    "                        a malformed one answered 0xF485 (how compressed loads are checked)\n"
+    "Boot mode (the controller's serial bootstrap: after 0xFF, every byte is echoed):\n"
+    "  --corrupt-at N        the echo of program byte N (from 0) is altered\n"
+    "  --echo-limit N        only the first N program bytes are echoed\n"
+    "TQV mode (blocks 55 55 55 AA, address, length, factor, data, checksum):\n"
+    "  --vintrel             answer \"Z\" to \"aA\" (the Vintrel rate handshake)\n"
+    "  --ack BYTE            the acknowledgement of a good block (default 0x50); a block with\n"
+    "                        a bad checksum is answered 0x4E; --echo returns every byte\n"
     "  --help                this text\n"
     "\n"
     "Numbers may be decimal, 0x hexadecimal or 0-prefixed octal. Requests are counted from 1,\n"
@@ -77,6 +88,8 @@ int Usage(const std::string& why) {
 
 int main(int argc, char** argv) {
     radio::ZimpRadioOptions options;
+    radio::BootRadioOptions bootOptions;
+    radio::TqvRadioOptions tqvOptions;
     std::string linkPath, dumpPath, loadPath, mode = "zimp";
     uint32_t baud = 0;
     for (int i = 1; i < argc; ++i) {
@@ -103,6 +116,22 @@ int main(int argc, char** argv) {
             options.echo = true;
         } else if (arg == "--short-read") {
             options.shortRead = true;
+        } else if (arg == "--decompress") {
+            options.decompress = true;
+        } else if (arg == "--vintrel") {
+            tqvOptions.vintrel = true;
+        } else if (arg == "--ack") {
+            if (!number(0xFF))
+                return Usage("--ack needs a byte");
+            tqvOptions.ack = static_cast<uint8_t>(n);
+        } else if (arg == "--corrupt-at") {
+            if (!number(0xFFFFFFFF))
+                return Usage("--corrupt-at needs a byte position");
+            bootOptions.corruptAt = n;
+        } else if (arg == "--echo-limit") {
+            if (!number(0xFFFFFFFF))
+                return Usage("--echo-limit needs a count");
+            bootOptions.echoLimit = n;
         } else if (arg == "--link") {
             if (!text(linkPath))
                 return Usage("--link needs a path");
@@ -113,8 +142,8 @@ int main(int argc, char** argv) {
             if (!text(loadPath))
                 return Usage("--load needs a file");
         } else if (arg == "--mode") {
-            if (!text(mode) || mode != "zimp")
-                return Usage("--mode: only zimp is known");
+            if (!text(mode) || (mode != "zimp" && mode != "boot" && mode != "tqv"))
+                return Usage("--mode takes zimp, boot or tqv");
         } else if (arg == "--baud") {
             if (!number(4000000) || n == 0)
                 return Usage("--baud needs a rate from 1 to 4000000");
@@ -183,7 +212,14 @@ int main(int argc, char** argv) {
         }
     }
 
-    radio::RadioSimulator simulator(pty.MasterFd(), zimp, baud);
+    tqvOptions.echo = options.echo;
+    tqvOptions.idleMs = options.idleMs;
+    radio::BootRadio boot(bootOptions);
+    radio::TqvRadio tqv(tqvOptions);
+    radio::RadioMode& active = mode == "boot"  ? static_cast<radio::RadioMode&>(boot)
+                               : mode == "tqv" ? static_cast<radio::RadioMode&>(tqv)
+                                               : static_cast<radio::RadioMode&>(zimp);
+    radio::RadioSimulator simulator(pty.MasterFd(), active, baud);
     g_simulator = &simulator;
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
@@ -200,7 +236,7 @@ int main(int argc, char** argv) {
     int status = ok ? 0 : 1;
     if (!dumpPath.empty()) {
         std::ofstream out(dumpPath, std::ios::binary | std::ios::trunc);
-        zimp.WriteDump(out);
+        active.WriteDump(out);
         out.flush();
         if (!out) {
             std::cerr << "zimp-radio-sim: cannot write " << dumpPath << "\n";

@@ -118,7 +118,12 @@ TEST(RadioSimTool, HelpDocumentsEveryOptionAndEveryDocumentedOptionIsAccepted) {
                                             "--silent-after",
                                             "--wrong-opcode-at",
                                             "--short-read",
-                                            "--buffer-length"};
+                                            "--buffer-length",
+                                            "--decompress",
+                                            "--corrupt-at",
+                                            "--echo-limit",
+                                            "--vintrel",
+                                            "--ack"};
     std::set<std::string> documented;
     std::istringstream lines(help);
     std::string line;
@@ -139,6 +144,8 @@ TEST(RadioSimTool, HelpDocumentsEveryOptionAndEveryDocumentedOptionIsAccepted) {
             args.push_back("3");
         else if (meta == "ADDR")
             args.push_back("0x801000");
+        else if (meta == "BYTE")
+            args.push_back("0x4E");
         else if (meta == "MODE")
             args.push_back("zimp");
         else if (!meta.empty())
@@ -154,7 +161,8 @@ TEST(RadioSimTool, RefusesBadOptions) {
     EXPECT_EQ(RunStatus({"--baud"}), 2);
     EXPECT_EQ(RunStatus({"--baud", "fast"}), 2);
     EXPECT_EQ(RunStatus({"--bad-write-at", "0x1000000"}), 2);
-    EXPECT_EQ(RunStatus({"--mode", "tqv"}), 2);
+    EXPECT_EQ(RunStatus({"--mode", "xmodem"}), 2);
+    EXPECT_EQ(RunStatus({"--ack", "0x100"}), 2);
     EXPECT_EQ(RunStatus({"--load", TempPath("does-not-exist")}), 1);
 }
 
