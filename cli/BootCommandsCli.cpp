@@ -159,10 +159,17 @@ int CmdRaw(CliApp& app, const std::vector<std::string>& args) {
     ManualZimp manual(&app.Port(), view, messages);
     if (!manual.Open())
         return app.Finish(false);
-    if (!manual.Send(text, checksum)) {
-        manual.Close();
+    // The event worker posts to messages until it is quiet: stop it before they go.
+    struct Closer {
+        ManualZimp& manual;
+        SerialPort& port;
+        ~Closer() {
+            manual.Close();
+            port.WaitWorkerIdle(PortWorkerKind::Event, 2000);
+        }
+    } closer{manual, app.Port()};
+    if (!manual.Send(text, checksum))
         return kExitUsage;
-    }
     app.Canceller().SetHandler([&] { manual.Close(); });
     const uint64_t end = platform::TickMs() + static_cast<uint64_t>(listen);
     for (;;) {
@@ -174,8 +181,6 @@ int CmdRaw(CliApp& app, const std::vector<std::string>& args) {
             manual.OnEvent(static_cast<int32_t>(m.wParam));
     }
     app.Canceller().SetHandler(nullptr);
-    manual.Close();
-    app.Port().WaitWorkerIdle(PortWorkerKind::Event, 2000);
     std::printf("%s\n", view.hex.c_str());
     return app.Finish(true);
 }

@@ -135,15 +135,19 @@ void PortWorker::Run() {
                 done_.Set();  // Call gives the slot back
                 break;
             case kCallback:
-                idle_.Set();
+                ++notifying_;
+                idle_.Set();  // first, so that the function may hand over the next request
                 if (fn)
                     fn(request, result);
+                --notifying_;
                 break;
             case kMessage:
+                ++notifying_;
                 idle_.Set();
                 if (window)
                     window->PostMessage(notifyMessage_.load(), result,
                                         reinterpret_cast<intptr_t>(request));
+                --notifying_;
                 break;
         }
     }

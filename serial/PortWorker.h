@@ -47,6 +47,9 @@ class PortWorker {
     void Abort() { abort_.Set(); }
     bool IsRunning() const { return running_.load(); }
     bool IsIdle() const { return idle_.IsSignalled(); }
+    // Idle, and no completion function or message of the last request still running: after
+    // this the worker touches nothing of the caller's.
+    bool IsQuiet() const { return notifying_.load() == 0 && idle_.IsSignalled(); }
     void SetNotifyMessage(uint32_t message) { notifyMessage_ = message; }
 
   private:
@@ -70,4 +73,5 @@ class PortWorker {
     Mode mode_ = kSignal;
     std::thread thread_;
     std::atomic<bool> running_{false};
+    std::atomic<int> notifying_{0};
 };

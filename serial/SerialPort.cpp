@@ -309,7 +309,7 @@ bool SerialPort::WaitWorkerIdle(PortWorkerKind worker, uint32_t ms) {
     if (w == nullptr || !w->IsRunning())
         return true;
     const uint64_t end = platform::TickMs() + ms;
-    while (!w->IsIdle()) {
+    while (!w->IsQuiet()) {
         if (platform::TickMs() >= end)
             return false;
         platform::SleepMs(1);

@@ -67,8 +67,8 @@ class SerialPort {
     bool Purge(uint32_t flags);
     // The message number a worker posts at completion (PostWithMessage); kept until it stops.
     void SetNotifyMessage(PortWorkerKind worker, uint32_t message);
-    // Waits up to ms for a worker to finish what it was handed; true when it is idle (or
-    // there is no such worker).
+    // Waits up to ms for a worker to finish what it was handed, its completion function or
+    // message included; true when it is quiet (or there is no such worker).
     bool WaitWorkerIdle(PortWorkerKind worker, uint32_t ms);
 
     // Settings the front ends and the protocol layers read or adjust.

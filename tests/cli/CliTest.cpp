@@ -208,3 +208,60 @@ TEST_F(CliTest, UsageErrorsExitTwo) {
     EXPECT_EQ(help.code, 0);
     EXPECT_NE(help.out.find("usage: zimp load"), std::string::npos);
 }
+
+TEST_F(CliTest, BootLoadThroughTheBootstrap) {
+    StartRadio({"--mode", "boot"});
+    auto prog = dir.Write("p.s19", "S1061000010203E3\nS9030000FC\n");
+    Result ok = Zimp({"boot", prog, "--rate", "9600"});
+    EXPECT_EQ(ok.code, 0) << ok.err;
+    EXPECT_EQ(ok.out, "echo: 3 of 3 bytes\n");
+    EXPECT_NE(Dump().find("\"received\": \"010203\""), std::string::npos);
+}
+
+TEST_F(CliTest, BootLoadReportsAWrongEcho) {
+    StartRadio({"--mode", "boot", "--corrupt-at", "1"});
+    auto prog = dir.Write("p.s19", "S1061000010203E3\nS9030000FC\n");
+    Result bad = Zimp({"boot", prog, "--rate", "9600"});
+    EXPECT_EQ(bad.code, 1);
+    EXPECT_EQ(bad.err, "Error at position 1.\nIf position more than 100 don't take care.\n");
+    Result rate = Zimp({"boot", prog, "--rate", "20"});
+    EXPECT_EQ(rate.code, 2);
+    EXPECT_EQ(rate.err, "Please enter an integer between 50 and 115200.\n");
+}
+
+TEST_F(CliTest, TqvBootWritesItsSettingsBack) {
+    StartRadio({"--mode", "tqv", "--vintrel"});
+    auto prog = dir.Write("p.s19", "S1061000010203E3\nS9030000FC\n");
+    Result r = Zimp({"tqv-boot", prog, "--no-patch", "--vintrel", "--tqv-factor", "2",
+                     "--header-rate", "19200", "--data-rate", "115200"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "blocks acknowledged: 1\n");
+    std::string ini = dir.Read("ZIMPProtocol.ini");
+    EXPECT_NE(ini.find("[TqvBootLoad]\nFile=" + prog +
+                       "\nBaudRate=19200\nDisablePatch=1\n"
+                       "ProcessorType=1\nDataBaudRate=115200\nTQVFactor=2\n"),
+              std::string::npos)
+        << ini;
+    std::string dump = Dump();
+    EXPECT_NE(dump.find("\"handshakes\": 1"), std::string::npos);
+    EXPECT_NE(dump.find("\"address\": 4096, \"length\": 3, \"factor\": 2, \"checksum_ok\": true"),
+              std::string::npos)
+        << dump;
+}
+
+TEST_F(CliTest, RawCommandsShowWhatComesBack) {
+    StartRadio();
+    Result r = Zimp({"raw", " F113 ", "--listen", "1000"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    // The acknowledgement, then the "Configuration" reply F4 82 20 00 and its checksum.
+    EXPECT_EQ(r.out.substr(0, 2), "50") << r.out;
+    EXPECT_NE(r.out.find("f4822000"), std::string::npos) << r.out;
+    Result refused = Zimp({"raw", "F1130"});
+    EXPECT_EQ(refused.code, 2);
+    EXPECT_EQ(refused.err, "The number of caracters must be even\n");
+    Result tooLong = Zimp({"raw", std::string(256, 'A')});
+    EXPECT_EQ(tooLong.code, 2);
+    EXPECT_EQ(tooLong.err, "Number of caracters must be less than 255\n");
+    std::string dump = Dump();
+    EXPECT_NE(dump.find("\"opcode\": 61715"), std::string::npos) << "F1 13 reached the radio";
+}
