@@ -128,8 +128,9 @@ TEST_F(ReaderTest, FieldFaults) {
 
 TEST_F(ReaderTest, NonHexChecksumFailsEvenWhenItsValueFits) {
     // count 04 + address 00FC + data 00 sums to 0x100; "GF" decodes to 0xFF, which would fit.
-    EXPECT_EQ(OpenText("S10400FC00GF\n"), -1);
+    EXPECT_EQ(OpenText(kSixteen + "\nS10400FC00GF\n"), -1);
     EXPECT_EQ(image_.GetError(), S_Record::kErrNotHex);
+    EXPECT_EQ(image_.LineNumber(), 2);
     EXPECT_EQ(OpenText("S10400FC00FF\n"), 0);
 }
 
