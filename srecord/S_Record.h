@@ -106,7 +106,7 @@ class S_Record {
     // readable.
     bool SeekBlock(int i);
 
-    // Inspection, for the loader and tests.
+    // Read-only views of the image, for the loader and tests.
     int State() const;  // 1 closed or exhausted, 0 readable, -1 failed
     int LineNumber() const;
     int Alignment() const;

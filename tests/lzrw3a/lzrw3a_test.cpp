@@ -274,7 +274,7 @@ TEST(Lzrw3aRoundTrip, MatchesReferenceAndRestoresInput) {
             ASSERT_EQ(c, ReferenceCompress(in)) << "kind " << kind << " size " << n;
             ASSERT_LE(c.size(), n + 4);
             ASSERT_EQ(Decompress(c, n), in) << "kind " << kind << " size " << n;
-            // The specified entry point with an unaligned work memory gives the same bytes.
+            // The action entry point with an unaligned work memory gives the same bytes.
             Bytes out(lzrw3a_max_decompressed(c.size()) + 1);
             uintptr_t len = 0;
             lzrw3a_compress(COMPRESS_ACTION_DECOMPRESS, work.data() + 1, c.data(),
