@@ -140,13 +140,12 @@ class Compressor {
         uint32_t slot = 0;
 #pragma GCC unroll 8
         for (uint32_t i = 0; i < kDepth; ++i) {
-            uint32_t len = MatchLength(in_, EntryData(entries[i]));
-            if (len > best) {
-                best = len;
-                slot = i;
-                if (len == kMaxRaw)
-                    break;  // nothing later can be strictly longer
-            }
+            const uint32_t len = MatchLength(in_, EntryData(entries[i]));
+            // The first longest match wins; selected without a branch, which would be taken
+            // at random.
+            const bool longer = len > best;
+            best = longer ? len : best;
+            slot = longer ? i : slot;
         }
         if (best < kMinCopy)
             return Literal(control, set);

@@ -73,7 +73,8 @@ class S_Record {
     // Writes "Error in line <n>\r" and the text for the error code to msgout().
     void ReportError() const;
 
-    // The S0 text of the file, "Unknown" when it has none; "" when nothing is open.
+    // The S0 text of the file, "Unknown" when it has none; "" when nothing is open. Points into
+    // the image: valid until the next Open or Close.
     const char* Header() const;
     // Start of the first (lowest) block, 0 when there are none.
     uint32_t FirstAddress() const;
@@ -106,7 +107,7 @@ class S_Record {
     // readable.
     bool SeekBlock(int i);
 
-    // Inspection, for the loader and tests.
+    // Read-only views of the image, for the loader and tests.
     int State() const;  // 1 closed or exhausted, 0 readable, -1 failed
     int LineNumber() const;
     int Alignment() const;

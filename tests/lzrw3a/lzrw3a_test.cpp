@@ -274,7 +274,7 @@ TEST(Lzrw3aRoundTrip, MatchesReferenceAndRestoresInput) {
             ASSERT_EQ(c, ReferenceCompress(in)) << "kind " << kind << " size " << n;
             ASSERT_LE(c.size(), n + 4);
             ASSERT_EQ(Decompress(c, n), in) << "kind " << kind << " size " << n;
-            // The specified entry point with an unaligned work memory gives the same bytes.
+            // The action entry point with an unaligned work memory gives the same bytes.
             Bytes out(lzrw3a_max_decompressed(c.size()) + 1);
             uintptr_t len = 0;
             lzrw3a_compress(COMPRESS_ACTION_DECOMPRESS, work.data() + 1, c.data(),
@@ -330,23 +330,6 @@ TEST(Lzrw3aBounded, RejectsTruncatedInput) {
         if (ok) {
             ASSERT_LE(len, in.size());
             ASSERT_TRUE(std::equal(big.begin(), big.begin() + static_cast<long>(len), in.begin()));
-        }
-    }
-}
-
-TEST(Lzrw3aBounded, HostileBytesStayInBounds) {
-    std::mt19937 rng(42);
-    Bytes out(600);
-    for (int round = 0; round < 3000; ++round) {
-        Bytes in(4 + rng() % 200);
-        for (auto& b : in)
-            b = static_cast<uint8_t>(rng());
-        in[0] = 0;
-        size_t len = 0;
-        if (lzrw3a_decompress_bounded(in.data(), in.size(), out.data(), out.size(), &len)) {
-            ASSERT_LE(len, out.size());
-        } else {
-            ASSERT_EQ(len, 0u);
         }
     }
 }

@@ -1,0 +1,90 @@
+// S-Record parse throughput (MB/s of file text) on a generated 16 MB file of S3 records, and
+// the read-out of the parsed image in 8 KB chunks.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "bench/lzrw3a_firmware.h"
+#include "srecord/S_Record.h"
+
+namespace {
+
+constexpr size_t kFileText = 16u << 20;
+
+// Writes the file once; records of 32 bytes, a gap every 64 KB so that there are many blocks.
+const std::string& FilePath() {
+    static const std::string path = [] {
+        std::string p = "/tmp/zimp_srecord_bench_" + std::to_string(getpid()) + ".s19";
+        std::FILE* f = std::fopen(p.c_str(), "wb");
+        std::fputs("S00F000068656C6C6F202020202000003C\r\n", f);
+        const auto data = FirmwareLike(kFileText / 2, 7);
+        size_t written = 0;
+        uint32_t address = 0x08000000;
+        char line[128];
+        for (size_t at = 0; written < kFileText; at = (at + 32) % (data.size() - 32)) {
+            if (at % 65536 == 0)
+                address += 0x100;
+            unsigned sum = 37 + (address >> 24) + ((address >> 16) & 0xFF) +
+                           ((address >> 8) & 0xFF) + (address & 0xFF);
+            int n = std::snprintf(line, sizeof line, "S325%08X", address);
+            for (int i = 0; i < 32; ++i) {
+                sum += data[at + i];
+                n += std::snprintf(line + n, sizeof line - n, "%02X", data[at + i]);
+            }
+            n += std::snprintf(line + n, sizeof line - n, "%02X\r\n", 255 - (sum & 0xFF));
+            std::fwrite(line, 1, static_cast<size_t>(n), f);
+            written += static_cast<size_t>(n);
+            address += 32;
+        }
+        std::fputs("S70500000000FA\r\n", f);
+        std::fclose(f);
+        std::atexit([] { std::remove(FilePath().c_str()); });
+        return p;
+    }();
+    return path;
+}
+
+long FileSize() {
+    std::FILE* f = std::fopen(FilePath().c_str(), "rb");
+    std::fseek(f, 0, SEEK_END);
+    long n = std::ftell(f);
+    std::fclose(f);
+    return n;
+}
+
+void BM_Parse(benchmark::State& state) {
+    const long size = FileSize();
+    S_Record image;
+    for (auto _ : state) {
+        int r = image.Open(FilePath().c_str(), 1);
+        if (r != 0)
+            state.SkipWithError("open failed");
+        benchmark::DoNotOptimize(r);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * size);
+    state.counters["blocks"] = image.BlockCount();
+}
+
+void BM_ReadChunks(benchmark::State& state) {
+    S_Record image;
+    std::vector<uint8_t> chunk(8192);
+    int64_t bytes = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        image.Open(FilePath().c_str(), 4);
+        state.ResumeTiming();
+        int n;
+        while ((n = image.ReadChunk(chunk.data(), 8192, 0xFF)) > 0)
+            bytes += n;
+    }
+    state.SetBytesProcessed(bytes);
+}
+
+}  // namespace
+
+BENCHMARK(BM_Parse)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadChunks)->Unit(benchmark::kMillisecond);
+BENCHMARK_MAIN();

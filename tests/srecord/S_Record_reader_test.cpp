@@ -1,0 +1,227 @@
+#include <gtest/gtest.h>
+
+#include "srecord/SRecordTestUtil.h"
+#include "srecord/S_Record.h"
+#include "streams/MessagePresenter.h"
+#include "streams/MessageStreams.h"
+
+using namespace srtest;
+
+namespace {
+
+const char* const kNotSRecordText =
+    "Cannot open file or it is not S-Record.\r( Line does not start with known type:\r"
+    "S0 - for the first line or S1,S2,S3,S7,S8,S9 for others)";
+
+class ReaderTest : public ::testing::Test {
+  protected:
+    void SetUp() override { SetMessagePresenter(&presenter_); }
+    void TearDown() override { SetMessagePresenter(nullptr); }
+
+    // Opens text with alignment 1; returns Open's result.
+    int OpenText(const std::string& text) {
+        file_.Write(text);
+        return image_.Open(file_.path(), 1);
+    }
+    Bytes ReadAll(uint32_t* address = nullptr) {
+        Bytes out(4096);
+        int n = image_.ReadChunk(out.data(), static_cast<int>(out.size()), 0xEE);
+        if (address)
+            *address = image_.ChunkAddress();
+        out.resize(n < 0 ? 0 : static_cast<size_t>(n));
+        return out;
+    }
+    std::string Report() {
+        presenter_.Clear();
+        image_.ReportError();
+        auto texts = presenter_.Texts();
+        return texts.empty() ? "" : texts.back();
+    }
+
+    RecordingPresenter presenter_;
+    TempFile file_;
+    S_Record image_;
+};
+
+const std::string kSixteen = Rec("S1", 0x0000, Seq(16));
+
+TEST_F(ReaderTest, EndOfFileActsAsTermination) {
+    ASSERT_EQ(kSixteen.substr(0, 8), "S1130000");
+    ASSERT_EQ(OpenText(kSixteen + "\n"), 0);
+    EXPECT_EQ(image_.GetError(), 0);
+    EXPECT_STREQ(image_.Header(), "Unknown");
+    ASSERT_EQ(image_.BlockCount(), 1);
+    EXPECT_EQ(image_.Block(0).start, 0u);
+    EXPECT_EQ(image_.Block(0).end, 16u);
+    EXPECT_EQ(image_.Block(0).line, 1);
+    EXPECT_EQ(ReadAll(), Seq(16));
+}
+
+TEST_F(ReaderTest, LastLineWithoutLineEndIsAccepted) {
+    ASSERT_EQ(OpenText(kSixteen), 0);
+    EXPECT_EQ(ReadAll(), Seq(16));
+    // Also when the line is short and the record a termination record.
+    ASSERT_EQ(OpenText(kSixteen + "\r\nS9030000FC"), 0);
+    EXPECT_EQ(image_.TotalLength(), 16u);
+}
+
+TEST_F(ReaderTest, LowerCaseMarkAndDigitsAreAccepted) {
+    std::string lower = Rec("S1", 0xABCD, {0xAB, 0xCD, 0xEF});
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(c));
+    ASSERT_EQ(OpenText(lower + "\n"), 0) << lower;
+    EXPECT_EQ(image_.Block(0).start, 0xABCDu);
+    EXPECT_EQ(ReadAll(), (Bytes{0xAB, 0xCD, 0xEF}));
+}
+
+TEST_F(ReaderTest, UnknownRecordTypeIsRejectedWithLineNumber) {
+    EXPECT_EQ(OpenText(kSixteen + "\nS5030000FC\n"), -1);
+    EXPECT_EQ(image_.GetError(), S_Record::kErrNotSRecord);
+    EXPECT_EQ(image_.State(), -1);
+    EXPECT_EQ(Report(), std::string("Error in line 2\r") + kNotSRecordText);
+    EXPECT_EQ(image_.ReadChunk(Bytes(16).data(), 16, 0), -1);
+
+    // A bad count on a line that does not start with S: the record type decides.
+    EXPECT_EQ(OpenText("X1GG0000FC\n"), -1);
+    EXPECT_EQ(image_.GetError(), S_Record::kErrNotSRecord);
+}
+
+TEST_F(ReaderTest, ChecksumFaultCountsBlankLines) {
+    std::string text =
+        "\n\r\n" + Rec("S1", 0x10, Seq(4)) + "\n\n" + Rec("S1", 0x14, Seq(4), 1) + "\n";
+    EXPECT_EQ(OpenText(text), -1);
+    EXPECT_EQ(image_.GetError(), S_Record::kErrChecksum);
+    EXPECT_EQ(image_.LineNumber(), 5);
+    EXPECT_EQ(Report(), "Error in line 5\rchecksum of the line is wrong");
+}
+
+TEST_F(ReaderTest, FaultOnSecondLineWithoutHeader) {
+    EXPECT_EQ(OpenText(kSixteen + "\n" + Rec("S1", 0x10, Seq(2), -1) + "\n"), -1);
+    EXPECT_EQ(Report(), "Error in line 2\rchecksum of the line is wrong");
+    EXPECT_STREQ(image_.Header(), "Unknown");
+}
+
+TEST_F(ReaderTest, FieldFaults) {
+    // Count "0G": not hex.
+    EXPECT_EQ(OpenText("S10G0000FC\n"), -1);
+    EXPECT_EQ(image_.GetError(), S_Record::kErrNotHex);
+    EXPECT_EQ(Report(), "Error in line 1\rthere are no-HEX characters in the line");
+    // A single count digit, then the line end.
+    EXPECT_EQ(OpenText(kSixteen + "\nS11\n"), -1);
+    EXPECT_EQ(image_.GetError(), S_Record::kErrTooShort);
+    EXPECT_EQ(Report(), "Error in line 2\rthere are not enough characters");
+    // A line shorter than its count says.
+    EXPECT_EQ(OpenText(kSixteen.substr(0, kSixteen.size() - 2) + "\n"), -1);
+    EXPECT_EQ(image_.GetError(), S_Record::kErrTooShort);
+    // A blank inside the address.
+    EXPECT_EQ(OpenText("S1050 00AABB00\n"), -1);
+    EXPECT_EQ(image_.GetError(), S_Record::kErrTooShort);
+    // A non-hex address digit.
+    EXPECT_EQ(OpenText("S1050Z00AABB00\n"), -1);
+    EXPECT_EQ(image_.GetError(), S_Record::kErrNotHex);
+    // A non-hex data digit shows up as a checksum fault.
+    std::string bad = Rec("S1", 0x100, {0x12, 0x34});
+    bad[9] = 'x';
+    EXPECT_EQ(OpenText(bad + "\n"), -1);
+    EXPECT_EQ(image_.GetError(), S_Record::kErrChecksum);
+}
+
+TEST_F(ReaderTest, NonHexChecksumFailsEvenWhenItsValueFits) {
+    // count 04 + address 00FC + data 00 sums to 0x100; "GF" decodes to 0xFF, which would fit.
+    EXPECT_EQ(OpenText(kSixteen + "\nS10400FC00GF\n"), -1);
+    EXPECT_EQ(image_.GetError(), S_Record::kErrNotHex);
+    EXPECT_EQ(image_.LineNumber(), 2);
+    EXPECT_EQ(OpenText("S10400FC00FF\n"), 0);
+}
+
+TEST_F(ReaderTest, SixteenBitTerminationRecords) {
+    // S7 and S8 with count 03 carry a 16-bit address; nothing after them is read.
+    for (const char* term :
+         {"S9030000FC", "S7030000FC", "S8030000FC", "S70500000000FA", "S804000000FB"}) {
+        ASSERT_EQ(OpenText(kSixteen + "\n" + term + "\nthis is not read\n"), 0) << term;
+        EXPECT_EQ(image_.TotalLength(), 16u) << term;
+    }
+}
+
+TEST_F(ReaderTest, AddressWidths) {
+    std::string text = Rec("S0", 0, {'h', 'd', 'r'}) + "\n" + Rec("S2", 0x123456, Seq(3)) + "\n" +
+                       Rec("S3", 0x89ABCDEF, Seq(2)) + "\n" + Rec("S8", 0x123456, {}) + "\n";
+    ASSERT_EQ(OpenText(text), 0);
+    EXPECT_STREQ(image_.Header(), "hdr");
+    ASSERT_EQ(image_.BlockCount(), 2);
+    EXPECT_EQ(image_.Block(0).start, 0x123456u);
+    EXPECT_EQ(image_.Block(0).line, 2);
+    EXPECT_EQ(image_.Block(1).start, 0x89ABCDEFu);
+    EXPECT_EQ(image_.Block(1).end, 0x89ABCDF1u);
+}
+
+TEST_F(ReaderTest, EmptyAndMissingFiles) {
+    EXPECT_EQ(OpenText(""), -1);
+    EXPECT_EQ(image_.GetError(), S_Record::kErrNotSRecord);
+    EXPECT_EQ(image_.LineNumber(), 0);
+    EXPECT_EQ(Report(), std::string("Error in line 0\r") + kNotSRecordText);
+
+    EXPECT_EQ(image_.Open("/nonexistent/dir/file.s19", 1), -1);
+    EXPECT_EQ(image_.GetError(), S_Record::kErrNotSRecord);
+    EXPECT_EQ(image_.LineNumber(), 0);
+    EXPECT_EQ(image_.Open(nullptr, 1), -1);
+    EXPECT_EQ(image_.Open("", 1), -1);
+}
+
+TEST_F(ReaderTest, LineLengthLimit) {
+    // Count 0x7D fills a 256-character line exactly (CR LF included).
+    std::string longest = Rec("S1", 0x0000, Seq(122));
+    ASSERT_EQ(longest.size(), 254u);
+    ASSERT_EQ(OpenText(longest + "\r\n"), 0);
+    EXPECT_EQ(image_.TotalLength(), 122u);
+    // Count 0x80 needs 261 characters: too long for a line.
+    std::string tooLong = Rec("S1", 0x0000, Seq(125));
+    ASSERT_EQ(tooLong.substr(2, 2), "80");
+    EXPECT_EQ(OpenText(tooLong + "\n"), -1);
+    EXPECT_EQ(image_.GetError(), S_Record::kErrTooShort);
+    EXPECT_EQ(image_.LineNumber(), 1);
+}
+
+TEST_F(ReaderTest, SecondFileReportsItsOwnError) {
+    EXPECT_EQ(OpenText("S10G0000FC\n"), -1);
+    EXPECT_EQ(image_.GetError(), S_Record::kErrNotHex);
+    std::string text = Rec("S1", 0, Seq(4)) + "\n" + Rec("S1", 4, Seq(4)) + "\n" +
+                       Rec("S1", 8, Seq(4)) + "\n" + Rec("S1", 12, Seq(4), 2) + "\n";
+    EXPECT_EQ(OpenText(text), -1);
+    EXPECT_EQ(image_.GetError(), S_Record::kErrChecksum);
+    EXPECT_EQ(Report(), "Error in line 4\rchecksum of the line is wrong");
+    // And a good file afterwards opens cleanly.
+    EXPECT_EQ(OpenText(kSixteen + "\n"), 0);
+    EXPECT_EQ(image_.GetError(), 0);
+}
+
+TEST_F(ReaderTest, HeaderRecordsAfterTheFirstLineAreNotData) {
+    std::string text = Rec("S0", 0, {'A', 'B'}) + "\n" + Rec("S1", 0x100, Seq(4)) + "\n" +
+                       Rec("S0", 0x104, {'x', 'y', 'z'}) + "\n" + Rec("S1", 0x104, Seq(4, 4)) +
+                       "\n" + Rec("S0", 0, {'q'}) + "\n" + Rec("S1", 0x108, Seq(4, 8)) + "\n";
+    ASSERT_EQ(OpenText(text), 0);
+    EXPECT_STREQ(image_.Header(), "AB");
+    ASSERT_EQ(image_.BlockCount(), 1);
+    EXPECT_EQ(image_.Block(0).end, 0x10Cu);
+    EXPECT_EQ(ReadAll(), Seq(12));
+}
+
+TEST_F(ReaderTest, TrailingCharactersAndWhiteSpaceAreIgnored) {
+    std::string text = "   \t" + Rec("S1", 0x40, Seq(2)) + "  ; comment\r\n\v\f" +
+                       Rec("S1", 0x42, Seq(2, 2)) + "\r\n";
+    ASSERT_EQ(OpenText(text), 0);
+    EXPECT_EQ(image_.Block(0).line, 1);
+    EXPECT_EQ(ReadAll(), Seq(4));
+}
+
+TEST_F(ReaderTest, ReportForNoErrorWritesOnlyTheLinePart) {
+    ASSERT_EQ(OpenText(kSixteen + "\n"), 0);
+    presenter_.Clear();
+    image_.ReportError();
+    msgout() << "next\n";
+    ASSERT_EQ(presenter_.Texts().size(), 1u);
+    // Open leaves the line number at the first block's line - 1.
+    EXPECT_EQ(presenter_.Texts()[0], "Error in line 0\rnext");
+}
+
+}  // namespace
