@@ -652,8 +652,9 @@ int S_Record::ReadWindow(uint8_t* dest, int len, uint8_t fill) {
     const uint32_t q0 = chunkAddress_;
     while (state_ == 0 && n >= 0 && n < len) {
         const uint32_t m = nextAddress_ - q0;
-        // Data beginning on the window's last byte (or before the window) is left for later.
-        if (uint64_t{m} + 1 >= static_cast<uint64_t>(len))
+        // Data beginning past the window is left for later. Data on its last byte is read:
+        // leaving it to the fill would change the last byte of a boot program.
+        if (uint64_t{m} >= static_cast<uint64_t>(len))
             break;
         int r = ReadChunkLocked(dest + m, len - static_cast<int>(m), fill, 1);
         if (r < 0)
