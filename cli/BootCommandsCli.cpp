@@ -159,15 +159,6 @@ int CmdRaw(CliApp& app, const std::vector<std::string>& args) {
     ManualZimp manual(&app.Port(), view, messages);
     if (!manual.Open())
         return app.Finish(false);
-    // The event worker posts to messages until it is quiet: stop it before they go.
-    struct Closer {
-        ManualZimp& manual;
-        SerialPort& port;
-        ~Closer() {
-            manual.Close();
-            port.WaitWorkerIdle(PortWorkerKind::Event, 2000);
-        }
-    } closer{manual, app.Port()};
     if (!manual.Send(text, checksum))
         return kExitUsage;
     app.Canceller().SetHandler([&] { manual.Close(); });

@@ -95,6 +95,14 @@ void ManualZimp::OnEvent(int32_t r) {
 
 void ManualZimp::Close() {
     closed_ = true;
-    if (port_)
-        port_->AbortAll();
+    if (port_ == nullptr)
+        return;
+    port_->AbortAll();
+    // The worker posts its last completion to the target: let it finish before the target
+    // (the window) may go.
+    port_->WaitWorkerIdle(PortWorkerKind::Event, 2000);
+}
+
+ManualZimp::~ManualZimp() {
+    Close();
 }

@@ -47,6 +47,9 @@ class ManualZimp {
     // its own thread.
     ManualZimp(SerialPort* port, ManualZimpView& view, platform::MessageTarget& target)
         : port_(port), view_(view), target_(target) {}
+    ~ManualZimp();
+    ManualZimp(const ManualZimp&) = delete;
+    ManualZimp& operator=(const ManualZimp&) = delete;
 
     // "You have to set port\n" without a port. Otherwise starts waiting for port events.
     bool Open();
@@ -54,7 +57,7 @@ class ManualZimp {
     bool Send(const std::string& commandText, bool checksum);
     // The event worker's completion with result r.
     void OnEvent(int32_t r);
-    // Ends the event wait (Cancel).
+    // Ends the event wait (Cancel) and waits until the event worker has let go of the target.
     void Close();
 
     // The bytes of the last send, for tests and the command line.

@@ -1,0 +1,1 @@
+zimp_add_bench(memops_bench SOURCES memops_bench.cpp LIBS zimp_memops zimp_radio_sim_core)

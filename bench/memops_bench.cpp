@@ -1,0 +1,137 @@
+// Load throughput: the whole load command against the simulated radio on a pseudo-terminal,
+// unthrottled (what the program and the line layer cost), and at an emulated 115,200 baud
+// (how much of the line carries image data).
+
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "memops/LoadCommand.h"
+#include "platform/PseudoTerminal.h"
+#include "sim/radio/RadioSimulator.h"
+#include "sim/radio/ZimpRadio.h"
+#include "streams/MessagePresenter.h"
+#include "streams/MessageStreams.h"
+
+namespace {
+
+std::string TempDir() {
+    char tmpl[] = "/tmp/zimp-bench-XXXXXX";
+    return mkdtemp(tmpl) ? tmpl : "/tmp";
+}
+
+// Firmware-like bytes: short instruction words with repeats, tables, some noise.
+std::string WriteImage(const std::string& dir, uint32_t size) {
+    std::string text = "S00600004844521B\n";
+    uint32_t state = 12345;
+    for (uint32_t off = 0; off < size; off += 32) {
+        unsigned char rec[40];
+        int n = 0;
+        rec[n++] = 32 + 4;
+        uint32_t a = 0x10000 + off;
+        rec[n++] = static_cast<unsigned char>(a >> 16);
+        rec[n++] = static_cast<unsigned char>(a >> 8);
+        rec[n++] = static_cast<unsigned char>(a);
+        for (int i = 0; i < 32; ++i) {
+            state = state * 1103515245 + 12345;
+            uint32_t r = (state >> 16) & 0xFF;
+            rec[n++] = static_cast<unsigned char>(r < 160 ? (off + i) % 7 * 0x11 : r);
+        }
+        unsigned sum = 0;
+        std::string line = "S2";
+        char hex[3];
+        for (int i = 0; i < n; ++i) {
+            sum += rec[i];
+            std::snprintf(hex, sizeof hex, "%02X", rec[i]);
+            line += hex;
+        }
+        std::snprintf(hex, sizeof hex, "%02X", (~sum) & 0xFF);
+        text += line + hex + "\n";
+    }
+    std::string path = dir + "/image.s28";
+    std::ofstream(path) << text << "S804000000FB\n";
+    return path;
+}
+
+struct Fixed : LoadFrontEnd {
+    LoadParameters p;
+    bool EditParameters(LoadParameters& params) override {
+        std::string title = params.title;
+        params = p;
+        params.title = title;
+        return true;
+    }
+    ProgressView* Progress() override { return nullptr; }
+};
+
+void RunLoad(benchmark::State& state, uint32_t baud, uint32_t imageSize, bool compress) {
+    const std::string dir = TempDir();
+    const std::string image = WriteImage(dir, imageSize);
+    const std::string ini = dir + "/ZIMPProtocol.ini";
+    std::ofstream(ini) << "[configuration]\nEcho=0\n[LoadMemory]\nBlockSize=8192\n";
+    RecordingPresenter boxes;
+    SetMessagePresenter(&boxes);
+    radio::ZimpRadioOptions options;
+    options.decompress = compress;
+    radio::ZimpRadio radio(options);
+    platform::PseudoTerminal pty;
+    if (!pty.Open(true)) {
+        state.SkipWithError("no pseudo-terminal");
+        return;
+    }
+    radio::RadioSimulator sim(pty.MasterFd(), radio, baud);
+    std::thread simThread([&] { sim.Run(); });
+    SerialPort port;
+    port.Open(pty.SlavePath(), baud ? baud : 115200);
+    profilestream profile(ini);
+    LoadCommand command(&port, &profile);
+    Fixed frontEnd;
+    frontEnd.p.fileName = image;
+    frontEnd.p.compress = compress;
+    bool ok = true;
+    for (auto _ : state)
+        ok = command.Run(1, frontEnd) == LoadCommand::Outcome::Loaded && ok;
+    port.Close();
+    sim.Stop();
+    simThread.join();
+    SetMessagePresenter(nullptr);
+    if (!ok)
+        state.SkipWithError("the load failed");
+    const double bytes = double(imageSize) * double(state.iterations());
+    state.counters["image_MB_per_s"] = benchmark::Counter(bytes / 1e6, benchmark::Counter::kIsRate);
+    if (baud)
+        state.counters["line_efficiency"] =
+            benchmark::Counter(bytes / (baud / 10.0), benchmark::Counter::kIsRate);
+    std::system(("rm -rf " + dir).c_str());
+}
+
+void BM_LoadUnthrottled(benchmark::State& state) {
+    RunLoad(state, 0, 1 << 20, state.range(0) != 0);
+}
+BENCHMARK(BM_LoadUnthrottled)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgName("compress")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+void BM_LoadAt115200(benchmark::State& state) {
+    RunLoad(state, 115200, 96 * 1024, state.range(0) != 0);
+}
+BENCHMARK(BM_LoadAt115200)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgName("compress")
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
