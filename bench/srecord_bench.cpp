@@ -14,11 +14,11 @@ namespace {
 
 constexpr size_t kFileText = 16u << 20;
 
-// Writes the file once; records of 32 bytes, a gap every 64 KB so that there are many blocks.
-const std::string& FilePath() {
-    static const std::string path = [] {
-        std::string p = "/tmp/zimp_srecord_bench_" + std::to_string(getpid()) + ".s19";
-        std::FILE* f = std::fopen(p.c_str(), "wb");
+// The file, written once: records of 32 bytes, a gap every 64 KB so that there are many
+// blocks. Removed at exit.
+struct BenchFile {
+    BenchFile() : path("/tmp/zimp_srecord_bench_" + std::to_string(getpid()) + ".s19") {
+        std::FILE* f = std::fopen(path.c_str(), "wb");
         std::fputs("S00F000068656C6C6F202020202000003C\r\n", f);
         const auto data = FirmwareLike(kFileText / 2, 7);
         size_t written = 0;
@@ -41,10 +41,14 @@ const std::string& FilePath() {
         }
         std::fputs("S70500000000FA\r\n", f);
         std::fclose(f);
-        std::atexit([] { std::remove(FilePath().c_str()); });
-        return p;
-    }();
-    return path;
+    }
+    ~BenchFile() { std::remove(path.c_str()); }
+    std::string path;
+};
+
+const std::string& FilePath() {
+    static const BenchFile file;
+    return file.path;
 }
 
 long FileSize() {
