@@ -265,3 +265,12 @@ TEST_F(CliTest, RawCommandsShowWhatComesBack) {
     std::string dump = Dump();
     EXPECT_NE(dump.find("\"opcode\": 61715"), std::string::npos) << "F1 13 reached the radio";
 }
+
+TEST_F(CliTest, InfoWarnsAboutCrossingBlocksAndStillSucceeds) {
+    // 0x1000-0x1003 and 0x1002-0x1003 overlap.
+    auto file = dir.Write("x.s19", "S107100001020304DE\nS1051002AAAA94\nS9030000FC\n");
+    Result r = Zimp({"info", file});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err.rfind("Warning!!!\n There are crossing of two blocks.\n", 0), 0u) << r.err;
+    EXPECT_NE(r.out.find("total length: "), std::string::npos);
+}

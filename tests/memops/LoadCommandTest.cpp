@@ -257,3 +257,20 @@ TEST(LoadParameters, HexFieldsAndRanges) {
     EXPECT_THAT(boxes.Texts(), ElementsAre("The value must be in HEX format",
                                            "Please enter an integer between 0 and 100000."));
 }
+
+TEST(LoadCommand, CompressedLoadDecompressesToTheImage) {
+    radio::ZimpRadioOptions o;
+    o.decompress = true;  // the radio stores what a real one would after decompressing
+    LoadRun run(o, "[LoadMemory]\nBlockSize=512\n");
+    Bytes image(3000);
+    for (size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<uint8_t>((i % 13) * (i / 700 + 1));
+    auto file = run.rig.dir.Write("c.s28", SRecordFile({{0x12000, image}}));
+    LoadParameters p = File(file);
+    p.compress = true;
+    ASSERT_EQ(run.Load(0, p), LoadCommand::Outcome::Loaded);
+    EXPECT_EQ(run.rig.radio.ReadMemory(0x812000, 3000), image);
+    auto writes = Writes(run.rig.radio);
+    ASSERT_EQ(writes.size(), 7u) << "six blocks of at most 512 raw bytes, then the marker";
+    EXPECT_TRUE(run.boxes.Texts().empty());
+}
