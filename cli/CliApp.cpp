@@ -76,6 +76,15 @@ bool TakeValue(const std::vector<std::string>& args, size_t& i, const std::strin
     return false;
 }
 
+bool ParseRecordType(std::string value, std::string& type) {
+    for (char& c : value)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (value != "S1" && value != "S2" && value != "S3")
+        return false;
+    type = value;
+    return true;
+}
+
 bool WantsHelp(const std::vector<std::string>& args) {
     for (const auto& a : args)
         if (a == "--help" || a == "-h")

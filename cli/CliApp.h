@@ -64,3 +64,5 @@ int UsageError(const std::string& message);
 bool TakeValue(const std::vector<std::string>& args, size_t& i, const std::string& name,
                std::string& value);
 bool WantsHelp(const std::vector<std::string>& args);
+// "--type S1|S2|S3" (any case) into type, upper case; false for another value.
+bool ParseRecordType(std::string value, std::string& type);

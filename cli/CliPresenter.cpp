@@ -14,17 +14,9 @@ bool IsResultText(const std::string& text) {
 }  // namespace
 
 void CliPresenter::Show(const std::string& text, const std::string&) {
-    std::string line = text;
-    for (char& c : line)
-        if (c == '\r')
-            c = '\n';
-    line += '\n';
-    static std::mutex mutex;
-    std::lock_guard lock(mutex);
-    FILE* out = IsResultText(text) ? stdout : stderr;
-    if (out == stderr)
+    const bool result = IsResultText(text);
+    if (!result)
         ++messages_;
-    std::fflush(stdout);
-    std::fwrite(line.data(), 1, line.size(), out);
-    std::fflush(out);
+    // Clears a progress line first, so that the two never mix.
+    terminal_line::WriteAbove(BoxAsLines(text), result);
 }

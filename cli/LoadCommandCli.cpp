@@ -8,6 +8,7 @@
 #include "cli/Commands.h"
 #include "memops/LoadCommand.h"
 #include "memops/MemoryKinds.h"
+#include "memops/Startup.h"
 #include "streams/MessageStreams.h"
 
 const char* const kLoadHelp =
@@ -134,13 +135,7 @@ int CmdLoad(CliApp& app, const std::vector<std::string>& args) {
             return app.Finish(false);
         }
         ZimpEngine& engine = command.Engine();
-        long echo = 0;
-        app.Profile().clear();
-        app.Profile().SelectSection("configuration");
-        app.Profile().SelectKey("Echo");
-        app.Profile().ReadInteger(echo);
-        app.Profile().clear();
-        engine.Attach(&app.Port(), echo != 0);
+        engine.Attach(&app.Port(), ConfiguredEcho(app.Profile()));
         app.Canceller().SetHandler([&] { app.Port().AbortAll(); });
         uint32_t bad = 0;
         bool engineFailed = false;

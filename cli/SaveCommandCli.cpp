@@ -60,11 +60,8 @@ int CmdSave(CliApp& app, const std::vector<std::string>& args) {
     for (size_t i = 0; i < args.size(); ++i) {
         std::string v;
         if (TakeValue(args, i, "--type", v)) {
-            for (char& c : v)
-                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-            if (v != "S1" && v != "S2" && v != "S3")
+            if (!ParseRecordType(v, type))
                 return UsageError("--type takes S1, S2 or S3");
-            type = v;
         } else if (TakeValue(args, i, "--range", v)) {
             SaveRange r;
             if (!ParseRange(v, r))

@@ -8,15 +8,10 @@
 #include "streams/MessageStreams.h"
 
 void ReadBootLoadSettings(profilestream& profile, BootLoadSettings& s) {
-    profile.clear();
-    profile.SelectSection("BootLoad");
-    profile.SelectKey("File");
-    std::string file = profile.ReadText(255);
+    std::string file = profile.ReadText("BootLoad", "File", 255);
     if (!file.empty())
         s.fileName = file;
-    profile.clear();
-    profile.SelectKey("Baudrate");
-    profile.ReadInteger(s.rate);
+    profile.ReadInteger("BootLoad", "Baudrate", s.rate);
     profile.clear();
 }
 

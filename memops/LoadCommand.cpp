@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "memops/MemoryKinds.h"
+#include "memops/Startup.h"
 #include "platform/Clock.h"
 #include "streams/MessageStreams.h"
 
@@ -110,24 +111,14 @@ LoadCommand::LoadCommand(SerialPort* port, profilestream* profile)
 
 LoadCommand::Outcome LoadCommand::Run(int memoryType, LoadFrontEnd& frontEnd) {
     const MemoryKind& kind = MemoryKindOf(memoryType);
-    unsigned long blockSize = 0;
-    if (profile_) {
-        profile_->clear();
-        profile_->SelectSection("LoadMemory");
-        profile_->SelectKey("BlockSize");
-        profile_->ReadNumber(blockSize, '\n');
-    }
+    unsigned long blockSize = profile_ ? ConfiguredBlockSize(*profile_) : 0;
     if (blockSize == 0) {
         msgout() << "Transfer Block has to be more than 0.\n";
         return Outcome::Refused;
     }
     LoadParameters params;
-    if (profile_) {
-        profile_->clear();
-        profile_->SelectSection("LoadMemory");
-        profile_->SelectKey(kind.loadKey);
-        params.fileName = profile_->ReadText(254);
-    }
+    if (profile_)
+        params.fileName = profile_->ReadText("LoadMemory", kind.loadKey, 254);
     loader_.SetTitle(kind.loadTitle);
     params.title = kind.loadTitle;
     char bias[16];
@@ -157,20 +148,9 @@ LoadCommand::Outcome LoadCommand::Run(int memoryType, LoadFrontEnd& frontEnd) {
         msgout() << "You have to set port and profile\n";
         return Outcome::Refused;
     }
-    profile_->clear();
-    profile_->SelectSection("LoadMemory");
-    profile_->SelectKey(kind.loadKey);
-    *profile_ << params.fileName;
-    long echo = 0;
-    profile_->clear();
-    profile_->SelectSection("configuration");
-    profile_->SelectKey("Echo");
-    profile_->ReadInteger(echo);
-    profile_->clear();
-    profile_->SelectSection("LoadMemory");
-    profile_->SelectKey("BlockSize");
-    profile_->ReadNumber(blockSize, '\n');
-    profile_->clear();
+    profile_->Select("LoadMemory", kind.loadKey) << params.fileName;
+    const bool echo = ConfiguredEcho(*profile_);  // the selection stores the file name
+    blockSize = ConfiguredBlockSize(*profile_);
     if (blockSize == 0) {
         msgout() << "Transfer Block has to be more than 0.\n";
         return Outcome::Refused;
@@ -179,7 +159,7 @@ LoadCommand::Outcome LoadCommand::Run(int memoryType, LoadFrontEnd& frontEnd) {
     platform::SetProcessPriority(platform::ProcessPriority::High);
     const uint32_t queue = blockSize * 2 < 1024 ? 1024 : static_cast<uint32_t>(blockSize * 2);
     port_->SetQueueSizes(queue, queue);
-    engine_.Attach(port_, echo != 0);
+    engine_.Attach(port_, echo);
     loader_.SetEngine(&engine_);
     loader_.SetProgressView(frontEnd.Progress());
     TransferParams tp{kind.code, static_cast<uint32_t>(blockSize)};

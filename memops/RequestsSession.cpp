@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <iomanip>
 
+#include "memops/Startup.h"
 #include "streams/MessageStreams.h"
 
 namespace {
@@ -70,23 +71,13 @@ bool RequestsSession::Open() {
         msgout() << "You have to set port and profile\n";
         return false;
     }
-    long echo = 0;
-    profile_->clear();
-    profile_->SelectSection("configuration");
-    profile_->SelectKey("Echo");
-    profile_->ReadInteger(echo);
-    profile_->clear();
-    profile_->SelectKey("LastAddress");
-    if (std::string a = profile_->ReadText(255); !a.empty())
+    const bool echo = ConfiguredEcho(*profile_);
+    if (std::string a = profile_->ReadText("configuration", "LastAddress", 255); !a.empty())
         lastAddress_ = a;
+    lastData_ = profile_->ReadText("configuration", "LastData", 255);
+    profile_->ReadInteger("configuration", "LastCounter", lastCounter_);
     profile_->clear();
-    profile_->SelectKey("LastData");
-    lastData_ = profile_->ReadText(255);
-    profile_->clear();
-    profile_->SelectKey("LastCounter");
-    profile_->ReadInteger(lastCounter_);
-    profile_->clear();
-    engine_.Attach(port_, echo != 0);
+    engine_.Attach(port_, echo);
     open_ = true;
     return true;
 }

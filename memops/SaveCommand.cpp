@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "memops/MemoryKinds.h"
+#include "memops/Startup.h"
 #include "srecord/WSRecord.h"
 #include "streams/MessageStreams.h"
 
@@ -18,23 +19,13 @@ bool SaveCommand::Prepare(int memoryType) {
         msgout() << "You have to set port and profile\n";
         return false;
     }
-    long echo = 0;
-    profile_->clear();
-    profile_->SelectSection("configuration");
-    profile_->SelectKey("Echo");
-    profile_->ReadInteger(echo);
-    engine_.Attach(port_, echo != 0);
+    engine_.Attach(port_, ConfiguredEcho(*profile_));
     const MemoryKind& kind = MemoryKindOf(memoryType);
     title_ = kind.saveTitle;
     section_ = kind.saveSection;
     code_ = kind.code;
-    profile_->clear();
-    profile_->SelectSection(section_);
-    profile_->SelectKey("Type");
-    type_ = profile_->ReadText(2);
-    profile_->clear();
-    profile_->SelectKey("File");
-    fileName_ = profile_->ReadText(254);
+    type_ = profile_->ReadText(section_, "Type", 2);
+    fileName_ = profile_->ReadText(section_, "File", 254);
     profile_->clear();
     cancelled_ = false;
     return true;
@@ -43,9 +34,7 @@ bool SaveCommand::Prepare(int memoryType) {
 bool SaveCommand::NextConfiguredRange(int index, uint32_t& start, uint32_t& end) {
     char key[24];
     std::snprintf(key, sizeof key, "Range%u", static_cast<unsigned>(index));
-    profile_->clear();
-    profile_->SelectSection(section_);
-    profile_->SelectKey(key);
+    profile_->Select(section_, key);
     unsigned long s = start, e = end;
     profile_->ReadNumber(s, ',');
     profile_->ReadNumber(e, index == 1 ? '\n' : ';');
@@ -82,11 +71,7 @@ bool SaveCommand::Save(const std::string& fileName, SaveFrontEnd* frontEnd,
         NextConfiguredRange(1, start, end);
     }
     if (profile_) {
-        profile_->clear();
-        profile_->SelectSection(section_);
-        profile_->SelectKey("File");
-        *profile_ << fileName;
-        profile_->SelectKey("Type");  // stores the file name now
+        profile_->Select(section_, "File") << fileName << '\n';  // stored now
         profile_->clear();
     }
 

@@ -6,21 +6,26 @@ std::string LocateConfiguration(const platform::FileLocator& locator) {
 
 StartupSettings ReadStartupSettings(profilestream& profile) {
     StartupSettings s;
-    profile.clear();
-    profile.SelectSection("configuration");
-    profile.SelectKey("BaudrateFactor");
-    profile.ReadInteger(s.factor);
-    profile.clear();
-    profile.SelectKey("Baudrate");
-    profile.ReadInteger(s.baudrate);
-    profile.clear();
-    profile.SelectKey("Port");
-    s.port = profile.ReadText(79);
-    profile.clear();
-    profile.SelectKey("DebugLevel");
-    profile.ReadInteger(s.debugLevel);
+    profile.ReadInteger("configuration", "BaudrateFactor", s.factor);
+    profile.ReadInteger("configuration", "Baudrate", s.baudrate);
+    s.port = profile.ReadText("configuration", "Port", 79);
+    profile.ReadInteger("configuration", "DebugLevel", s.debugLevel);
     profile.clear();
     return s;
+}
+
+bool ConfiguredEcho(profilestream& profile) {
+    long echo = 0;
+    profile.ReadInteger("configuration", "Echo", echo);
+    profile.clear();
+    return echo != 0;
+}
+
+unsigned long ConfiguredBlockSize(profilestream& profile) {
+    unsigned long size = 0;
+    profile.Select("LoadMemory", "BlockSize").ReadNumber(size, '\n');
+    profile.clear();
+    return size;
 }
 
 bool OpenConfiguredPort(SerialPort& port, const StartupSettings& s) {

@@ -24,6 +24,11 @@ std::string LocateConfiguration(const platform::FileLocator& locator);
 
 StartupSettings ReadStartupSettings(profilestream& profile);
 
+// "Echo" of section "configuration": the radio returns every byte it receives.
+bool ConfiguredEcho(profilestream& profile);
+// "BlockSize" of section "LoadMemory" (a number up to the end of the line); 0 when missing.
+unsigned long ConfiguredBlockSize(profilestream& profile);
+
 // Sets the port's factor and opens it with the port name and the nominal rate. The result
 // says whether it opened; at start-up nobody reports it.
 bool OpenConfiguredPort(SerialPort& port, const StartupSettings& settings);

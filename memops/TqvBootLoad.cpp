@@ -8,28 +8,14 @@
 #include "streams/MessageStreams.h"
 
 void ReadTqvSettings(profilestream& p, TqvSettings& s) {
-    p.clear();
-    p.SelectSection("TqvBootLoad");
-    p.SelectKey("File");
-    s.file = p.ReadText(58);
-    p.clear();
-    p.SelectKey("PatchFile");
-    s.patchFile = p.ReadText(58);
-    p.clear();
-    p.SelectKey("BaudRate");
-    p.ReadInteger(s.headerRate);
-    p.clear();
-    p.SelectKey("DataBaudRate");
-    p.ReadInteger(s.dataRate);
-    p.clear();
-    p.SelectKey("DisablePatch");
-    p.ReadInteger(s.disablePatch);
-    p.clear();
-    p.SelectKey("ProcessorType");
-    p.ReadInteger(s.processorType);
-    p.clear();
-    p.SelectKey("TQVFactor");
-    p.ReadInteger(s.factor);
+    const char* section = "TqvBootLoad";
+    s.file = p.ReadText(section, "File", 58);
+    s.patchFile = p.ReadText(section, "PatchFile", 58);
+    p.ReadInteger(section, "BaudRate", s.headerRate);
+    p.ReadInteger(section, "DataBaudRate", s.dataRate);
+    p.ReadInteger(section, "DisablePatch", s.disablePatch);
+    p.ReadInteger(section, "ProcessorType", s.processorType);
+    p.ReadInteger(section, "TQVFactor", s.factor);
     p.clear();
 }
 

@@ -194,9 +194,8 @@ PortWorker* SerialPort::Worker(PortWorkerKind kind) {
     return nullptr;
 }
 
-int32_t SerialPort::ReadTransfer(void* request, platform::Event& abort) {
-    auto* r = static_cast<TransferRequest*>(request);
-    switch (device_.Read(r->buffer, r->count, r->transferred, abort.fd())) {
+int32_t SerialPort::LineResult(TransferStatus status) {
+    switch (status) {
         case TransferStatus::Done:
             return 0;
         case TransferStatus::Aborted:
@@ -204,20 +203,18 @@ int32_t SerialPort::ReadTransfer(void* request, platform::Event& abort) {
         case TransferStatus::Failed:
             break;
     }
+    // A failed transfer reports the line-error bits, and reading them clears them.
     return static_cast<int32_t>(device_.ClearErrors());
+}
+
+int32_t SerialPort::ReadTransfer(void* request, platform::Event& abort) {
+    auto* r = static_cast<TransferRequest*>(request);
+    return LineResult(device_.Read(r->buffer, r->count, r->transferred, abort.fd()));
 }
 
 int32_t SerialPort::WriteTransfer(void* request, platform::Event& abort) {
     auto* r = static_cast<TransferRequest*>(request);
-    switch (device_.Write(r->buffer, r->count, r->transferred, abort.fd())) {
-        case TransferStatus::Done:
-            return 0;
-        case TransferStatus::Aborted:
-            return kAborted;
-        case TransferStatus::Failed:
-            break;
-    }
-    return static_cast<int32_t>(device_.ClearErrors());
+    return LineResult(device_.Write(r->buffer, r->count, r->transferred, abort.fd()));
 }
 
 int32_t SerialPort::EventTransfer(void* request, platform::Event& abort) {

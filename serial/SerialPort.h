@@ -102,6 +102,7 @@ class SerialPort {
     bool OpenDevice();
     bool ApplyLineSettings();
     PortWorker* Worker(PortWorkerKind kind);
+    int32_t LineResult(platform::TransferStatus status);
     int32_t ReadTransfer(void* request, platform::Event& abort);
     int32_t WriteTransfer(void* request, platform::Event& abort);
     int32_t EventTransfer(void* request, platform::Event& abort);

@@ -2,12 +2,16 @@
 
 #include <cstdio>
 
-void StderrPresenter::Show(const std::string& text, const std::string&) {
-    std::string line = text;
-    for (char& c : line)
+std::string BoxAsLines(const std::string& text) {
+    std::string lines = text;
+    for (char& c : lines)
         if (c == '\r')
             c = '\n';
-    line += '\n';
+    return lines + '\n';
+}
+
+void StderrPresenter::Show(const std::string& text, const std::string&) {
+    const std::string line = BoxAsLines(text);
     // One write per box, so boxes from several threads never mix.
     static std::mutex mutex;
     std::lock_guard lock(mutex);

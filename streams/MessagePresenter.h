@@ -13,6 +13,9 @@ class MessagePresenter {
     virtual void Show(const std::string& text, const std::string& caption) = 0;
 };
 
+// A box as text lines: each '\r' becomes a line break, and the box ends with one.
+std::string BoxAsLines(const std::string& text);
+
 // One line per box on stderr; a '\r' in the text becomes a line break.
 class StderrPresenter : public MessagePresenter {
   public:

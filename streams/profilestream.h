@@ -69,6 +69,21 @@ class profilestream : public std::iostream {
     int ReadNumber(unsigned long& out, char delimiter);
     // One text value, cut to maxLen characters (the rest of the line is consumed).
     std::string ReadText(size_t maxLen);
+    // The pattern of every use: clear the error state, select the section and the key.
+    profilestream& Select(const std::string& section, const std::string& key) {
+        clear();
+        SelectSection(section);
+        SelectKey(key);
+        return *this;
+    }
+    // Select, then one integer or one text value (missing: the variable keeps its value).
+    template <class T>
+    bool ReadInteger(const std::string& section, const std::string& key, T& value) {
+        return Select(section, key).ReadInteger(value);
+    }
+    std::string ReadText(const std::string& section, const std::string& key, size_t maxLen) {
+        return Select(section, key).ReadText(maxLen);
+    }
     // Extracts an integer in prefixed notation; on failure the variable keeps its value (the
     // standard extraction would store 0).
     template <class T>
