@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include "platform/Clock.h"
 #include "platform/TermiosIo.h"
@@ -166,6 +167,31 @@ bool SerialDevice::SetEventMask(uint32_t mask) {
     return true;
 }
 
+std::optional<TransferStatus> SerialDevice::AwaitDevice(int fd, short events, int abortFd,
+                                                        int wakeFd,
+                                                        const std::atomic<uint64_t>& purgeGen,
+                                                        uint64_t gen, int waitMs,
+                                                        bool hangupFails) {
+    pollfd p[3] = {{fd, events, 0}, {abortFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    if (poll(p, 3, waitMs) < 0 && errno != EINTR) {
+        pendingErrors_ |= kErrIo;
+        return TransferStatus::Failed;
+    }
+    if (abortFd >= 0 && (p[1].revents & POLLIN))
+        return TransferStatus::Aborted;
+    if (p[2].revents & POLLIN) {
+        Drain(wakeFd);
+        if (purgeGen.load() != gen)
+            return TransferStatus::Failed;  // purged: no line error of its own
+    }
+    const short gone = static_cast<short>(POLLERR | POLLNVAL | (hangupFails ? POLLHUP : 0));
+    if (p[0].revents & gone) {
+        pendingErrors_ |= kErrIo;
+        return TransferStatus::Failed;
+    }
+    return std::nullopt;
+}
+
 TransferStatus SerialDevice::Read(void* buf, uint32_t n, uint32_t& got, int abortFd) {
     got = 0;
     int fd = Fd();
@@ -210,24 +236,9 @@ TransferStatus SerialDevice::Read(void* buf, uint32_t n, uint32_t& got, int abor
         }
         if (wait == 0)
             return TransferStatus::Done;
-        pollfd p[3] = {{fd, POLLIN, 0}, {abortFd, POLLIN, 0}, {readWake_, POLLIN, 0}};
-        int pr = poll(p, 3, wait);
-        if (pr < 0 && errno != EINTR) {
-            pendingErrors_ |= kErrIo;
-            return TransferStatus::Failed;
-        }
-        if (abortFd >= 0 && (p[1].revents & POLLIN))
-            return TransferStatus::Aborted;
-        if (p[2].revents & POLLIN) {
-            Drain(readWake_);
-            if (readGen_.load() != gen)
-                return TransferStatus::Failed;  // purged
-        }
-        if (p[0].revents & (POLLERR | POLLNVAL)) {
-            pendingErrors_ |= kErrIo;
-            return TransferStatus::Failed;
-        }
-        // POLLHUP with data still buffered: the read above drains it, then reports EIO.
+        // A hang-up may leave data buffered: the read above drains it, then reports EIO.
+        if (auto end = AwaitDevice(fd, POLLIN, abortFd, readWake_, readGen_, gen, wait, false))
+            return *end;
     }
     return TransferStatus::Done;
 }
@@ -261,23 +272,8 @@ TransferStatus SerialDevice::Write(const void* buf, uint32_t n, uint32_t& put, i
         int wait = Remaining(limited, deadline);
         if (wait == 0)
             return TransferStatus::Done;  // write time-out: partial count
-        pollfd p[3] = {{fd, POLLOUT, 0}, {abortFd, POLLIN, 0}, {writeWake_, POLLIN, 0}};
-        int pr = poll(p, 3, wait);
-        if (pr < 0 && errno != EINTR) {
-            pendingErrors_ |= kErrIo;
-            return TransferStatus::Failed;
-        }
-        if (abortFd >= 0 && (p[1].revents & POLLIN))
-            return TransferStatus::Aborted;
-        if (p[2].revents & POLLIN) {
-            Drain(writeWake_);
-            if (writeGen_.load() != gen)
-                return TransferStatus::Failed;
-        }
-        if (p[0].revents & (POLLERR | POLLNVAL | POLLHUP)) {
-            pendingErrors_ |= kErrIo;
-            return TransferStatus::Failed;
-        }
+        if (auto end = AwaitDevice(fd, POLLOUT, abortFd, writeWake_, writeGen_, gen, wait, true))
+            return *end;
     }
     return TransferStatus::Done;
 }

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/SerialSettings.h"
@@ -77,6 +78,11 @@ class SerialDevice {
 
   private:
     uint32_t PollLineErrors();
+    // Waits up to waitMs for the device to be ready for events; the end of the transfer when
+    // it was aborted, purged (purgeGen moved on from gen) or the device failed, else nothing.
+    std::optional<TransferStatus> AwaitDevice(int fd, short events, int abortFd, int wakeFd,
+                                              const std::atomic<uint64_t>& purgeGen, uint64_t gen,
+                                              int waitMs, bool hangupFails);
     int Fd() const { return fd_.load(); }
 
     std::atomic<int> fd_{-1};
