@@ -1,14 +1,11 @@
 #include "platform/IniFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <strings.h>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <sstream>
+
+#include "platform/ReplacementFile.h"
 
 namespace platform {
 namespace {
@@ -21,18 +18,20 @@ std::string Trim(const std::string& s) {
     return s.substr(b, e - b + 1);
 }
 
-bool ReadLines(const std::string& file, std::vector<std::string>& lines) {
+ReadStatus ReadLines(const std::string& file, std::vector<std::string>& lines) {
     if (file.empty())
-        return false;
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
-        return false;
+        return ReadStatus::Missing;
+    std::string text;
+    ReadStatus status = ReadFileBounded(file, kMaxProfileSize, text);
+    if (status != ReadStatus::Ok)
+        return status;
+    std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         lines.push_back(line);
     }
-    return true;
+    return ReadStatus::Ok;
 }
 
 // "[name]" -> name; empty optional when the line is no section header.
@@ -82,36 +81,8 @@ bool FindValue(const std::vector<std::string>& lines, const char* section, const
 }
 
 bool WriteAtomically(const std::string& file, const std::string& text) {
-    std::string tmp = file + ".tmp.XXXXXX";
-    std::vector<char> name(tmp.begin(), tmp.end());
-    name.push_back('\0');
-    int fd = mkstemp(name.data());
-    if (fd < 0)
-        return false;
-    struct stat st;
-    if (stat(file.c_str(), &st) == 0)
-        (void)fchmod(fd, st.st_mode & 07777);
-    else
-        (void)fchmod(fd, 0644);
-    const char* p = text.data();
-    size_t left = text.size();
-    bool ok = true;
-    while (left > 0) {
-        ssize_t w = write(fd, p, left);
-        if (w <= 0) {
-            ok = false;
-            break;
-        }
-        p += w;
-        left -= static_cast<size_t>(w);
-    }
-    ok = ok && fsync(fd) == 0;
-    ok = (close(fd) == 0) && ok;
-    if (ok)
-        ok = rename(name.data(), file.c_str()) == 0;
-    if (!ok)
-        unlink(name.data());
-    return ok;
+    ReplacementFile out;
+    return out.Create(file) && out.Write(text) && out.Commit();
 }
 
 }  // namespace
@@ -122,7 +93,7 @@ size_t GetPrivateProfileString(const char* section, const char* key, const char*
         return 0;
     std::vector<std::string> lines;
     std::string value = def ? def : "";
-    if (section && key && ReadLines(file, lines))
+    if (section && key && ReadLines(file, lines) == ReadStatus::Ok)
         FindValue(lines, section, key, value);
     size_t n = std::min(value.size(), size - 1);
     std::memcpy(buf, value.data(), n);
@@ -135,7 +106,9 @@ bool WritePrivateProfileString(const char* section, const char* key, const char*
     if (file.empty() || !section || !key || !value)
         return false;
     std::vector<std::string> lines;
-    ReadLines(file, lines);  // a missing file is created
+    ReadStatus status = ReadLines(file, lines);
+    if (status != ReadStatus::Ok && status != ReadStatus::Missing)
+        return false;  // never replace a file we could not read whole
     const std::string entry = std::string(key) + "=" + value;
     bool inSection = false, found = false;
     size_t sectionEnd = std::string::npos;  // index after the last non-blank line of the section
@@ -173,7 +146,7 @@ bool WritePrivateProfileString(const char* section, const char* key, const char*
 
 std::vector<std::string> GetPrivateProfileKeys(const char* section, const std::string& file) {
     std::vector<std::string> lines, keys;
-    if (!section || !ReadLines(file, lines))
+    if (!section || ReadLines(file, lines) != ReadStatus::Ok)
         return keys;
     bool inSection = false;
     for (const auto& line : lines) {
@@ -184,6 +157,11 @@ std::vector<std::string> GetPrivateProfileKeys(const char* section, const std::s
             keys.push_back(k);
     }
     return keys;
+}
+
+ReadStatus CheckPrivateProfileFile(const std::string& file) {
+    std::vector<std::string> lines;
+    return ReadLines(file, lines);
 }
 
 }  // namespace platform

@@ -1,6 +1,10 @@
 #include "platform/IniFile.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include "support/TempDir.h"
 
@@ -52,4 +56,43 @@ TEST(IniFile, WriteCreatesMissingFileAndFailsWithoutName) {
     EXPECT_EQ(dir.Read("new.ini"), "[s]\nk=v\n");
     EXPECT_FALSE(WritePrivateProfileString("s", "k", "v", ""));
     EXPECT_FALSE(WritePrivateProfileString("s", "k", "v", dir.File("no/such/dir.ini")));
+}
+
+TEST(IniFile, WriteGoesThroughSymbolicLinksAndKeepsModeAndOwner) {
+    TempDir dir;
+    auto real = dir.Write("real.ini", "[s]\nk=old\n");
+    ASSERT_EQ(chmod(real.c_str(), 0640), 0);
+    const bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(chown(real.c_str(), 4321, 4322), 0);
+    }
+    ASSERT_EQ(mkdir(dir.File("links").c_str(), 0755), 0);
+    ASSERT_EQ(symlink("../real.ini", dir.File("links/zimp.ini").c_str()), 0);
+
+    ASSERT_TRUE(WritePrivateProfileString("s", "k", "new", dir.File("links/zimp.ini")));
+    struct stat link, st;
+    ASSERT_EQ(lstat(dir.File("links/zimp.ini").c_str(), &link), 0);
+    EXPECT_TRUE(S_ISLNK(link.st_mode)) << "the link stays a link";
+    EXPECT_EQ(dir.Read("real.ini"), "[s]\nk=new\n") << "the target gets the value";
+    ASSERT_EQ(stat(real.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    if (root) {
+        EXPECT_EQ(st.st_uid, 4321u);
+        EXPECT_EQ(st.st_gid, 4322u);
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2)
+        << "no temporary file left beside the target";
+}
+
+TEST(IniFile, FileOverTheLimitIsNeitherReadNorReplaced) {
+    TempDir dir;
+    std::string big = "[s]\nk=v\n" + std::string(kMaxProfileSize, ';') + "\n";
+    auto f = dir.Write("big.ini", big);
+    EXPECT_EQ(CheckPrivateProfileFile(f), ReadStatus::TooLarge);
+    EXPECT_EQ(Get("s", "k", f, "dflt"), "dflt");
+    EXPECT_FALSE(WritePrivateProfileString("s", "k", "w", f));
+    EXPECT_EQ(dir.Read("big.ini"), big) << "an unreadable file is never replaced";
+    EXPECT_EQ(CheckPrivateProfileFile("/dev/zero"), ReadStatus::TooLarge) << "endless input";
+    EXPECT_EQ(CheckPrivateProfileFile(dir.File("none.ini")), ReadStatus::Missing);
+    EXPECT_EQ(CheckPrivateProfileFile(dir.Write("ok.ini", "[s]\n")), ReadStatus::Ok);
 }

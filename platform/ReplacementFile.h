@@ -1,0 +1,56 @@
+#pragma once
+// A file's replacement, written beside it and renamed over it only when complete, so that a
+// crash, a full disk or a cancel never leaves the user's file half-written. A symbolic link is
+// written through: the link stays and its target is replaced. The replacement keeps the old
+// file's mode and, where permitted, its owner.
+
+#include <string>
+
+namespace platform {
+
+class ReplacementFile {
+  public:
+    ReplacementFile() = default;
+    ~ReplacementFile();  // an uncommitted replacement is removed
+    ReplacementFile(const ReplacementFile&) = delete;
+    ReplacementFile& operator=(const ReplacementFile&) = delete;
+
+    // Creates the temporary file "<target>.tmp.XXXXXX" beside the (resolved) target. False,
+    // with the reason in Error(), when it cannot be created.
+    bool Create(const std::string& target);
+    // The temporary file to write, by name or through Descriptor().
+    const std::string& TemporaryPath() const { return temp_; }
+    int Descriptor() const { return fd_; }
+    // The file that Commit replaces: the target with its symbolic links resolved.
+    const std::string& Target() const { return target_; }
+
+    // Writes all of text to the descriptor; false on a write error.
+    bool Write(const std::string& text);
+    // Syncs the data, takes the old file's mode and owner, and renames the temporary file
+    // over the target. False, with the temporary file removed and the target untouched, when
+    // any step fails.
+    bool Commit();
+    // Keeps what was written under another name (what was read before a failure), without
+    // touching the target. False when the rename fails; the temporary file is then removed.
+    bool KeepAs(const std::string& path);
+    // Removes the temporary file.
+    void Discard();
+
+    // errno of the last failure, and its text.
+    int Error() const { return error_; }
+    std::string ErrorText() const;
+
+  private:
+    bool Fail();
+    void CloseDescriptor();
+
+    std::string target_, temp_;
+    int fd_ = -1;
+    int error_ = 0;
+};
+
+// The final target of path: symbolic links followed (also dangling ones, relative links taken
+// from the link's directory), at most 40 levels.
+std::string ResolveLinks(const std::string& path);
+
+}  // namespace platform
