@@ -14,6 +14,7 @@ sigset_t Interrupts() {
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);  // a closed terminal cancels like Ctrl-C: files stay whole
     return set;
 }
 }  // namespace

@@ -1,6 +1,6 @@
 #pragma once
-// Ctrl-C for the command line: SIGINT and SIGTERM are blocked in every thread and taken by one
-// watcher thread, which runs the current operation's own cancel (abort and purge) instead of
+// Ctrl-C for the command line: SIGINT, SIGTERM and SIGHUP are blocked in every thread and taken by
+// one watcher thread, which runs the current operation's own cancel (abort and purge) instead of
 // killing the process in the middle of a transfer.
 
 #include <atomic>

@@ -28,12 +28,23 @@ const char* kUsage =
     "  --help             this text; COMMAND --help for a command's own\n"
     "\n"
     "Overrides last for this run only; nothing is written back for them.\n"
-    "Exit status: 0 success, 1 the operation failed, 2 bad usage or configuration,\n"
+    "Exit status: 0 success, 1 the operation failed (also when standard output cannot be\n"
+    "written), 2 bad usage or configuration,\n"
     "130 interrupted (Ctrl-C runs the operation's own cancel).\n"
     "\n"
     "Commands:\n";
 
+int g_outputError = 0;  // errno of the first failed flush of standard output
+
 }  // namespace
+
+bool FlushOutput() {
+    if (std::fflush(stdout) == 0)
+        return true;
+    if (g_outputError == 0)
+        g_outputError = errno;
+    return false;
+}
 
 bool ParseUnsigned(const std::string& text, unsigned long& value, int base) {
     if (text.empty() || text[0] == '-' || text[0] == '+' ||
@@ -183,6 +194,18 @@ int CliApp::Finish(bool ok) const {
 }
 
 int CliApp::Main(int argc, char** argv) {
+    int code = RunCommand(argc, argv);
+    // Results that never reached their reader are a failure, whatever the command made of it.
+    if (!FlushOutput() || std::ferror(stdout)) {
+        const int error = g_outputError != 0 ? g_outputError : EIO;
+        msgout() << "Cannot write standard output: " << std::strerror(error) << ".\n";
+        if (code == kExitOk)
+            code = kExitFailed;
+    }
+    return code;
+}
+
+int CliApp::RunCommand(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string error;
     if (!ParseGlobal(args, error))

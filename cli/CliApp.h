@@ -44,6 +44,7 @@ class CliApp {
     int Finish(bool ok) const;
 
   private:
+    int RunCommand(int argc, char** argv);
     bool ParseGlobal(std::vector<std::string>& args, std::string& error);
     void SetUpConfiguration();
 
@@ -57,6 +58,8 @@ class CliApp {
 };
 
 // Command helpers.
+// Flushes standard output; false when it fails (the reason is kept for the closing report).
+bool FlushOutput();
 bool ParseUnsigned(const std::string& text, unsigned long& value, int base = 0);
 bool ParseHex(const std::string& text, unsigned long& value);
 int UsageError(const std::string& message);

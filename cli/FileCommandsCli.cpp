@@ -2,13 +2,17 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "cli/CliApp.h"
 #include "cli/Commands.h"
 #include "lzrw3a/lzrw3a.h"
+#include "platform/BoundedRead.h"
+#include "platform/ReplacementFile.h"
 #include "srecord/S_Record.h"
 #include "srecord/WSRecord.h"
 #include "streams/MessageStreams.h"
@@ -28,18 +32,20 @@ const char* const kConvertHelp =
     "\n"
     "Reads the S-Record file IN and writes it again as OUT: header \"Converted\", records of\n"
     "at most 32 data bytes at each block's addresses, entry address 0. Without --type, the\n"
-    "narrowest type that holds every address.\n";
+    "narrowest type that holds every address. OUT is written beside itself and replaces the\n"
+    "old OUT only when complete; a write error (a full disk) leaves the old OUT as it was.\n";
 
 const char* const kCompressHelp =
     "usage: zimp compress < IN > OUT\n"
     "\n"
-    "Compresses standard input as one LZRW3-A buffer (as a compressed load sends a block).\n";
+    "Compresses standard input as one LZRW3-A buffer (as a compressed load sends a block).\n"
+    "Input over 16 MiB is refused (exit 1).\n";
 
 const char* const kDecompressHelp =
     "usage: zimp decompress < IN > OUT\n"
     "\n"
     "Decompresses one LZRW3-A buffer from standard input. Corrupt input writes\n"
-    "\"Compressed data is corrupt.\" and exits 1.\n";
+    "\"Compressed data is corrupt.\" and exits 1. Input over 16 MiB is refused (exit 1).\n";
 
 namespace {
 
@@ -60,16 +66,26 @@ std::string JsonString(const char* text) {
     return out + "\"";
 }
 
-bool ReadAll(FILE* in, std::vector<uint8_t>& data) {
-    uint8_t buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, in)) > 0)
-        data.insert(data.end(), buf, buf + n);
-    return !std::ferror(in);
+// compress and decompress work on one buffer in memory: far more than a load ever sends.
+constexpr size_t kMaxFilterInput = 16u << 20;
+
+// Standard input, whole, under the limit; false with the message written.
+bool ReadInput(std::string& data) {
+    switch (platform::ReadBounded(STDIN_FILENO, kMaxFilterInput, data)) {
+        case platform::ReadStatus::Ok:
+            return true;
+        case platform::ReadStatus::TooLarge:
+            msgout() << "The input is larger than " << (kMaxFilterInput >> 20)
+                     << " MiB; it was not processed.\n";
+            return false;
+        default:
+            msgout() << "Cannot read standard input: " << std::strerror(errno) << ".\n";
+            return false;
+    }
 }
 
 bool WriteAll(const uint8_t* data, size_t n) {
-    return std::fwrite(data, 1, n, stdout) == n && std::fflush(stdout) == 0;
+    return std::fwrite(data, 1, n, stdout) == n && FlushOutput();
 }
 
 }  // namespace
@@ -161,53 +177,61 @@ int CmdConvert(CliApp&, const std::vector<std::string>& args) {
         uint32_t top = image.EndAddress();
         type = top <= 0x10000 ? "S1" : top <= 0x1000000 ? "S2" : "S3";
     }
+    // OUT is replaced only when the conversion is complete.
+    platform::ReplacementFile file;
     WSRecord writer;
-    if (!writer.Open(files[1].c_str(), "Converted", type.c_str())) {
+    if (!file.Create(files[1]) ||
+        !writer.Open(file.TemporaryPath().c_str(), "Converted", type.c_str())) {
         msgout() << "Cannot open file " << files[1] << ".\n";
         return kExitFailed;
     }
+    auto writeFailed = [&](int error) {
+        msgout() << "Cannot write file " << files[1] << ": " << std::strerror(error) << ".\n";
+        return kExitFailed;
+    };
     uint8_t buf[32];
     for (;;) {
         int n = image.ReadChunk(buf, sizeof buf, 0xFF);
         if (n <= 0)
             break;
         if (!writer.WriteRecord(image.ChunkAddress(), buf, n)) {
+            if (writer.WriteError() != 0)
+                return writeFailed(writer.WriteError());
             msgout() << "The record at address " << std::hex << std::uppercase
                      << image.ChunkAddress() << std::dec << std::nouppercase << " does not fit an "
                      << type << " file.\n";
-            writer.Discard();
             return kExitFailed;
         }
     }
-    if (!writer.Close(0)) {
-        msgout() << "Cannot write file " << files[1] << ".\n";
-        return kExitFailed;
-    }
+    if (!writer.Close(0))
+        return writeFailed(writer.WriteError());
+    if (!file.Commit())
+        return writeFailed(file.Error());
     return kExitOk;
 }
 
 int CmdCompress(CliApp&, const std::vector<std::string>& args) {
     if (!args.empty())
         return UsageError("compress reads standard input and takes no arguments");
-    std::vector<uint8_t> in;
-    if (!ReadAll(stdin, in))
+    std::string in;
+    if (!ReadInput(in))
         return kExitFailed;
-    if (in.size() > 0xFFFFFFFFu - 64)
-        return UsageError("input too large");
     std::vector<uint8_t> out(in.size() + LZRW3A_MAX_EXPANSION);
-    uint32_t n = lzrw3a_compress_buffer(in.data(), static_cast<uint32_t>(in.size()), out.data());
+    uint32_t n = lzrw3a_compress_buffer(reinterpret_cast<const uint8_t*>(in.data()),
+                                        static_cast<uint32_t>(in.size()), out.data());
     return WriteAll(out.data(), n) ? kExitOk : kExitFailed;
 }
 
 int CmdDecompress(CliApp&, const std::vector<std::string>& args) {
     if (!args.empty())
         return UsageError("decompress reads standard input and takes no arguments");
-    std::vector<uint8_t> in;
-    if (!ReadAll(stdin, in))
+    std::string in;
+    if (!ReadInput(in))
         return kExitFailed;
     std::vector<uint8_t> out(lzrw3a_max_decompressed(in.size()) + 1);
     size_t n = 0;
-    if (!lzrw3a_decompress_bounded(in.data(), in.size(), out.data(), out.size(), &n)) {
+    if (!lzrw3a_decompress_bounded(reinterpret_cast<const uint8_t*>(in.data()), in.size(),
+                                   out.data(), out.size(), &n)) {
         msgout() << "Compressed data is corrupt.\n";
         return kExitFailed;
     }

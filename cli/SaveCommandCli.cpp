@@ -21,8 +21,10 @@ const char* const kSaveHelp =
     "                     start is not below its end ends the save, as in the configuration.\n"
     "                     Without --range, the section's Range1, Range2 ... keys are used.\n"
     "\n"
-    "FILE is stored under the section's File key. An interrupted or failed save leaves the\n"
-    "file without its termination record.\n"
+    "FILE is stored under the section's File key. The save is written beside FILE and\n"
+    "replaces it only when complete: after a failure or an interrupt (Ctrl-C, SIGTERM,\n"
+    "SIGHUP) the previous FILE is untouched and the bytes read so far are kept in\n"
+    "FILE.partial, without a termination record.\n"
     "Exit status 0 saved, 1 failed, 2 bad usage, 130 interrupted.\n";
 
 namespace {
@@ -92,8 +94,9 @@ int CmdSave(CliApp& app, const std::vector<std::string>& args) {
     progress.Start(0);
     CliSaveFrontEnd frontEnd(progress);
     app.Canceller().SetHandler([&] { command.Cancel(); });
-    bool ok = ranges.empty() ? command.Save(positional[1], &frontEnd)
-                             : command.Save(positional[1], &frontEnd, ranges);
+    SaveOutcome outcome = ranges.empty() ? command.Save(positional[1], &frontEnd)
+                                         : command.Save(positional[1], &frontEnd, ranges);
+    const bool ok = outcome == SaveOutcome::Saved;
     app.Canceller().SetHandler(nullptr);
     progress.Close();
     command.Close();

@@ -1,9 +1,11 @@
 #include "memops/SaveCommand.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "memops/MemoryKinds.h"
 #include "memops/Startup.h"
+#include "platform/ReplacementFile.h"
 #include "srecord/WSRecord.h"
 #include "streams/MessageStreams.h"
 
@@ -43,12 +45,15 @@ bool SaveCommand::NextConfiguredRange(int index, uint32_t& start, uint32_t& end)
     return true;
 }
 
-bool SaveCommand::Save(const std::string& fileName, SaveFrontEnd* frontEnd,
-                       const std::optional<std::vector<SaveRange>>& ranges) {
+SaveOutcome SaveCommand::Save(const std::string& fileName, SaveFrontEnd* frontEnd,
+                              const std::optional<std::vector<SaveRange>>& ranges) {
+    // The previous file stays whole until the new one is complete.
+    platform::ReplacementFile file;
     WSRecord writer;
-    if (!writer.Open(fileName.c_str(), "Saved from radio", type_.c_str())) {
+    if (!file.Create(fileName) ||
+        !writer.Open(file.TemporaryPath().c_str(), "Saved from radio", type_.c_str())) {
         msgout() << "Cannot open file " << fileName << ".\n";
-        return false;
+        return SaveOutcome::NotOpened;
     }
     saving_ = true;
     fileName_ = fileName;
@@ -76,29 +81,33 @@ bool SaveCommand::Save(const std::string& fileName, SaveFrontEnd* frontEnd,
     }
 
     uint8_t buffer[kBufferSize];
-    bool writeFailed = false;
+    bool readFailed = false, writeFailed = false;
     uint32_t saved = 0;
     auto writeOut = [&](uint32_t address, uint32_t fill) {
-        for (uint32_t off = 0; off < fill; off += kRecordBytes) {
+        for (uint32_t off = 0; off < fill && !writeFailed; off += kRecordBytes) {
             int n = static_cast<int>(std::min<uint32_t>(kRecordBytes, fill - off));
-            if (!writer.WriteRecord(address + off, buffer + off, n) && !writeFailed) {
+            if (!writer.WriteRecord(address + off, buffer + off, n)) {
                 writeFailed = true;
-                msgout() << "Cannot write the record at address " << std::hex << (address + off)
-                         << std::dec << " to " << fileName << ".\n";
-                cancelled_ = true;
+                if (writer.WriteError() != 0)
+                    msgout() << "Cannot write file " << fileName << ": "
+                             << std::strerror(writer.WriteError()) << ".\n";
+                else
+                    msgout() << "Cannot write the record at address " << std::hex << (address + off)
+                             << std::dec << " to " << fileName << ".\n";
             }
         }
     };
+    auto stopped = [&] { return cancelled_ || readFailed || writeFailed; };
 
     int index = 2;
-    while (!cancelled_) {
+    while (!stopped()) {
         if (start >= end)
             break;
         uint32_t stop = end + 1;  // the end is inclusive
         if (stop == 0)
             stop = 0xFFFFFFFFu;  // a range up to the top address
         uint32_t fill = 0, bufferAddress = start;
-        while (start < stop && !cancelled_) {
+        while (start < stop && !stopped()) {
             if (fill == 0 && frontEnd) {
                 char text[16];
                 std::snprintf(text, sizeof text, "%x", start);
@@ -108,13 +117,13 @@ bool SaveCommand::Save(const std::string& fileName, SaveFrontEnd* frontEnd,
             uint32_t got =
                 engine_.ReadMemory(WireAddress(start, code_), buffer + fill, count, kReadTimeoutMs);
             if (engine_.ReportError()) {
-                cancelled_ = true;
+                readFailed = !cancelled_;
                 break;
             }
             if (got == 0) {
                 // The radio answered with no data: the same read would repeat forever.
                 msgout() << "Reply Format is wrong.\n";
-                cancelled_ = true;
+                readFailed = true;
                 break;
             }
             fill += got;
@@ -140,15 +149,31 @@ bool SaveCommand::Save(const std::string& fileName, SaveFrontEnd* frontEnd,
         }
         ++index;
     }
-    bool completed = false;
-    if (!cancelled_)
-        completed = writer.Close(0);
-    else
-        writer.Discard();
-    if (!completed && !cancelled_)
-        msgout() << "Cannot write file " << fileName << ".\n";
+    SaveOutcome outcome = Finish(file, writer, fileName, saved, readFailed, writeFailed);
     saving_ = false;
-    return completed;
+    return outcome;
+}
+
+SaveOutcome SaveCommand::Finish(platform::ReplacementFile& file, WSRecord& writer,
+                                const std::string& fileName, uint32_t saved, bool readFailed,
+                                bool writeFailed) {
+    if (!cancelled_ && !readFailed && !writeFailed) {
+        if (writer.Close(0) && file.Commit())
+            return SaveOutcome::Saved;
+        const int error = writer.WriteError() != 0 ? writer.WriteError() : file.Error();
+        msgout() << "Cannot write file " << fileName << ": " << std::strerror(error) << ".\n";
+        return SaveOutcome::Failed;
+    }
+    writer.Discard();
+    // What was read is worth keeping, under a name that no one takes for a complete file.
+    if (!writeFailed && saved > 0) {
+        const std::string partial = file.Target() + ".partial";
+        if (file.KeepAs(partial))
+            msgout() << "The " << std::dec << saved << (saved == 1 ? " byte" : " bytes")
+                     << " read so far " << (saved == 1 ? "is" : "are") << " kept in " << partial
+                     << ".\n";
+    }
+    return cancelled_ ? SaveOutcome::Cancelled : SaveOutcome::Failed;
 }
 
 void SaveCommand::Cancel() {

@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/ReplacementFile.h"
 #include "serial/SerialPort.h"
+#include "srecord/WSRecord.h"
 #include "streams/profilestream.h"
 #include "zimp/ZimpEngine.h"
 
@@ -27,6 +29,14 @@ class SaveFrontEnd {
         (void)done;
         (void)total;
     }
+};
+
+// How a save ended. A front end keeps its dialog open after NotOpened and closes it otherwise.
+enum class SaveOutcome {
+    Saved,      // the file is complete and replaced the previous one
+    NotOpened,  // "Cannot open file": nothing was read
+    Failed,     // a read or write failed; the previous file is untouched
+    Cancelled,  // the user cancelled; the previous file is untouched
 };
 
 class SaveCommand {
@@ -50,9 +60,13 @@ class SaveCommand {
     const std::string& FileName() const { return fileName_; }
 
     // The save (the dialog's OK). Without ranges, the section's Range1, Range2 ... keys are
-    // read; given ranges are saved in their order. Returns true when the file was completed.
-    bool Save(const std::string& fileName, SaveFrontEnd* frontEnd,
-              const std::optional<std::vector<SaveRange>>& ranges = std::nullopt);
+    // read; given ranges are saved in their order. The file is written beside fileName and
+    // replaces it only when complete; after a failure or a cancel the bytes read so far are
+    // kept in "<fileName>.partial" (without a termination record) and a message names it.
+    SaveOutcome Save(const std::string& fileName, SaveFrontEnd* frontEnd,
+                     const std::optional<std::vector<SaveRange>>& ranges = std::nullopt);
+    // True while Save runs (for a front end that must not close under it).
+    bool Saving() const { return saving_.load(); }
     // From another thread (or the front end's Cancel): ends a pending read at once.
     void Cancel();
     bool Cancelled() const { return cancelled_.load(); }
@@ -62,6 +76,9 @@ class SaveCommand {
 
   private:
     bool NextConfiguredRange(int index, uint32_t& start, uint32_t& end);
+    SaveOutcome Finish(platform::ReplacementFile& file, WSRecord& writer,
+                       const std::string& fileName, uint32_t saved, bool readFailed,
+                       bool writeFailed);
 
     SerialPort* port_;
     profilestream* profile_;

@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -51,6 +52,7 @@ bool WSRecord::Open(const char* fileName, const char* headerText, const char* ty
         return false;
     addressSize_ = size;
     failed_ = false;
+    writeError_ = 0;
     WriteLine(kHeader, 0, reinterpret_cast<const uint8_t*>(headerText),
               static_cast<int>(headerLength));
     mode_ = kData;
@@ -68,8 +70,11 @@ bool WSRecord::Close(uint32_t entryAddress) {
     if (out_ == nullptr)
         return false;
     bool ok = WriteLine(kTermination, entryAddress, nullptr, 0);
-    if (std::fclose(out_) != 0)
+    if (std::fclose(out_) != 0) {
         ok = false;
+        if (writeError_ == 0)
+            writeError_ = errno;
+    }
     out_ = nullptr;
     return ok && !failed_;
 }
@@ -109,7 +114,10 @@ bool WSRecord::WriteLine(Mode mode, uint32_t address, const uint8_t* data, int l
     *p++ = '\r';
     *p++ = '\n';
     const size_t n = static_cast<size_t>(p - line);
-    if (std::fwrite(line, 1, n, out_) != n)
+    if (std::fwrite(line, 1, n, out_) != n) {
+        if (!failed_)
+            writeError_ = errno;
         failed_ = true;
+    }
     return !failed_;
 }

@@ -32,6 +32,9 @@ class WSRecord {
     void Discard();
 
     bool IsOpen() const { return out_ != nullptr; }
+    // errno of the first failed write or close of the file; 0 when none failed (a refused
+    // record is no write error).
+    int WriteError() const { return writeError_; }
     // The most data bytes one record of the open type may carry (122, 121 or 120).
     int MaxDataBytes() const { return MaxDataBytes(2 + addressSize_); }
     static int MaxDataBytes(int addressBytes);
@@ -46,4 +49,5 @@ class WSRecord {
     int length_ = 32;
     int mode_ = kData;
     bool failed_ = false;  // a write of this file failed
+    int writeError_ = 0;
 };

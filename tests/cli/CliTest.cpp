@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
 #include <memory>
 
 #include "support/Subprocess.h"
@@ -273,4 +278,111 @@ TEST_F(CliTest, InfoWarnsAboutCrossingBlocksAndStillSucceeds) {
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.err.rfind("Warning!!!\n There are crossing of two blocks.\n", 0), 0u) << r.err;
     EXPECT_NE(r.out.find("total length: "), std::string::npos);
+}
+
+// A save that does not complete never touches the file it would replace; what it read is kept
+// beside it under a name no one takes for a complete file.
+TEST_F(CliTest, SaveNeverDestroysThePreviousFile) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> radioOptions;  // empty: no radio at all
+        int signal;                             // sent once the save has begun, or 0
+        int code;
+        int partial;  // 1 kept, 0 none, -1 either (a signal may come before the first read)
+    };
+    const std::vector<Case> cases = {
+        {"port missing", {}, 0, 1, 0},
+        {"radio silent", {"--silent-after", "0"}, 0, 1, 0},
+        {"radio stops midway", {"--silent-after", "2"}, 0, 1, 1},
+        {"hang-up midway", {"--silent-after", "2"}, SIGHUP, 130, -1},
+        {"terminated midway", {"--silent-after", "2"}, SIGTERM, 130, -1},
+    };
+    const std::string previous = "S00600004844521B\r\nS10B10202021222324252627A8\r\nS9030000FC\r\n";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.radioOptions.empty())
+            dir.Write("ZIMPProtocol.ini", "[configuration]\nPort=" + dir.File("no-such-tty") +
+                                              "\nBaudrate=9600\n[SaveRAM]\nType=S1\n");
+        else
+            StartRadio(c.radioOptions);
+        std::string keep = dir.Write("keep.s19", previous);
+        std::remove((keep + ".partial").c_str());
+        Subprocess p({ZIMP_CLI, "--config", dir.File("ZIMPProtocol.ini"), "save", "ram", keep,
+                      "--range", "0x1000,0x11FF"},
+                     dir.path());
+        p.CloseInput();
+        if (c.signal != 0) {
+            // The temporary file exists once the save has begun (the signals are taken by then);
+            // the save then waits for the radio that went silent.
+            auto begun = [&] {
+                for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+                    if (e.path().string().find("keep.s19.tmp.") != std::string::npos)
+                        return true;
+                return false;
+            };
+            for (int i = 0; i < 1000 && !begun(); ++i)
+                usleep(5000);
+            p.Signal(c.signal);
+        }
+        EXPECT_EQ(p.Wait(), c.code) << p.err;
+        EXPECT_EQ(dir.Read("keep.s19"), previous);
+        std::string partial = dir.Read("keep.s19.partial");
+        if (c.partial == 1 || (c.partial == -1 && !partial.empty())) {
+            EXPECT_EQ(partial.rfind("S0130000", 0), 0u) << partial;
+            EXPECT_NE(partial.find("\nS1231000"), std::string::npos) << "first record kept";
+            EXPECT_EQ(partial.find("S9"), std::string::npos) << "no termination record";
+            EXPECT_NE(p.err.find("kept in " + keep + ".partial."), std::string::npos) << p.err;
+        } else if (c.partial == 0) {
+            EXPECT_TRUE(partial.empty());
+        }
+        for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+            EXPECT_EQ(e.path().string().find(".tmp."), std::string::npos) << e.path();
+        radio.reset();
+    }
+}
+
+// Output that cannot be written is a failure with its reason, never a success, and a file being
+// replaced stays as it was.
+TEST_F(CliTest, WriteFailuresAreReportedAndLoseNothing) {
+    const std::string zimp = std::string(ZIMP_CLI) + " --config " + dir.File("ZIMPProtocol.ini");
+    std::string big;
+    for (int i = 0; i < 200; ++i) {
+        char line[80];
+        std::snprintf(line, sizeof line, "S113%04X000102030405060708090A0B0C0D0E0F", i * 16);
+        uint32_t sum = 0x13 + ((i * 16) >> 8) + ((i * 16) & 0xFF) + 120;
+        std::snprintf(line + 40, sizeof line - 40, "%02X\n", 255 - (sum & 0xFF));
+        big += line;
+    }
+    std::string in = dir.Write("in.s19", big);
+    std::string old = dir.Write("out.s19", "old contents\n");
+    struct Case {
+        const char* name;
+        std::string shell;
+        std::string err;  // expected at the start of stderr
+    };
+    const std::vector<Case> cases = {
+        // A file size limit stands in for a full disk: the write fails with EFBIG.
+        {"convert past the size limit",
+         "trap '' XFSZ; ulimit -f 4; exec " + zimp + " convert " + in + " " + old,
+         "Cannot write file " + old + ": File too large.\n"},
+        {"info into a full stdout", "exec " + zimp + " info " + in + " > /dev/full",
+         "Cannot write standard output: No space left on device.\n"},
+        {"compress into a full stdout", "exec " + zimp + " compress < " + in + " > /dev/full",
+         "Cannot write standard output: No space left on device.\n"},
+        {"compress over its limit", "head -c 17000000 /dev/zero | " + zimp + " compress",
+         "The input is larger than 16 MiB; it was not processed.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Subprocess p({"/bin/sh", "-c", c.shell}, dir.path());
+        p.CloseInput();
+        EXPECT_EQ(p.Wait(), 1) << p.err;
+        EXPECT_EQ(p.err, c.err);
+        EXPECT_EQ(dir.Read("out.s19"), "old contents\n");
+    }
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_EQ(e.path().string().find(".tmp."), std::string::npos) << e.path();
+    Subprocess ok({"/bin/sh", "-c", zimp + " convert " + in + " " + old}, dir.path());
+    EXPECT_EQ(ok.Wait(), 0) << ok.err;
+    EXPECT_EQ(dir.Read("out.s19").rfind("S00C0000436F6E766572746564", 0), 0u);
 }

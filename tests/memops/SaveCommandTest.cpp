@@ -56,7 +56,7 @@ TEST(SaveCommand, ReadsRangeWithMemoryCodeAndWritesRecords) {
     EXPECT_EQ(save.Title(), "Save RAM");
     Recorder fe;
     auto out = rig.dir.File("ram.s19");
-    ASSERT_TRUE(save.Save(out, &fe));
+    ASSERT_EQ(save.Save(out, &fe), SaveOutcome::Saved);
     save.Close();
     auto reads = Reads(rig.radio);
     ASSERT_EQ(reads.size(), 8u);
@@ -83,7 +83,7 @@ TEST(SaveCommand, FlashRangeStartsAtFlashCode) {
     RadioRig rig({}, "[SaveFlash]\nType=S2\nRange1=0x100,0x17F\n");
     SaveCommand save(&rig.port, rig.profile.get());
     ASSERT_TRUE(save.Prepare(1));
-    ASSERT_TRUE(save.Save(rig.dir.File("f.s28"), nullptr));
+    ASSERT_EQ(save.Save(rig.dir.File("f.s28"), nullptr), SaveOutcome::Saved);
     auto reads = Reads(rig.radio);
     ASSERT_EQ(reads.size(), 1u);
     EXPECT_EQ(reads[0].address, 0x400100u);
@@ -98,7 +98,7 @@ TEST(SaveCommand, LongRangeIsWrittenAfterEighthReadAndAtTheEnd) {
     SaveCommand save(&rig.port, rig.profile.get());
     ASSERT_TRUE(save.Prepare(2));
     Recorder fe;
-    ASSERT_TRUE(save.Save(rig.dir.File("e.s19"), &fe));
+    ASSERT_EQ(save.Save(rig.dir.File("e.s19"), &fe), SaveOutcome::Saved);
     auto reads = Reads(rig.radio);
     ASSERT_EQ(reads.size(), 10u);
     EXPECT_EQ(reads[9].length, 48u);
@@ -112,7 +112,7 @@ TEST(SaveCommand, StartAboveEndSavesNothing) {
     RadioRig rig({}, "[SaveRAM]\nType=S1\nRange1=0x10,0xF\n");
     SaveCommand save(&rig.port, rig.profile.get());
     ASSERT_TRUE(save.Prepare(0));
-    ASSERT_TRUE(save.Save(rig.dir.File("n.s19"), nullptr));
+    ASSERT_EQ(save.Save(rig.dir.File("n.s19"), nullptr), SaveOutcome::Saved);
     EXPECT_TRUE(Reads(rig.radio).empty());
     auto lines = Lines(rig.dir.Read("n.s19"));
     ASSERT_EQ(lines.size(), 2u);
@@ -127,7 +127,7 @@ TEST(SaveCommand, FurtherRangesAndPelkSharesSaveFlash) {
     ASSERT_TRUE(save.Prepare(4));
     EXPECT_EQ(save.Title(), "Save Flash PELK Memory");
     EXPECT_EQ(save.Type(), "S1");
-    ASSERT_TRUE(save.Save(rig.dir.File("p.s19"), nullptr));
+    ASSERT_EQ(save.Save(rig.dir.File("p.s19"), nullptr), SaveOutcome::Saved);
     auto reads = Reads(rig.radio);
     ASSERT_EQ(reads.size(), 2u) << "Range3 ends the loop; Range4 is never read";
     EXPECT_EQ(reads[0].address, 0x0u) << "the PELK flash has memory code 0";
@@ -139,7 +139,7 @@ TEST(SaveCommand, GivenRangesRunInOrder) {
     SaveCommand save(&rig.port, rig.profile.get());
     ASSERT_TRUE(save.Prepare(0));
     std::vector<SaveRange> ranges = {{0x200, 0x20F}, {0x100, 0x10F}};
-    ASSERT_TRUE(save.Save(rig.dir.File("g.s37"), nullptr, ranges));
+    ASSERT_EQ(save.Save(rig.dir.File("g.s37"), nullptr, ranges), SaveOutcome::Saved);
     auto reads = Reads(rig.radio);
     ASSERT_EQ(reads.size(), 2u);
     EXPECT_EQ(reads[0].address, 0x800200u);
@@ -152,7 +152,7 @@ TEST(SaveCommand, FailuresAndEmptyReplies) {
         zimptest::MessageCapture boxes;
         SaveCommand save(&rig.port, rig.profile.get());
         ASSERT_TRUE(save.Prepare(0));
-        EXPECT_FALSE(save.Save(rig.dir.File("no/such/dir.s19"), nullptr));
+        EXPECT_EQ(save.Save(rig.dir.File("no/such/dir.s19"), nullptr), SaveOutcome::NotOpened);
         EXPECT_THAT(boxes.Texts(),
                     ElementsAre("Cannot open file " + rig.dir.File("no/such/dir.s19") + "."));
     }
@@ -163,10 +163,16 @@ TEST(SaveCommand, FailuresAndEmptyReplies) {
         zimptest::MessageCapture boxes;
         SaveCommand save(&rig.port, rig.profile.get());
         ASSERT_TRUE(save.Prepare(0));
-        EXPECT_FALSE(save.Save(rig.dir.File("t.s19"), nullptr));
-        EXPECT_THAT(boxes.Texts(), ElementsAre("ACK Timeout Error."));
-        auto lines = Lines(rig.dir.Read("t.s19"));
+        const std::string previous = "S00600004844521B\r\nS9030000FC\r\n";
+        rig.dir.Write("t.s19", previous);
+        EXPECT_EQ(save.Save(rig.dir.File("t.s19"), nullptr), SaveOutcome::Failed);
+        EXPECT_THAT(boxes.Texts(),
+                    ElementsAre("ACK Timeout Error.", "The 128 bytes read so far are kept in " +
+                                                          rig.dir.File("t.s19.partial") + "."));
+        EXPECT_EQ(rig.dir.Read("t.s19"), previous) << "the previous file stays untouched";
+        auto lines = Lines(rig.dir.Read("t.s19.partial"));
         EXPECT_EQ(lines.size(), 1u + 4u) << "records so far, no termination record";
+        EXPECT_EQ(lines.back().substr(0, 8), "S1230060");
     }
     {
         SaveCommand save(nullptr, nullptr);
@@ -183,7 +189,9 @@ TEST(SaveCommand, ReplyWithoutDataStopsInsteadOfRepeatingForever) {
     zimptest::MessageCapture boxes;
     SaveCommand save(&rig.port, rig.profile.get());
     ASSERT_TRUE(save.Prepare(0));
-    EXPECT_FALSE(save.Save(rig.dir.File("s.s19"), nullptr));
-    EXPECT_THAT(boxes.Texts(), ElementsAre("Reply Format is wrong."));
+    EXPECT_EQ(save.Save(rig.dir.File("s.s19"), nullptr), SaveOutcome::Failed);
+    EXPECT_THAT(boxes.Texts(),
+                ElementsAre("Reply Format is wrong.", "The 1 byte read so far is kept in " +
+                                                          rig.dir.File("s.s19.partial") + "."));
     EXPECT_EQ(Reads(rig.radio).size(), 2u) << "two bytes asked, one delivered, then none";
 }
