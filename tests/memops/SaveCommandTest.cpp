@@ -195,3 +195,31 @@ TEST(SaveCommand, ReplyWithoutDataStopsInsteadOfRepeatingForever) {
                                                           rig.dir.File("s.s19.partial") + "."));
     EXPECT_EQ(Reads(rig.radio).size(), 2u) << "two bytes asked, one delivered, then none";
 }
+
+TEST(SaveCommand, CancelKeepsThePreviousFileAndWhatWasRead) {
+    RadioRig rig({}, "[SaveRAM]\nType=S1\nRange1=0,0x3FF\n");
+    zimptest::MessageCapture boxes;
+    SaveCommand save(&rig.port, rig.profile.get());
+    ASSERT_TRUE(save.Prepare(0));
+    struct CancelAfter : SaveFrontEnd {
+        SaveCommand* save;
+        bool wasSaving = false;
+        void ShowAddress(const std::string&) override {}
+        void BytesSaved(uint32_t done, uint32_t) override {
+            wasSaving = save->Saving();
+            if (done >= 256)
+                save->Cancel();
+        }
+    } fe;
+    fe.save = &save;
+    auto out = rig.dir.Write("c.s19", "previous\n");
+    EXPECT_EQ(save.Save(out, &fe), SaveOutcome::Cancelled);
+    EXPECT_TRUE(fe.wasSaving);
+    EXPECT_FALSE(save.Saving());
+    EXPECT_EQ(rig.dir.Read("c.s19"), "previous\n");
+    EXPECT_THAT(boxes.Texts(),
+                ElementsAre("The 256 bytes read so far are kept in " + out + ".partial."));
+    auto lines = Lines(rig.dir.Read("c.s19.partial"));
+    ASSERT_EQ(lines.size(), 1u + 8u) << "header and 256 bytes, no termination record";
+    EXPECT_EQ(lines.back().substr(0, 8), "S12300E0");
+}
