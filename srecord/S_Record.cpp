@@ -1,9 +1,13 @@
 #include "srecord/S_Record.h"
 
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -62,49 +66,109 @@ void Grow(std::vector<T>& v, size_t n) {
 
 }  // namespace
 
-// The input file, read whole when it is opened: the reader goes over it once (twice for the
-// first line) and the parse then does not depend on the file changing under it.
+// The input file, read front to back in large blocks and never kept whole: a file that is not
+// S-Record fails on its first line after one block, and a pipe or a device is read as a stream
+// under the same limit as a regular file.
 class S_Record::Input {
   public:
-    bool Load(const char* name) {
-        std::FILE* f = std::fopen(name, "rb");
-        if (!f)
-            return false;
-        bool ok = true;
-        try {
-            char chunk[65536];
-            size_t n;
-            while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
-                data_.insert(data_.end(), chunk, chunk + n);
-                if (data_.size() > static_cast<size_t>(kMaxFileSize))
-                    break;
-            }
-            ok = !std::ferror(f);
-        } catch (const std::bad_alloc&) {
-            ReportOutOfMemory("S_Record", true);
-        }
-        std::fclose(f);
-        return ok;
+    Input() : buf_(new (std::nothrow) unsigned char[kBlock]) {
+        ReportOutOfMemory("S_Record", buf_ == nullptr);
     }
-    size_t Size() const { return data_.size(); }
-    int Get() { return pos_ < data_.size() ? data_[pos_++] : -1; }
-    void Rewind() { pos_ = 0; }
-    // Reads up to max characters, through the first '\n'.
-    size_t ReadRest(char* out, size_t max, bool* newline) {
-        size_t lim = std::min(max, data_.size() - pos_);
-        const unsigned char* from = data_.data() + pos_;
-        const void* nl = std::memchr(from, '\n', lim);
-        size_t n = nl ? static_cast<size_t>(static_cast<const unsigned char*>(nl) - from) + 1 : lim;
-        std::memcpy(out, from, n);
-        pos_ += n;
-        *newline = nl != nullptr;
+    ~Input() {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    Input(const Input&) = delete;
+    Input& operator=(const Input&) = delete;
+
+    // False when the file cannot be opened. A named pipe without a writer reads as empty
+    // instead of blocking the open.
+    bool Open(const char* name) {
+        fd_ = open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd_ < 0)
+            return false;
+        int flags = fcntl(fd_, F_GETFL);
+        if (flags >= 0)
+            (void)fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
+        struct stat st;
+        if (fstat(fd_, &st) == 0 && S_ISREG(st.st_mode))
+            size_ = static_cast<long long>(st.st_size);
+        return true;
+    }
+    // The size of a regular file; -1 for a stream.
+    long long Size() const { return size_; }
+    // More input than any file may have, or a read error: the input ended early.
+    bool TooLarge() const { return tooLarge_; }
+    bool Failed() const { return failed_; }
+
+    int Get() {
+        if (pos_ == end_ && !Fill())
+            return -1;
+        return buf_[pos_++];
+    }
+    int Peek() {
+        if (pos_ == end_ && !Fill())
+            return -1;
+        return buf_[pos_];
+    }
+    // Reads up to max characters of the line into out; a line end (CR, LF or CR LF) is
+    // consumed but not stored, and reported in *ended.
+    size_t ReadRest(char* out, size_t max, bool* ended) {
+        size_t n = 0;
+        *ended = false;
+        while (n < max) {
+            if (pos_ == end_ && !Fill())
+                return n;
+            const unsigned char* from = buf_.get() + pos_;
+            const size_t avail = std::min(max - n, end_ - pos_);
+            size_t k = 0;
+            while (k < avail && from[k] != '\n' && from[k] != '\r')
+                ++k;
+            std::memcpy(out + n, from, k);
+            n += k;
+            pos_ += k;
+            if (k < avail) {
+                *ended = true;
+                if (buf_[pos_++] == '\r' && Peek() == '\n')
+                    ++pos_;
+                return n;
+            }
+        }
         return n;
     }
-    bool AtEnd() const { return pos_ >= data_.size(); }
+    bool AtEnd() { return Peek() < 0; }
 
   private:
-    std::vector<unsigned char> data_;
-    size_t pos_ = 0;
+    static constexpr size_t kBlock = 1 << 20;
+
+    bool Fill() {
+        if (eof_)
+            return false;
+        for (;;) {
+            ssize_t n = read(fd_, buf_.get(), kBlock);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                failed_ = n < 0;
+                eof_ = true;
+                return false;
+            }
+            total_ += static_cast<size_t>(n);
+            if (total_ > static_cast<size_t>(kMaxFileSize)) {
+                tooLarge_ = eof_ = true;
+                return false;
+            }
+            pos_ = 0;
+            end_ = static_cast<size_t>(n);
+            return true;
+        }
+    }
+
+    std::unique_ptr<unsigned char[]> buf_;
+    int fd_ = -1;
+    long long size_ = -1;
+    size_t pos_ = 0, end_ = 0, total_ = 0;
+    bool eof_ = false, tooLarge_ = false, failed_ = false;
 };
 
 S_Record::S_Record() {
@@ -153,8 +217,13 @@ int S_Record::ReadLine() {
     int c = input_->Get();
     while (c >= 0 && IsSpace(c)) {
         ++skipped;
-        if (c == '\n')
+        if (c == '\n' || c == '\r') {
             ++lineNumber_;
+            if (c == '\r' && input_->Peek() == '\n') {
+                input_->Get();
+                ++skipped;
+            }
+        }
         c = input_->Get();
     }
     int length;
@@ -164,20 +233,24 @@ int S_Record::ReadLine() {
         std::memcpy(line_, "S9030000FC", 10);
         stored = 10;
         length = 11;
+        lineEnded_ = true;
     } else {
         line_[0] = static_cast<char>(c);
-        bool newline = false;
         const size_t max = kLineChars - 1;
-        size_t n = input_->ReadRest(line_ + 1, max, &newline);
+        size_t n = input_->ReadRest(line_ + 1, max, &lineEnded_);
         stored = 1 + static_cast<int>(n);
+        // The line end counts as one character; a last line without one is ended by the end
+        // of the file.
         length = stored;
-        // A last line without its '\n' is ended by the end of the file.
-        if (!newline && n < max && input_->AtEnd())
+        if (lineEnded_ || input_->AtEnd()) {
+            lineEnded_ = true;
             ++length;
+        }
     }
     std::memset(line_ + stored, '\n', kLinePad);
 
     lineLength_ = length;
+    lineStored_ = stored;
     count_ = 0;
     cursor_ = 2;
     if (length >= 7) {
@@ -287,18 +360,41 @@ int S_Record::ReadRecord() {
 
     const uint8_t checksum = Pair(cursor_);
     // A checksum field that is not hex fails the line even when its value happens to fit.
-    if (error_ == 0 && checksum + (sum_ & 0xFF) == 255)
+    if (error_ == 0 && checksum + (sum_ & 0xFF) != 255)
+        SetError(kErrChecksum);
+    if (error_ == 0 && !RestOfLineIsBlank(cursor_ + 2))
+        SetError(kErrTrailing);
+    if (error_ == 0)
         return 0;
-    SetError(kErrChecksum);
     state_ = -1;
     return error_;
+}
+
+// Only blanks may follow the checksum up to the line end; a line longer than the buffer is
+// read on to its end here, so that its rest is never taken for a line of its own.
+bool S_Record::RestOfLineIsBlank(int from) {
+    for (int i = from; i < lineStored_; ++i)
+        if (line_[i] != ' ' && line_[i] != '\t')
+            return false;
+    while (!lineEnded_) {
+        int c = input_->Get();
+        if (c < 0 || c == '\n' || c == '\r') {
+            if (c == '\r' && input_->Peek() == '\n')
+                input_->Get();
+            lineEnded_ = true;
+        } else if (c != ' ' && c != '\t') {
+            return false;
+        }
+    }
+    return true;
 }
 
 // The next record that can belong to a block: headers met after the first line are dropped
 // (their text is not data), and a termination record carries no data.
 int S_Record::ReadDataRecord() {
     for (;;) {
-        int r = ReadRecord();
+        int r = firstRecordPending_ ? 0 : ReadRecord();
+        firstRecordPending_ = false;
         if (r != 0)
             return r;
         if (kind_ == kHeader || IsTermination(kind_)) {
@@ -332,6 +428,9 @@ void S_Record::ReportError() const {
             break;
         case kErrImageBuffer:
             out << "Cannot create/open image file.\n";
+            break;
+        case kErrTrailing:
+            out << "there are characters after the checksum\n";
             break;
         default:
             break;
@@ -379,46 +478,55 @@ int S_Record::Open(const char* fileName, int alignment) {
         return fail(kErrNotSRecord);
     input_ = new (std::nothrow) Input;
     ReportOutOfMemory("S_Record", input_ == nullptr);
-    if (!input_->Load(fileName))
+    if (!input_->Open(fileName) || input_->AtEnd())
         return fail(kErrNotSRecord);
     state_ = 0;
-    fileSize_ = static_cast<long>(input_->Size());
-    if (fileSize_ == 0)
-        return fail(kErrNotSRecord);
+    fileSize_ = input_->Size() < 0 ? kMaxFileSize : static_cast<long>(input_->Size());
     if (fileSize_ > kMaxFileSize)
         return fail(kErrImageBuffer);
 
     // Data takes two characters a byte and every record at least ten more, so the data and a
     // checksum table (ten bytes a run) together never exceed the file size; the reserved bytes
-    // and the header (one line at most) come on top.
+    // and the header (one line at most) come on top. A stream of unknown size gets the
+    // largest image there can be, as address space only: pages are taken as data arrives.
     size_t need = static_cast<size_t>(fileSize_) + kReserved + kLineChars + 64;
     imageSize_ = (need / 4096 + 1) * 4096;
-    void* m = mmap(nullptr, imageSize_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    const int reserve = input_->Size() < 0 ? MAP_NORESERVE : 0;
+    void* m = mmap(nullptr, imageSize_, PROT_READ | PROT_WRITE,
+                   MAP_PRIVATE | MAP_ANONYMOUS | reserve, -1, 0);
     if (m == MAP_FAILED) {
         imageSize_ = 0;
         return fail(kErrImageBuffer);
     }
     image_ = static_cast<uint8_t*>(m);
 
-    input_->Rewind();
     pos_ = kReserved;
+    firstRecordPending_ = false;
     if (ReadRecord() != 0)
-        return fail(error_);
+        return fail(input_->TooLarge() ? kErrImageBuffer : error_);
     headerOffset_ = kReserved;
     if (kind_ == kHeader) {
         image_[pos_++] = 0;
     } else {
-        input_->Rewind();
-        lineNumber_ = 0;
+        // No header: the record just read is the first data record, behind the header text.
+        std::memmove(image_ + kReserved + 8, image_ + kReserved, static_cast<size_t>(dataBytes_));
         std::memcpy(image_ + kReserved, "Unknown", 8);
-        pos_ = kReserved + 8;
+        pos_ = kReserved + 8 + dataBytes_;
+        firstRecordPending_ = true;
     }
 
     curBlock_ = 0;
     for (int i = 0; GroupBlock(i); ++i) {
     }
+    // A stream that went on past every limit, or a read error, ends the file early: that
+    // must not pass for its end.
+    const bool tooLarge = input_->TooLarge(), readFailed = input_->Failed();
     delete input_;
     input_ = nullptr;
+    if (state_ == 0 && (tooLarge || readFailed)) {
+        SetError(tooLarge ? kErrImageBuffer : kErrNotSRecord);
+        state_ = -1;
+    }
     if (state_ < 0)
         return state_;
     SortAndClassify();

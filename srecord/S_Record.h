@@ -2,9 +2,10 @@
 // S_Record: one S-Record file as a memory image.
 //
 // Open() parses the whole file (strictly: the first faulty line fails it, with its line number
-// and an error code -1..-5, see GetError/ReportError) into one buffer of data bytes, a list of
-// blocks (stretches of consecutive addresses) sorted by start address and classified into runs,
-// and a per-run summary. The image is then read out front to back:
+// and an error code -1..-6, see GetError/ReportError; a line ends at CR, LF or CR LF) into one
+// buffer of data bytes, a list of blocks (stretches of consecutive addresses) sorted by start
+// address and classified into runs, and a per-run summary. The image is then read out front to
+// back:
 //   ReadChunk          - aligned chunks, gaps shorter than the alignment filled;
 //   ReadWindow         - a window of len bytes from the next data on, every gap filled;
 //   ReadCompressedChunk- a ReadChunk compressed with LZRW3-A;
@@ -44,6 +45,7 @@ class S_Record {
     static constexpr int kErrChecksum = -3;     // checksum mismatch
     static constexpr int kErrTooShort = -4;     // line too short for its count
     static constexpr int kErrImageBuffer = -5;  // image buffer could not be created
+    static constexpr int kErrTrailing = -6;     // characters other than blanks after the checksum
 
     // Record kinds of the last record decoded.
     enum RecordKind {
@@ -123,6 +125,7 @@ class S_Record {
     int ReadLine();
     int ReadRecord();
     int ReadDataRecord();
+    bool RestOfLineIsBlank(int from);
     uint8_t Pair(int pos);
     void SetError(int code);
     bool GroupBlock(int index);
@@ -149,7 +152,10 @@ class S_Record {
     char* line_ = nullptr;  // line buffer, padded so that a record never reads past it
     int lineNumber_ = 0;
     int lineLength_ = 0;
-    int cursor_ = 0;  // position of the next hex pair in the line
+    int lineStored_ = 0;               // characters of the line in the buffer
+    bool lineEnded_ = false;           // the line end (or the end of the file) has been read
+    bool firstRecordPending_ = false;  // a header-less file's first record, already decoded
+    int cursor_ = 0;                   // position of the next hex pair in the line
     int count_ = 0;
     int sum_ = 0;
     uint32_t address_ = 0;

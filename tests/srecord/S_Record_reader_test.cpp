@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
 
 #include "srecord/SRecordTestUtil.h"
 #include "srecord/S_Record.h"
@@ -206,12 +209,64 @@ TEST_F(ReaderTest, HeaderRecordsAfterTheFirstLineAreNotData) {
     EXPECT_EQ(ReadAll(), Seq(12));
 }
 
-TEST_F(ReaderTest, TrailingCharactersAndWhiteSpaceAreIgnored) {
-    std::string text = "   \t" + Rec("S1", 0x40, Seq(2)) + "  ; comment\r\n\v\f" +
-                       Rec("S1", 0x42, Seq(2, 2)) + "\r\n";
+TEST_F(ReaderTest, TrailingBlanksAndWhiteSpaceAreIgnored) {
+    std::string text =
+        "   \t" + Rec("S1", 0x40, Seq(2)) + "  \t \r\n\v\f" + Rec("S1", 0x42, Seq(2, 2)) + "\r\n";
     ASSERT_EQ(OpenText(text), 0);
     EXPECT_EQ(image_.Block(0).line, 1);
     EXPECT_EQ(ReadAll(), Seq(4));
+}
+
+TEST_F(ReaderTest, AnythingButBlanksAfterTheChecksumFailsTheLine) {
+    const std::string good = Rec("S1", 0x40, Seq(2));
+    for (const std::string& rest : {std::string("  ; comment"), std::string("00"),
+                                    std::string(" ") + good, std::string(300, ' ') + "x"}) {
+        SCOPED_TRACE(rest.substr(0, 12));
+        EXPECT_EQ(OpenText(kSixteen + "\n" + good + rest + "\n"), -1);
+        EXPECT_EQ(image_.GetError(), S_Record::kErrTrailing);
+        EXPECT_EQ(Report(), "Error in line 2\rthere are characters after the checksum");
+    }
+    // Blanks past the line buffer are read on to the line end.
+    ASSERT_EQ(OpenText(good + std::string(300, ' ') + "\n" + Rec("S1", 0x42, Seq(2, 2))), 0);
+    EXPECT_EQ(ReadAll(), Seq(4));
+}
+
+TEST_F(ReaderTest, CrLfAndCrLfAllEndALine) {
+    const std::vector<std::string> lines = {Rec("S0", 0, {'h'}), Rec("S1", 0x10, Seq(2)),
+                                            Rec("S1", 0x12, Seq(2, 2)), "",
+                                            Rec("S1", 0x14, Seq(2, 4), 1)};
+    for (const char* end : {"\r", "\n", "\r\n"}) {
+        SCOPED_TRACE(end[0] == '\r' ? (end[1] ? "CR LF" : "CR") : "LF");
+        std::string text;
+        for (const auto& l : lines)
+            text += l + end;
+        // The bad checksum on line 5 (after a blank line) is found and counted right.
+        EXPECT_EQ(OpenText(text), -1);
+        EXPECT_EQ(image_.GetError(), S_Record::kErrChecksum);
+        EXPECT_EQ(image_.LineNumber(), 5);
+        text.resize(text.size() - lines.back().size() - std::strlen(end));
+        ASSERT_EQ(OpenText(text), 0);
+        EXPECT_STREQ(image_.Header(), "h");
+        EXPECT_EQ(image_.Block(0).line, 2);
+        EXPECT_EQ(ReadAll(), Seq(4));
+    }
+}
+
+TEST_F(ReaderTest, StreamsAndEndlessInputAreReadUnderTheLimit) {
+    // A device that never ends fails on its first line, without reading on.
+    EXPECT_EQ(image_.Open("/dev/zero", 1), -1);
+    EXPECT_EQ(image_.GetError(), S_Record::kErrNotSRecord);
+    EXPECT_EQ(image_.LineNumber(), 1);
+    // A pipe is read as a stream.
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    std::string text = kSixteen + "\n" + Rec("S1", 0x10, Seq(4, 16)) + "\n";
+    ASSERT_EQ(write(fds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    close(fds[1]);
+    std::string path = "/proc/self/fd/" + std::to_string(fds[0]);
+    EXPECT_EQ(image_.Open(path.c_str(), 1), 0);
+    close(fds[0]);
+    EXPECT_EQ(ReadAll(), Seq(20));
 }
 
 TEST_F(ReaderTest, ReportForNoErrorWritesOnlyTheLinePart) {
