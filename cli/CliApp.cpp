@@ -8,6 +8,7 @@
 #include "cli/Commands.h"
 #include "memops/Startup.h"
 #include "platform/FileLocator.h"
+#include "platform/IniFile.h"
 #include "streams/MessageStreams.h"
 
 namespace {
@@ -16,8 +17,9 @@ const char* kUsage =
     "usage: zimp [global options] COMMAND [arguments]\n"
     "\n"
     "Global options (before the command):\n"
-    "  --config FILE      configuration file (default: ZIMPProtocol.ini in the working\n"
-    "                     directory, else beside the program)\n"
+    "  --config FILE      configuration file, which must exist (default: ZIMPProtocol.ini\n"
+    "                     in the working directory, else beside the program); a file over\n"
+    "                     1 MiB is refused\n"
     "  --port DEVICE      serial device, instead of configuration/Port\n"
     "  --baud RATE        nominal rate, instead of configuration/Baudrate\n"
     "  --factor N         rate factor, instead of configuration/BaudrateFactor\n"
@@ -27,7 +29,9 @@ const char* kUsage =
     "  --quiet            no progress and no summary lines\n"
     "  --help             this text; COMMAND --help for a command's own\n"
     "\n"
-    "Overrides last for this run only; nothing is written back for them.\n"
+    "Overrides last for this run only; nothing is written back for them. A configured\n"
+    "Baudrate (60-10000000), BaudrateFactor (1-1024) or BlockSize (0-8192) that is out of\n"
+    "range or not a plain number is reported with its key and exits 2.\n"
     "Exit status: 0 success, 1 the operation failed (also when standard output cannot be\n"
     "written), 2 bad usage or configuration,\n"
     "130 interrupted (Ctrl-C runs the operation's own cancel).\n"
@@ -148,21 +152,45 @@ bool CliApp::ParseGlobal(std::vector<std::string>& args, std::string& error) {
         }
     }
     unsigned long n;
-    if (options_.baud && !ParseUnsigned(*options_.baud, n))
-        error = "--baud takes a number";
-    if (options_.factor && (!ParseUnsigned(*options_.factor, n) || n == 0 || n > 1024))
+    if (options_.baud &&
+        (!ParseUnsigned(*options_.baud, n) || n < kMinBaudrate || n > kMaxBaudrate))
+        error = "--baud takes a number from 60 to 10000000";
+    if (options_.factor &&
+        (!ParseUnsigned(*options_.factor, n) || n == 0 || n > kMaxBaudrateFactor))
         error = "--factor takes a number from 1 to 1024";
-    if (options_.blockSize && (!ParseUnsigned(*options_.blockSize, n) || n == 0 || n > 8192))
+    if (options_.blockSize &&
+        (!ParseUnsigned(*options_.blockSize, n) || n == 0 || n > kMaxBlockSize))
         error = "--block-size takes a number from 1 to 8192";
     args.erase(args.begin(), args.begin() + static_cast<long>(i));
     return error.empty();
 }
 
-void CliApp::SetUpConfiguration() {
+bool CliApp::SetUpConfiguration() {
     if (!options_.config.empty()) {
         configPath_ = options_.config;
     } else {
         configPath_ = LocateConfiguration(platform::FileLocator());
+    }
+    // A mistyped --config must not become a new file full of keys; a located file that cannot
+    // be read whole would be read as empty and then overwritten key by key.
+    if (!configPath_.empty()) {
+        switch (platform::CheckPrivateProfileFile(configPath_)) {
+            case platform::ReadStatus::Ok:
+                break;
+            case platform::ReadStatus::Missing:
+                if (!options_.config.empty()) {
+                    UsageError("configuration file " + configPath_ + " does not exist");
+                    return false;
+                }
+                break;
+            case platform::ReadStatus::TooLarge:
+                UsageError("configuration file " + configPath_ + " is larger than 1 MiB");
+                return false;
+            case platform::ReadStatus::Unreadable:
+                UsageError("cannot read configuration file " + configPath_ + ": " +
+                           std::strerror(errno));
+                return false;
+        }
     }
     profile_ = std::make_unique<profilestream>(configPath_);
     profilebuf& b = profile_->Buffer();
@@ -180,6 +208,7 @@ void CliApp::SetUpConfiguration() {
         AttachLogSink(&logSink_);
         logout() << "Start application logout.\n";
     }
+    return true;
 }
 
 bool CliApp::OpenPort() {
@@ -190,6 +219,8 @@ bool CliApp::OpenPort() {
 int CliApp::Finish(bool ok) const {
     if (canceller_.Cancelled())
         return kExitCancelled;
+    if (profile_ && profile_->Refused() > 0)
+        return kExitUsage;
     return ok ? kExitOk : kExitFailed;
 }
 
@@ -224,6 +255,7 @@ int CliApp::RunCommand(int argc, char** argv) {
         std::fputs(cmd->help, stdout);
         return kExitOk;
     }
-    SetUpConfiguration();
+    if (!SetUpConfiguration())
+        return kExitUsage;
     return cmd->run(*this, rest);
 }

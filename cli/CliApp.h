@@ -40,13 +40,14 @@ class CliApp {
     bool Quiet() const { return options_.quiet; }
     // Opens the port from the configuration (with this run's overrides); false when it cannot.
     bool OpenPort();
-    // The exit status after an operation: 130 when interrupted, else ok or failed.
+    // The exit status after an operation: 130 when interrupted, 2 when a configuration value
+    // was refused, else ok or failed.
     int Finish(bool ok) const;
 
   private:
     int RunCommand(int argc, char** argv);
     bool ParseGlobal(std::vector<std::string>& args, std::string& error);
-    void SetUpConfiguration();
+    bool SetUpConfiguration();
 
     CancelWatcher canceller_;  // first: blocks the interrupt signals before any thread starts
     CliPresenter presenter_;

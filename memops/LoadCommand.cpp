@@ -111,8 +111,12 @@ LoadCommand::LoadCommand(SerialPort* port, profilestream* profile)
 
 LoadCommand::Outcome LoadCommand::Run(int memoryType, LoadFrontEnd& frontEnd) {
     const MemoryKind& kind = MemoryKindOf(memoryType);
-    unsigned long blockSize = profile_ ? ConfiguredBlockSize(*profile_) : 0;
-    if (blockSize == 0) {
+    std::optional<unsigned long> blockSize = 0ul;
+    if (profile_)
+        blockSize = ConfiguredBlockSize(*profile_);
+    if (!blockSize)
+        return Outcome::Refused;
+    if (*blockSize == 0) {
         msgout() << "Transfer Block has to be more than 0.\n";
         return Outcome::Refused;
     }
@@ -151,18 +155,20 @@ LoadCommand::Outcome LoadCommand::Run(int memoryType, LoadFrontEnd& frontEnd) {
     profile_->Select("LoadMemory", kind.loadKey) << params.fileName;
     const bool echo = ConfiguredEcho(*profile_);  // the selection stores the file name
     blockSize = ConfiguredBlockSize(*profile_);
-    if (blockSize == 0) {
+    if (!blockSize)
+        return Outcome::Refused;
+    if (*blockSize == 0) {
         msgout() << "Transfer Block has to be more than 0.\n";
         return Outcome::Refused;
     }
 
     platform::SetProcessPriority(platform::ProcessPriority::High);
-    const uint32_t queue = blockSize * 2 < 1024 ? 1024 : static_cast<uint32_t>(blockSize * 2);
+    const uint32_t queue = *blockSize * 2 < 1024 ? 1024 : static_cast<uint32_t>(*blockSize * 2);
     port_->SetQueueSizes(queue, queue);
     engine_.Attach(port_, echo);
     loader_.SetEngine(&engine_);
     loader_.SetProgressView(frontEnd.Progress());
-    TransferParams tp{kind.code, static_cast<uint32_t>(blockSize)};
+    TransferParams tp{kind.code, static_cast<uint32_t>(*blockSize)};
     int result = loader_.Run(&tp);
     if (!result)
         msgout() << "File was not loaded.\n";

@@ -6,8 +6,10 @@ std::string LocateConfiguration(const platform::FileLocator& locator) {
 
 StartupSettings ReadStartupSettings(profilestream& profile) {
     StartupSettings s;
-    profile.ReadInteger("configuration", "BaudrateFactor", s.factor);
-    profile.ReadInteger("configuration", "Baudrate", s.baudrate);
+    s.valid &=
+        profile.ReadInteger("configuration", "BaudrateFactor", s.factor, 1, kMaxBaudrateFactor);
+    s.valid &=
+        profile.ReadInteger("configuration", "Baudrate", s.baudrate, kMinBaudrate, kMaxBaudrate);
     s.port = profile.ReadText("configuration", "Port", 79);
     profile.ReadInteger("configuration", "DebugLevel", s.debugLevel);
     profile.clear();
@@ -21,17 +23,18 @@ bool ConfiguredEcho(profilestream& profile) {
     return echo != 0;
 }
 
-unsigned long ConfiguredBlockSize(profilestream& profile) {
+std::optional<unsigned long> ConfiguredBlockSize(profilestream& profile) {
     unsigned long size = 0;
-    profile.Select("LoadMemory", "BlockSize").ReadNumber(size, '\n');
-    profile.clear();
+    // 0 passes, for the load's own message about it.
+    if (!profile.ReadInteger("LoadMemory", "BlockSize", size, 0, kMaxBlockSize))
+        return std::nullopt;
     return size;
 }
 
 bool OpenConfiguredPort(SerialPort& port, const StartupSettings& s) {
     // A factor of 0 is refused by the port, which keeps its factor of 1.
     port.SetBaudrateFactor(static_cast<uint32_t>(s.factor));
-    if (s.baudrate <= 0 || s.port.empty())
+    if (!s.valid || s.baudrate <= 0 || s.port.empty())
         return false;
     return port.Open(s.port, static_cast<uint32_t>(s.baudrate));
 }

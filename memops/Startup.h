@@ -3,6 +3,7 @@
 // port with them. A port that fails to open stays closed without a message; the operations
 // that need it report it later.
 
+#include <optional>
 #include <string>
 
 #include "platform/FileLocator.h"
@@ -11,11 +12,17 @@
 
 inline constexpr const char* kConfigurationFile = "ZIMPProtocol.ini";
 
+// The ranges of the configuration's numbers that the port and the load depend on.
+inline constexpr long kMinBaudrate = 60, kMaxBaudrate = 10000000;
+inline constexpr long kMaxBaudrateFactor = 1024;
+inline constexpr long kMaxBlockSize = 8192;  // the radio's buffer and the request limit
+
 struct StartupSettings {
     std::string port;          // "Port", first 79 characters
     long baudrate = 0;         // "Baudrate", nominal
     unsigned long factor = 1;  // "BaudrateFactor"
     long debugLevel = 0;       // "DebugLevel": non-zero opens the debug log
+    bool valid = true;         // false when a value was refused (the port is then not opened)
 };
 
 // The located configuration file, or "" when there is none (every value then reads empty and
@@ -26,8 +33,9 @@ StartupSettings ReadStartupSettings(profilestream& profile);
 
 // "Echo" of section "configuration": the radio returns every byte it receives.
 bool ConfiguredEcho(profilestream& profile);
-// "BlockSize" of section "LoadMemory" (a number up to the end of the line); 0 when missing.
-unsigned long ConfiguredBlockSize(profilestream& profile);
+// "BlockSize" of section "LoadMemory"; 0 when missing, nothing when refused (the message
+// is written).
+std::optional<unsigned long> ConfiguredBlockSize(profilestream& profile);
 
 // Sets the port's factor and opens it with the port name and the nominal rate. The result
 // says whether it opened; at start-up nobody reports it.

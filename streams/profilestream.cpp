@@ -1,6 +1,7 @@
 #include "streams/profilestream.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 
 #include "platform/IniFile.h"
@@ -173,4 +174,28 @@ std::string profilestream::ReadText(size_t maxLen) {
             s += static_cast<char>(c);
     }
     return s;
+}
+
+profilestream::CheckedValue profilestream::ReadCheckedInteger(const std::string& section,
+                                                              const std::string& key, long long min,
+                                                              long long max, long long& out) {
+    std::string text = ReadText(section, key, profilebuf::kMaxValueSize);
+    clear();
+    const size_t b = text.find_first_not_of(" \t\r");
+    const size_t e = text.find_last_not_of(" \t\r");
+    text = b == std::string::npos ? "" : text.substr(b, e - b + 1);
+    const char* start = text.c_str();
+    char* end = nullptr;
+    errno = 0;
+    const long long v = std::strtoll(start, &end, 0);  // 0x hex, leading 0 octal, else decimal
+    if (end == start)
+        return CheckedValue::Missing;
+    if (errno == 0 && *end == '\0' && v >= min && v <= max) {
+        out = v;
+        return CheckedValue::Read;
+    }
+    ++refused_;
+    msgout() << "The value \"" << text << "\" of " << key << " in section [" << section
+             << "] is not a number from " << std::dec << min << " to " << max << ".\n";
+    return CheckedValue::Refused;
 }

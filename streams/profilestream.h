@@ -95,8 +95,36 @@ class profilestream : public std::iostream {
         return true;
     }
 
+    // A number of the configuration whose range the program depends on. A missing key, or a
+    // value that does not begin with a number, leaves value as it is (the extraction rule
+    // above). A value that begins with a number but has more after it, or lies outside
+    // min..max, is refused: its section, key and text go to the message stream, it is counted
+    // in Refused(), and value stays as it is. True when value may be used.
+    template <class T>
+    bool ReadInteger(const std::string& section, const std::string& key, T& value, long long min,
+                     long long max) {
+        long long v = 0;
+        switch (ReadCheckedInteger(section, key, min, max, v)) {
+            case CheckedValue::Read:
+                value = static_cast<T>(v);
+                return true;
+            case CheckedValue::Missing:
+                return true;
+            case CheckedValue::Refused:
+                break;
+        }
+        return false;
+    }
+    // How many values ReadInteger refused since the stream was made.
+    int Refused() const { return refused_; }
+
     profilebuf& Buffer() { return buf_; }
 
   private:
+    enum class CheckedValue { Missing, Read, Refused };
+    CheckedValue ReadCheckedInteger(const std::string& section, const std::string& key,
+                                    long long min, long long max, long long& out);
+
     profilebuf buf_;
+    int refused_ = 0;
 };

@@ -21,6 +21,8 @@ struct Result {
 
 class CliTest : public ::testing::Test {
   protected:
+    // --config must name an existing file; commands on files alone get an empty one.
+    void SetUp() override { dir.Write("ZIMPProtocol.ini", ""); }
     // Starts the simulated radio with extra options and writes a configuration naming it.
     void StartRadio(std::vector<std::string> options = {}, int baud = 115200) {
         std::vector<std::string> argv = {ZIMP_RADIO_SIM, "--dump", dir.File("dump.json")};
@@ -385,4 +387,55 @@ TEST_F(CliTest, WriteFailuresAreReportedAndLoseNothing) {
     Subprocess ok({"/bin/sh", "-c", zimp + " convert " + in + " " + old}, dir.path());
     EXPECT_EQ(ok.Wait(), 0) << ok.err;
     EXPECT_EQ(dir.Read("out.s19").rfind("S00C0000436F6E766572746564", 0), 0u);
+}
+
+TEST_F(CliTest, ConfigurationIsCheckedBeforeItIsUsed) {
+    StartRadio();
+    const std::string good = dir.Read("ZIMPProtocol.ini");
+    auto withValue = [&](const std::string& section, const std::string& key,
+                         const std::string& value) {
+        std::string text = good;
+        size_t at = text.find(key + "=");
+        if (at != std::string::npos)
+            text.erase(at, text.find('\n', at) + 1 - at);
+        return text + "[" + section + "]\n" + key + "=" + value + "\n";
+    };
+    struct Case {
+        const char* section;
+        const char* key;
+        const char* value;
+        const char* range;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"configuration", "Baudrate", "99999999999", "60 to 10000000"},
+             {"configuration", "Baudrate", "115200abc", "60 to 10000000"},
+             {"configuration", "BaudrateFactor", "-1", "1 to 1024"},
+             {"LoadMemory", "BlockSize", "8250", "0 to 8192"},
+             {"LoadMemory", "BlockSize", "-1", "0 to 8192"},
+             {"LoadMemory", "BlockSize", "99999999999", "0 to 8192"},
+         }) {
+        SCOPED_TRACE(std::string(c.key) + "=" + c.value);
+        dir.Write("ZIMPProtocol.ini", withValue(c.section, c.key, c.value));
+        Result r = Zimp({"load", "ram", Image()});
+        EXPECT_EQ(r.code, 2) << r.err;
+        EXPECT_EQ(
+            r.err.rfind(std::string("The value \"") + c.value + "\" of " + c.key + " in section [" +
+                            c.section + "] is not a number from " + c.range + ".\n",
+                        0),
+            0u)
+            << r.err;
+    }
+    // The extraction rules stay: a value that is no number at all keeps the default.
+    dir.Write("ZIMPProtocol.ini", withValue("configuration", "BaudrateFactor", "abc"));
+    Result ok = Zimp({"load", "ram", Image()});
+    EXPECT_EQ(ok.code, 0) << ok.err;
+
+    // A mistyped --config is not created; a huge or endless one is refused.
+    for (const std::string& config : {dir.File("typo.ini"), std::string("/dev/zero")}) {
+        Subprocess p({ZIMP_CLI, "--config", config, "request", "status"}, dir.path());
+        p.CloseInput();
+        EXPECT_EQ(p.Wait(), 2) << config;
+        EXPECT_EQ(p.err.rfind("zimp: configuration file " + config, 0), 0u) << p.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.File("typo.ini")));
 }
