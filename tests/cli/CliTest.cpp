@@ -439,3 +439,24 @@ TEST_F(CliTest, ConfigurationIsCheckedBeforeItIsUsed) {
     }
     EXPECT_FALSE(std::filesystem::exists(dir.File("typo.ini")));
 }
+
+// The bias moves the load and the verify alike: the bytes land, and are read back, at the
+// file's addresses plus the bias.
+TEST_F(CliTest, VerifyAfterABiasedLoadReadsTheBiasedAddresses) {
+    StartRadio();
+    Result r = Zimp({"load", "ram", Image(), "--bias", "2000", "--verify"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("(verified)"), std::string::npos) << r.out;
+    std::string dump = Dump();
+    // RAM holds the 40 bytes at 0x803000 (8400896), and they are all it holds.
+    EXPECT_NE(dump.find("[\n      {\"address\": 8400896, \"length\": 40, \"data\": \"000102"),
+              std::string::npos)
+        << dump;
+    // Read requests (0xF511) at 0x803000: the verify asked the biased addresses.
+    EXPECT_NE(dump.find("\"opcode\": 62737, \"name\": \"Read\", \"address\": 8400896, "
+                        "\"length\": 40"),
+              std::string::npos)
+        << dump;
+    EXPECT_EQ(dump.find("\"address\": 8392704, \"length\": 40"), std::string::npos)
+        << "nothing read at the unbiased address";
+}
