@@ -1,0 +1,28 @@
+#pragma once
+// "Write Port# and baudrate": another device name, nominal rate or rate factor for this run.
+
+#include <QDialog>
+#include <QLineEdit>
+
+#include "memops/PortReopen.h"
+
+namespace app {
+
+class PortBaudDialog : public QDialog {
+    Q_OBJECT
+  public:
+    explicit PortBaudDialog(const PortChoice& current, QWidget* parent = nullptr);
+    const PortChoice& Chosen() const { return chosen_; }
+
+    QLineEdit* portName;
+    QLineEdit* rate;
+    QLineEdit* factor;
+
+  public slots:
+    void accept() override;
+
+  private:
+    PortChoice chosen_;
+};
+
+}  // namespace app

@@ -1,0 +1,31 @@
+#pragma once
+// "ZIMP Configuration": block size and echo. The values stay with the dialog between
+// openings; the command reads them from the configuration before and writes them after OK.
+
+#include <QCheckBox>
+#include <QDialog>
+#include <QLineEdit>
+
+#include "memops/ProtocolSettings.h"
+
+namespace app {
+
+class ZimpConfigDialog : public QDialog {
+    Q_OBJECT
+  public:
+    explicit ZimpConfigDialog(QWidget* parent = nullptr);
+    // Reads the configuration, runs the dialog, writes on OK. True when OK was pressed.
+    bool Run(profilestream& profile);
+    const ProtocolSettings& Values() const { return values_; }
+
+    QLineEdit* blockSize;
+    QCheckBox* echo;
+
+  public slots:
+    void accept() override;
+
+  private:
+    ProtocolSettings values_;
+};
+
+}  // namespace app
