@@ -5,6 +5,7 @@
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QStatusTipEvent>
+#include <QTimer>
 
 #include "app/AboutDialog.h"
 #include "app/AppIcon.h"
@@ -16,6 +17,7 @@
 #include "app/SetPortDialog.h"
 #include "app/ZimpConfigDialog.h"
 #include "platform/FileLocator.h"
+#include "platform/KeyboardLocks.h"
 #include "streams/MessageStreams.h"
 
 namespace app {
@@ -187,13 +189,19 @@ void MainWindow::BuildStatusBar() {
     }
     actions_[kIdViewStatusBar]->setChecked(true);
     UpdateIndicators();
+    // The lock state can change in any window, ours or not: it is looked at twice a second.
+    auto* timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, this, &MainWindow::UpdateIndicators);
+    timer->start(500);
     SetStatusText(QString());
 }
 
 void MainWindow::UpdateIndicators() {
-    // Qt reports no lock-key state on any platform we run on: the panes are shown dim.
-    for (QLabel* l : indicators_)
-        l->setEnabled(false);
+    // Lit while the key's lock is on; dim when it is off or nothing reports it.
+    const platform::LockKey keys[] = {platform::LockKey::Caps, platform::LockKey::Num,
+                                      platform::LockKey::Scroll};
+    for (int i = 0; i < 3; ++i)
+        indicators_[i]->setEnabled(platform::LockKeyState(keys[i]).value_or(false));
 }
 
 QAction* MainWindow::Action(int id) const {

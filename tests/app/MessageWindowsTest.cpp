@@ -1,13 +1,16 @@
 // The message stream's boxes and the log console, written from the GUI thread and from others.
 #include <QAbstractButton>
 #include <QMessageBox>
+#include <QTimer>
 #include <QtTest>
 #include <atomic>
 #include <thread>
 
 #include "AppTestSupport.h"
 #include "app/LogConsole.h"
+#include "app/QtEventPump.h"
 #include "app/QtMessagePresenter.h"
+#include "platform/Event.h"
 #include "streams/MessageStreams.h"
 
 using namespace apptest;
@@ -18,6 +21,8 @@ class MessageWindowsTest : public QObject {
     void boxFromAWorkerBlocksItUntilClosed();
     void boxOnTheGuiThreadIsShownDirectly();
     void logLinesFromTwoThreadsArriveInOrder();
+    void pumpKeepsTheLoopLiveAndLeavesTheEvent();
+    void pumpOnAWorkerOnlyWaits();
 };
 
 namespace {
@@ -104,6 +109,39 @@ void MessageWindowsTest::logLinesFromTwoThreadsArriveInOrder() {
     for (int i = 0; i < 600; ++i)
         console.Put('x'), console.Put('\n');
     QTRY_COMPARE(console.TextBox()->blockCount(), app::LogConsole::kLines);
+}
+
+void MessageWindowsTest::pumpKeepsTheLoopLiveAndLeavesTheEvent() {
+    app::QtMessagePump pump;
+    platform::Event done;  // auto-reset: a pump that consumed it would leave the waiter hanging
+    bool ranDuringWait = false;
+    QTimer::singleShot(0, [&] {
+        ranDuringWait = true;
+        done.Set();
+    });
+    QVERIFY(pump.PumpUntil(done, 5000));
+    QVERIFY(ranDuringWait);
+    QVERIFY(done.IsSignalled());
+    platform::Event never;
+    QVERIFY(!pump.PumpUntil(never, 20));
+}
+
+void MessageWindowsTest::pumpOnAWorkerOnlyWaits() {
+    app::QtMessagePump pump;
+    platform::Event done;
+    bool ranDuringWait = false;
+    QTimer::singleShot(0, [&] { ranDuringWait = true; });
+    bool first = true, second = false;
+    std::thread worker([&] {
+        first = pump.PumpUntil(done, 20);
+        done.Set();
+        second = pump.PumpUntil(done, 5000);
+    });
+    worker.join();
+    QVERIFY(!first);
+    QVERIFY(second);
+    QVERIFY(done.IsSignalled());
+    QVERIFY(!ranDuringWait);  // the GUI thread's events were not run by the worker
 }
 
 QTEST_MAIN(MessageWindowsTest)
