@@ -1,39 +1,21 @@
 #include "app/ManualZimpDialog.h"
 
 #include <QDialogButtonBox>
-#include <QHBoxLayout>
-#include <QLabel>
 #include <QTextCursor>
-#include <QVBoxLayout>
+#include "ui_ManualZimpDialog.h"
 
 namespace app {
 
 ManualZimpDialog::ManualZimpDialog(QWidget* parent)
     : QDialog(parent),
-      command(new QLineEdit(this)),
-      checkSum(new QCheckBox(QStringLiteral("Check Sum"), this)),
-      reply(new QPlainTextEdit(this)),
+      ui_(std::make_unique<Ui::ManualZimpDialog>()),
       target_(this, [this](uint32_t m, intptr_t w, intptr_t l) { OnPortEvent(m, w, l); }) {
-    setWindowTitle(QStringLiteral("Manual ZIMP"));
-    checkSum->setChecked(true);
-    reply->setReadOnly(true);
-    reply->setLineWrapMode(QPlainTextEdit::NoWrap);
-    reply->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    reply->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    auto* label = new QLabel(QStringLiteral("Command"), this);
-    label->setBuddy(command);
-    auto* row = new QHBoxLayout;
-    row->addWidget(label);
-    row->addWidget(command, 1);
-    row->addWidget(checkSum);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    connect(buttons, &QDialogButtonBox::accepted, this, &ManualZimpDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &ManualZimpDialog::reject);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(row);
-    layout->addWidget(reply, 1);
-    layout->addWidget(buttons);
-    resize(480, 260);
+    ui_->setupUi(this);
+    command = ui_->command;
+    checkSum = ui_->checkSum;
+    reply = ui_->reply;
+    connect(ui_->buttons, &QDialogButtonBox::accepted, this, &ManualZimpDialog::accept);
+    connect(ui_->buttons, &QDialogButtonBox::rejected, this, &ManualZimpDialog::reject);
 }
 
 ManualZimpDialog::~ManualZimpDialog() {

@@ -11,6 +11,10 @@
 #include "app/QtEventPump.h"
 #include "memops/ManualZimp.h"
 
+namespace Ui {
+class ManualZimpDialog;
+}
+
 namespace app {
 
 class ManualZimpDialog : public QDialog, public ManualZimpView {
@@ -34,6 +38,7 @@ class ManualZimpDialog : public QDialog, public ManualZimpView {
   private:
     void OnPortEvent(uint32_t message, intptr_t result, intptr_t request);
 
+    std::unique_ptr<Ui::ManualZimpDialog> ui_;
     QueuedMessageTarget target_;
     std::unique_ptr<ManualZimp> manual_;
 };

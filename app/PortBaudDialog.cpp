@@ -1,30 +1,24 @@
 #include "app/PortBaudDialog.h"
 
 #include <QDialogButtonBox>
-#include <QFormLayout>
-#include <QVBoxLayout>
+#include "ui_PortBaudDialog.h"
 
 namespace app {
 
 PortBaudDialog::PortBaudDialog(const PortChoice& current, QWidget* parent)
-    : QDialog(parent),
-      portName(new QLineEdit(QString::fromStdString(current.name), this)),
-      rate(new QLineEdit(QString::number(current.rate), this)),
-      factor(new QLineEdit(QString::number(current.factor), this)),
-      chosen_(current) {
-    setWindowTitle(QStringLiteral("Write Port# and baudrate"));
-    auto* form = new QFormLayout;
-    form->addRow(QStringLiteral("Port# (0-7)"), portName);
-    form->addRow(QStringLiteral("Baudrate"), rate);
-    form->addRow(QStringLiteral("Baud Rate Factor"), factor);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    connect(buttons, &QDialogButtonBox::accepted, this, &PortBaudDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &PortBaudDialog::reject);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(form);
-    layout->addWidget(buttons);
-    portName->setMinimumWidth(portName->fontMetrics().horizontalAdvance(QLatin1Char('x')) * 40);
+    : QDialog(parent), ui_(std::make_unique<Ui::PortBaudDialog>()), chosen_(current) {
+    ui_->setupUi(this);
+    portName = ui_->portName;
+    rate = ui_->rate;
+    factor = ui_->factor;
+    portName->setText(QString::fromStdString(current.name));
+    rate->setText(QString::number(current.rate));
+    factor->setText(QString::number(current.factor));
+    connect(ui_->buttons, &QDialogButtonBox::accepted, this, &PortBaudDialog::accept);
+    connect(ui_->buttons, &QDialogButtonBox::rejected, this, &PortBaudDialog::reject);
 }
+
+PortBaudDialog::~PortBaudDialog() = default;
 
 void PortBaudDialog::accept() {
     switch (CheckPortChoice(portName->text().toStdString(), rate->text().toStdString(),

@@ -3,8 +3,13 @@
 
 #include <QDialog>
 #include <QLineEdit>
+#include <memory>
 
 #include "memops/PortReopen.h"
+
+namespace Ui {
+class PortBaudDialog;
+}
 
 namespace app {
 
@@ -12,6 +17,7 @@ class PortBaudDialog : public QDialog {
     Q_OBJECT
   public:
     explicit PortBaudDialog(const PortChoice& current, QWidget* parent = nullptr);
+    ~PortBaudDialog() override;
     const PortChoice& Chosen() const { return chosen_; }
 
     QLineEdit* portName;
@@ -22,6 +28,7 @@ class PortBaudDialog : public QDialog {
     void accept() override;
 
   private:
+    std::unique_ptr<Ui::PortBaudDialog> ui_;
     PortChoice chosen_;
 };
 

@@ -2,69 +2,36 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QGridLayout>
-#include <QGroupBox>
-#include <QLabel>
 #include <QRadioButton>
 #include <QTextCursor>
-#include <QVBoxLayout>
+
+#include "ui_RequestsDialog.h"
 
 namespace app {
 
-namespace {
-constexpr const char* kRequestNames[] = {"Read",       "Check Sum",   "Configuration",
-                                         "Status",     "Erase Flash", "Zero Flash",
-                                         "Write Data", "Free Request"};
-}
-
 RequestsDialog::RequestsDialog(QWidget* parent)
-    : QDialog(parent),
-      requests(new QButtonGroup(this)),
-      address(new QLineEdit(this)),
-      counter(new QLineEdit(this)),
-      data(new QLineEdit(this)),
-      addressResponse(new QLineEdit(this)),
-      response(new QPlainTextEdit(this)),
-      ok(new QPushButton(QStringLiteral("OK"), this)),
-      abortRequest(new QPushButton(QStringLiteral("Abort Req"), this)),
-      cancel(new QPushButton(QStringLiteral("Cancel"), this)) {
-    setWindowTitle(QStringLiteral("ZIMP Requests"));
-    auto* group = new QGroupBox(QStringLiteral("Requests"), this);
-    auto* groupLayout = new QVBoxLayout(group);
-    for (int id = 0; id < 8; ++id) {
-        auto* button = new QRadioButton(QString::fromLatin1(kRequestNames[id]), group);
-        requests->addButton(button, id);
-        groupLayout->addWidget(button);
-    }
-    addressResponse->setReadOnly(true);
-    response->setReadOnly(true);
-    auto* fields = new QGridLayout;
-    int row = 0;
-    for (auto [label, edit] :
-         {std::pair{"Address", address}, std::pair{"Counter", counter}, std::pair{"Data", data},
-          std::pair{"Address Response", addressResponse}}) {
-        auto* l = new QLabel(QString::fromLatin1(label), this);
-        l->setBuddy(edit);
-        fields->addWidget(l, row, 0);
-        fields->addWidget(edit, row++, 1);
-    }
-    fields->addWidget(new QLabel(QStringLiteral("Data Response"), this), row++, 0, 1, 2);
-    fields->addWidget(response, row++, 0, 1, 2);
-    auto* buttons = new QVBoxLayout;
-    ok->setDefault(true);
-    for (QPushButton* b : {ok, abortRequest, cancel})
-        buttons->addWidget(b);
-    buttons->addStretch();
-    auto* layout = new QHBoxLayout(this);
-    layout->addWidget(group);
-    layout->addLayout(fields, 1);
-    layout->addLayout(buttons);
+    : QDialog(parent), ui_(std::make_unique<Ui::RequestsDialog>()) {
+    ui_->setupUi(this);
+    requests = new QButtonGroup(this);
+    // Ids in the order of ZimpRequest.
+    QRadioButton* const order[] = {ui_->read,      ui_->checkSum,   ui_->configuration,
+                                   ui_->status,    ui_->eraseFlash, ui_->zeroFlash,
+                                   ui_->writeData, ui_->freeRequest};
+    for (int id = 0; id < 8; ++id)
+        requests->addButton(order[id], id);
+    address = ui_->address;
+    counter = ui_->counter;
+    data = ui_->data;
+    addressResponse = ui_->addressResponse;
+    response = ui_->response;
+    ok = ui_->ok;
+    abortRequest = ui_->abortRequest;
+    cancel = ui_->cancel;
 
     connect(requests, &QButtonGroup::idClicked, this, &RequestsDialog::Select);
     connect(ok, &QPushButton::clicked, this, &RequestsDialog::accept);
     connect(abortRequest, &QPushButton::clicked, this, &RequestsDialog::Abort);
     connect(cancel, &QPushButton::clicked, this, &RequestsDialog::reject);
-    resize(560, 320);
 }
 
 RequestsDialog::~RequestsDialog() = default;

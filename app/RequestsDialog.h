@@ -11,6 +11,10 @@
 
 #include "memops/RequestsSession.h"
 
+namespace Ui {
+class RequestsDialog;
+}
+
 namespace app {
 
 class RequestsDialog : public QDialog, public RequestsView {
@@ -55,6 +59,7 @@ class RequestsDialog : public QDialog, public RequestsView {
     void Select(int id);
     void Abort();
 
+    std::unique_ptr<Ui::RequestsDialog> ui_;
     std::unique_ptr<RequestsSession> session_;
     ZimpRequest selected_ = ZimpRequest::WriteData;
 };

@@ -8,8 +8,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 #include <cstdio>
 #include <thread>
 

@@ -1,27 +1,20 @@
 #include "app/ZimpConfigDialog.h"
 
 #include <QDialogButtonBox>
-#include <QFormLayout>
-#include <QVBoxLayout>
+#include "ui_ZimpConfigDialog.h"
 
 namespace app {
 
 ZimpConfigDialog::ZimpConfigDialog(QWidget* parent)
-    : QDialog(parent),
-      blockSize(new QLineEdit(this)),
-      echo(new QCheckBox(QStringLiteral("Echo"), this)) {
-    setWindowTitle(QStringLiteral("ZIMP Configuration"));
-    echo->setLayoutDirection(Qt::RightToLeft);  // its text on the left of the box
-    auto* form = new QFormLayout;
-    form->addRow(QStringLiteral("Block Size"), blockSize);
-    form->addRow(echo);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    connect(buttons, &QDialogButtonBox::accepted, this, &ZimpConfigDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &ZimpConfigDialog::reject);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(form);
-    layout->addWidget(buttons);
+    : QDialog(parent), ui_(std::make_unique<Ui::ZimpConfigDialog>()) {
+    ui_->setupUi(this);
+    blockSize = ui_->blockSize;
+    echo = ui_->echo;
+    connect(ui_->buttons, &QDialogButtonBox::accepted, this, &ZimpConfigDialog::accept);
+    connect(ui_->buttons, &QDialogButtonBox::rejected, this, &ZimpConfigDialog::reject);
 }
+
+ZimpConfigDialog::~ZimpConfigDialog() = default;
 
 bool ZimpConfigDialog::Run(profilestream& profile) {
     ReadProtocolSettings(profile, values_);

@@ -5,8 +5,13 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QLineEdit>
+#include <memory>
 
 #include "memops/ProtocolSettings.h"
+
+namespace Ui {
+class ZimpConfigDialog;
+}
 
 namespace app {
 
@@ -14,6 +19,7 @@ class ZimpConfigDialog : public QDialog {
     Q_OBJECT
   public:
     explicit ZimpConfigDialog(QWidget* parent = nullptr);
+    ~ZimpConfigDialog() override;
     // Reads the configuration, runs the dialog, writes on OK. True when OK was pressed.
     bool Run(profilestream& profile);
     const ProtocolSettings& Values() const { return values_; }
@@ -25,6 +31,7 @@ class ZimpConfigDialog : public QDialog {
     void accept() override;
 
   private:
+    std::unique_ptr<Ui::ZimpConfigDialog> ui_;
     ProtocolSettings values_;
 };
 
