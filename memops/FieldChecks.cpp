@@ -39,7 +39,18 @@ Parsed ParseDecimal(const std::string& text, IntegerKind kind, long long& out) {
     out = negative ? -static_cast<long long>(v) : static_cast<long long>(v);
     return Parsed::Ok;
 }
+
+void RangeMessage(long long min, long long max) {
+    msgout() << std::dec << "Please enter an integer between " << min << " and " << max << ".\n";
+}
 }  // namespace
+
+bool CheckIntegerRange(long long value, long long min, long long max) {
+    if (value >= min && value <= max)
+        return true;
+    RangeMessage(min, max);
+    return false;
+}
 
 bool CheckIntegerField(const std::string& text, IntegerKind kind, long long min, long long max,
                        long long& value) {
@@ -50,11 +61,12 @@ bool CheckIntegerField(const std::string& text, IntegerKind kind, long long min,
                                                  : "Please enter a positive integer.\n");
         return false;
     }
-    if (parsed == Parsed::TooLarge || v < min || v > max) {
-        msgout() << std::dec << "Please enter an integer between " << min << " and " << max
-                 << ".\n";
+    if (parsed == Parsed::TooLarge) {
+        RangeMessage(min, max);
         return false;
     }
+    if (!CheckIntegerRange(v, min, max))
+        return false;
     value = v;
     return true;
 }

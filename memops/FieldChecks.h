@@ -9,6 +9,9 @@ enum class IntegerKind {
     Unsigned,  // "Please enter a positive integer."
 };
 
+// A value already read: "Please enter an integer between <min> and <max>." when outside.
+bool CheckIntegerRange(long long value, long long min, long long max);
+
 // Reads text (white space around it allowed) as a decimal integer of the kind from min to max.
 // On failure writes the kind's text, or "Please enter an integer between <min> and <max>.",
 // and leaves value as it was.
