@@ -154,11 +154,15 @@ void RadioDialogsTest::abortEndsTheWaitForASilentRadio() {
     w->Action(app::kIdCommands)->trigger();
     app::RequestsDialog& d = w->Requests();
     d.requests->button(int(ZimpRequest::Status))->click();
-    bool busyDuringWait = false, okDisabled = false;
+    bool busyDuringWait = false, okDisabled = false, waitCursor = false;
+    QString statusDuringWait;
     bool stayedOpen = false;
     QTimer::singleShot(200, [&] {
         busyDuringWait = d.IsBusy();
         okDisabled = !d.ok->isEnabled();
+        statusDuringWait = w->StatusText();
+        waitCursor = QApplication::overrideCursor() &&
+                     QApplication::overrideCursor()->shape() == Qt::WaitCursor;
         QTest::mouseClick(d.ok, Qt::LeftButton);      // ignored while the request runs
         QTest::mouseClick(d.cancel, Qt::LeftButton);  // only aborts
         stayedOpen = d.isVisible();
@@ -166,6 +170,9 @@ void RadioDialogsTest::abortEndsTheWaitForASilentRadio() {
     QTest::mouseClick(d.ok, Qt::LeftButton);
     QVERIFY(busyDuringWait);
     QVERIFY(okDisabled);
+    QVERIFY(waitCursor);
+    QCOMPARE(statusDuringWait, QStringLiteral("Waiting Response"));
+    QVERIFY(QApplication::overrideCursor() == nullptr);
     QVERIFY(stayedOpen);
     QVERIFY(d.isVisible());
     QVERIFY(!d.IsBusy());
