@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPixelSize(12);
     QApplication::setFont(font);
+    QApplication::setCursorFlashTime(0);  // no blinking caret: the same picture every run
 
     // The simulated radio on a pseudo-terminal, and a configuration naming it.
     platform::PseudoTerminal pty;
@@ -69,13 +70,17 @@ int main(int argc, char** argv) {
     radio.Preload(0x401000, {0x01, 0xAB, 0x00, 0xFF, 0x12, 0x34, 0x56, 0x78});
     radio::RadioSimulator simulator(pty.MasterFd(), radio, 0);
     std::thread simThread([&] { simulator.Run(); });
+    // A stable name for the line, so that the pictures do not depend on the pty's number.
+    const QString link = QStringLiteral("/tmp/zimp-radio");
+    QFile::remove(link);
+    QFile::link(QString::fromStdString(pty.SlavePath()), link);
     const QString ini = QDir::temp().filePath(QStringLiteral("zimp-screenshots.ini"));
     {
         QFile f(ini);
         f.open(QIODevice::WriteOnly | QIODevice::Truncate);
         f.write(QStringLiteral("[configuration]\nPort=%1\nBaudrate=115200\nEcho=1\nDebugLevel=1\n"
                                "LastAddress=401000\nLastCounter=8\n[LoadMemory]\nBlockSize=1024\n")
-                    .arg(QString::fromStdString(pty.SlavePath()))
+                    .arg(link)
                     .toUtf8());
     }
     RecordingPresenter boxes;  // no box may wait for a user here
@@ -154,5 +159,6 @@ int main(int argc, char** argv) {
     simulator.Stop();
     simThread.join();
     QFile::remove(ini);
+    QFile::remove(link);
     return failures ? 1 : 0;
 }
