@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "memops/FieldChecks.h"
 #include "platform/SerialDevice.h"
 #include "srecord/S_Record.h"
 #include "streams/MessageStreams.h"
@@ -16,10 +17,8 @@ void ReadBootLoadSettings(profilestream& profile, BootLoadSettings& s) {
 }
 
 bool ValidateBootLoadSettings(const BootLoadSettings& s) {
-    if (s.rate < 50 || s.rate > 115200) {
-        msgout() << std::dec << "Please enter an integer between 50 and 115200.\n";
+    if (!CheckIntegerRange(s.rate, 50, 115200))
         return false;
-    }
     if (s.fileName.empty() || s.fileName.size() > 255) {
         msgout() << "The value must have at least 1 character, but no more than 255\n";
         return false;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "memops/FieldChecks.h"
 #include "memops/MemoryKinds.h"
 #include "memops/Startup.h"
 #include "platform/Clock.h"
@@ -36,10 +37,8 @@ bool ParseHexText(const std::string& text, uint32_t& value) {
 
 bool ValidateLoadParameters(const LoadParameters& p) {
     uint32_t v;
-    if (p.blockIndex < 0 || p.blockIndex > 100000) {
-        msgout() << "Please enter an integer between 0 and 100000.\n";
+    if (!CheckIntegerRange(p.blockIndex, 0, 100000))
         return false;
-    }
     for (const std::string* hex : {&p.addressText, &p.biasText}) {
         if (!ParseHexText(*hex, v)) {
             msgout() << "The value must be in HEX format\n";

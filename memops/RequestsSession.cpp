@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <iomanip>
 
+#include "memops/FieldChecks.h"
 #include "memops/Startup.h"
 #include "streams/MessageStreams.h"
 
@@ -44,17 +45,9 @@ bool CheckHexField(const std::string& text, size_t limit, std::string& trimmed) 
 }
 
 bool CheckCounter(const std::string& text, uint32_t& counter) {
-    std::string t = Trim(text);
-    char* end = nullptr;
-    long v = t.empty() ? 0 : std::strtol(t.c_str(), &end, 10);
-    if (t.empty() || *end != '\0') {
-        msgout() << "Please enter an integer.\n";
+    long long v = 0;
+    if (!CheckIntegerField(text, IntegerKind::Signed, 1, 255, v))
         return false;
-    }
-    if (v < 1 || v > 255) {
-        msgout() << "Please enter an integer between 1 and 255.\n";
-        return false;
-    }
     counter = static_cast<uint32_t>(v);
     return true;
 }
@@ -106,17 +99,28 @@ void RequestsSession::Abort() {
 bool RequestsSession::Run(ZimpRequest request, const std::string& addressText,
                           const std::string& dataText, const std::string& counterText,
                           RequestsView& view) {
+    if (running_)
+        return false;
     succeeded_ = false;
     badWrite_ = false;
     readData_.clear();
     std::string address, data;
     uint32_t counter = 0;
+    failedField_ = RequestsField::Counter;
     if (!CheckCounter(counterText, counter))
         return false;
+    failedField_ = RequestsField::Address;
     if (!CheckHexField(addressText, kAddressLimit, address))
         return false;
+    failedField_ = RequestsField::Data;
     if (!CheckHexField(dataText, kDataLimit, data))
         return false;
+    failedField_ = RequestsField::None;
+    running_ = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{running_};
     lastCounter_ = counter;
     lastData_ = data;
 
@@ -135,7 +139,7 @@ bool RequestsSession::Run(ZimpRequest request, const std::string& addressText,
             view.AppendResponse("\r\n>");
             std::vector<uint8_t> buf(counter);
             uint32_t n = engine_.ReadMemory(addr, buf.data(), counter, kReplyTimeoutMs);
-            if (!engine_.ReportError()) {
+            if (!Failed()) {
                 std::string hex;
                 char two[3];
                 for (uint32_t i = 0; i < n; ++i) {
@@ -151,7 +155,7 @@ bool RequestsSession::Run(ZimpRequest request, const std::string& addressText,
         case ZimpRequest::CheckSum: {
             uint16_t sum = 0;
             engine_.GetChecksum(addr, counter, sum, kReplyTimeoutMs);
-            if (!engine_.ReportError()) {
+            if (!Failed()) {
                 out << "Check Sum: " << sum << "\n";
                 succeeded_ = true;
             }
@@ -160,7 +164,7 @@ bool RequestsSession::Run(ZimpRequest request, const std::string& addressText,
         case ZimpRequest::Configuration: {
             uint16_t length = 0;
             engine_.GetConfiguration(length, kReplyTimeoutMs);
-            if (!engine_.ReportError()) {
+            if (!Failed()) {
                 out << "Buffer Length is 0x" << std::setw(4) << length << "\n";
                 succeeded_ = true;
             }
@@ -170,7 +174,7 @@ bool RequestsSession::Run(ZimpRequest request, const std::string& addressText,
             uint8_t status = 0;
             uint32_t at = 0;
             engine_.GetStatus(status, at, kReplyTimeoutMs);
-            if (!engine_.ReportError()) {
+            if (!Failed()) {
                 out << "Address is 0x" << std::setw(8) << at << "\rStatus is 0x" << std::setw(2)
                     << unsigned(status) << "\n";
                 succeeded_ = true;
@@ -209,10 +213,15 @@ bool RequestsSession::Run(ZimpRequest request, const std::string& addressText,
     return true;
 }
 
+bool RequestsSession::Failed() {
+    // An aborted wait is reported by nobody, yet nothing arrived: its fields stay as they were.
+    return engine_.ReportError() || engine_.RequestResult() == ZimpEngine::kLinkFailure;
+}
+
 void RequestsSession::WriteResponseStep(RequestsView& view) {
     uint32_t at = 0;
     engine_.AwaitWriteResponse(at);
-    if (engine_.ReportError())
+    if (Failed())
         return;
     responseAddress_ = at;
     char text[16];

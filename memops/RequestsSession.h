@@ -21,6 +21,9 @@ enum class ZimpRequest {
     FreeRequest,
 };
 
+// The field a refused request names, so that the window can put the focus there.
+enum class RequestsField { None, Counter, Address, Data };
+
 // What the requests window shows besides message boxes.
 class RequestsView {
   public:
@@ -53,11 +56,15 @@ class RequestsSession {
     // Closing: writes LastAddress, LastData and LastCounter back and detaches.
     void Close();
 
-    // Checks the fields and runs one request. false when a field was refused (nothing sent).
+    // Checks the fields and runs one request. false when a field was refused (nothing sent;
+    // FailedField() names it) or a request is already running (the reply waits pump the
+    // front end's events, so a second press can arrive while one runs; it is ignored).
     // The request's own failure is reported on the message stream; Succeeded() tells it.
     bool Run(ZimpRequest request, const std::string& addressText, const std::string& dataText,
              const std::string& counterText, RequestsView& view);
     bool Succeeded() const { return succeeded_; }
+    bool Running() const { return running_; }
+    RequestsField FailedField() const { return failedField_; }
     // Data of the last successful "Read"; address of the last write response.
     const std::vector<uint8_t>& ReadData() const { return readData_; }
     uint32_t ResponseAddress() const { return responseAddress_; }
@@ -72,6 +79,8 @@ class RequestsSession {
 
   private:
     void WriteResponseStep(RequestsView& view);
+    // Reports the request's failure; true also for an aborted wait, which reports nothing.
+    bool Failed();
 
     SerialPort* port_;
     profilestream* profile_;
@@ -80,6 +89,8 @@ class RequestsSession {
     std::string lastAddress_ = "000000", lastData_;
     uint32_t lastCounter_ = 1;
     bool succeeded_ = false, badWrite_ = false;
+    bool running_ = false;
+    RequestsField failedField_ = RequestsField::None;
     std::vector<uint8_t> readData_;
     uint32_t responseAddress_ = 0;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "memops/FieldChecks.h"
 #include "platform/Clock.h"
 #include "platform/SerialDevice.h"
 #include "streams/MessageStreams.h"
@@ -43,19 +44,8 @@ void WriteTqvSettings(profilestream& p, const TqvSettings& s) {
 bool ValidateTqvSettings(const TqvSettings& s) {
     std::ostream& out = msgout();
     out << std::dec;
-    if (s.headerRate < 300 || s.headerRate > 1000000) {
-        out << "Please enter an integer between 300 and 1000000.\n";
-        return false;
-    }
-    if (s.factor > 4096) {
-        out << "Please enter an integer between 0 and 4096.\n";
-        return false;
-    }
-    if (s.dataRate < 300 || s.dataRate > 460800) {
-        out << "Please enter an integer between 300 and 460800.\n";
-        return false;
-    }
-    return true;
+    return CheckIntegerRange(s.headerRate, 300, 1000000) && CheckIntegerRange(s.factor, 0, 4096) &&
+           CheckIntegerRange(s.dataRate, 300, 460800);
 }
 
 std::vector<uint8_t> BuildTqvBlock(S_Record& image, uint32_t factor) {

@@ -64,6 +64,11 @@ bool LogAttached() {
     return g_logSink != nullptr;
 }
 
+void StartLogConsole(LogSink* console) {
+    AttachLogSink(console);
+    logout() << "Start application logout.\n" << std::flush;
+}
+
 void ReportOutOfMemory(const char* context, bool failed) {
     if (!failed)
         return;

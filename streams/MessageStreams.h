@@ -21,6 +21,9 @@ MessagePresenter& CurrentMessagePresenter();
 // Attaches the log stream to a sink (nullptr: the log goes nowhere). Not owned.
 void AttachLogSink(LogSink* sink);
 bool LogAttached();
+// Attaches the log stream to the debug log console and writes its first line, "Start
+// application logout.".
+void StartLogConsole(LogSink* console);
 
 // When failed: writes context and "  Out of memory" to the message stream, shows it, and ends
 // the process with exit status 1.

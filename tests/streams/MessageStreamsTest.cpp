@@ -122,6 +122,15 @@ TEST(LogStream, GoesNowhereUntilAttached) {
     EXPECT_EQ(sink.text, "Start application logout.\n4e\n");
 }
 
+TEST(LogStream, ConsoleStartsWithItsFirstLine) {
+    RecordingSink sink;
+    StartLogConsole(&sink);
+    logout() << "next\n";
+    AttachLogSink(nullptr);
+    EXPECT_EQ(sink.title, "ZIMPProtocol Log");
+    EXPECT_EQ(sink.text, "Start application logout.\nnext\n");
+}
+
 TEST(OutOfMemory, ReportsContextThenExitsWithStatusOne) {
     EXPECT_EXIT(
         {

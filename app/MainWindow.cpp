@@ -1,0 +1,296 @@
+#include "app/MainWindow.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QTimer>
+
+#include "app/AboutDialog.h"
+#include "app/AppIcon.h"
+#include "app/CommandTable.h"
+#include "app/LogConsole.h"
+#include "app/ManualZimpDialog.h"
+#include "app/PortBaudDialog.h"
+#include "app/RequestsDialog.h"
+#include "app/SetPortDialog.h"
+#include "app/ZimpConfigDialog.h"
+#include "platform/FileLocator.h"
+#include "platform/KeyboardLocks.h"
+#include "streams/MessageStreams.h"
+
+namespace app {
+
+namespace {
+// The part of a prompt shown in the status bar, and the tool tip after the "\n".
+QString StatusPart(const char* prompt) {
+    return QString::fromLatin1(prompt).section(QLatin1Char('\n'), 0, 0);
+}
+std::optional<QString> ToolTipPart(const char* prompt) {
+    const QString p = QString::fromLatin1(prompt);
+    if (!p.contains(QLatin1Char('\n')))
+        return std::nullopt;
+    return p.section(QLatin1Char('\n'), 1);
+}
+}  // namespace
+
+MainWindow::MainWindow(const AppOptions& options, QWidget* parent)
+    : QMainWindow(parent),
+      editor_(std::make_unique<QtPortSettingsEditor>(this)),
+      manual_(new ManualZimpDialog(this)),
+      config_(new ZimpConfigDialog(this)),
+      requests_(new RequestsDialog(this)) {
+    setWindowTitle(QStringLiteral("Untitled - ZimpProtocol"));
+    setWindowIcon(AppIcon());
+    port_.SetPump(&pump_);
+    port_.SetSettingsEditor(editor_.get());
+
+    // The configuration and the port, as the command line finds them.
+    configPath_ =
+        options.config.empty() ? LocateConfiguration(platform::FileLocator()) : options.config;
+    profile_ = std::make_unique<profilestream>(configPath_);
+    if (options.port)
+        profile_->Buffer().Override("configuration", "Port", *options.port);
+    const StartupSettings settings = ReadStartupSettings(*profile_);
+    stored_.name = settings.port;
+    stored_.factor = settings.factor ? static_cast<uint32_t>(settings.factor) : 1;
+    OpenConfiguredPort(port_, settings);  // a failure shows when an operation needs the port
+
+    setCentralWidget(new QWidget(this));
+    BuildMenus();
+    BuildToolBar();
+    BuildStatusBar();
+
+    connect(requests_, &RequestsDialog::statusText, this, &MainWindow::SetStatusText);
+    connect(requests_, &RequestsDialog::opened, this, &MainWindow::BeginOperation);
+    connect(requests_, &RequestsDialog::closed, this, &MainWindow::EndOperation);
+
+    // DebugLevel is read when the window is made, after the bars.
+    long debugLevel = 0;
+    profile_->ReadInteger("configuration", "DebugLevel", debugLevel);
+    profile_->clear();
+    if (debugLevel != 0) {
+        console_ = std::make_unique<LogConsole>();
+        QMenu* view = nullptr;
+        for (QAction* a : menuBar()->actions())
+            if (a->text() == QStringLiteral("&View"))
+                view = a->menu();
+        QAction* log = view->addAction(QStringLiteral("&Log"));
+        log->setCheckable(true);
+        log->setStatusTip(QStringLiteral("Show or hide the log"));
+        connect(log, &QAction::toggled, console_.get(), &QWidget::setVisible);
+        connect(console_.get(), &LogConsole::visibilityChanged, log, &QAction::setChecked);
+        console_->show();
+        StartLogConsole(console_.get());
+    }
+}
+
+MainWindow::~MainWindow() {
+    // The dialogs hold the port and the configuration: they go first, then the port and its
+    // workers, then the log console.
+    delete requests_;
+    delete manual_;
+    delete config_;
+    port_.Close();
+    if (console_) {
+        AttachLogSink(nullptr);
+        console_.reset();
+    }
+}
+
+void MainWindow::BuildMenus() {
+    std::map<QString, QMenu*> menus;
+    for (const CommandEntry& c : MenuCommands()) {
+        const QString title = QString::fromLatin1(c.menu);
+        QMenu*& menu = menus[title];
+        if (menu == nullptr) {
+            menu = menuBar()->addMenu(title);
+            menu->setSeparatorsCollapsible(false);
+            // Leaving a menu brings the idle text back.
+            connect(menu, &QMenu::aboutToHide, this, [this] { SetStatusText(QString()); });
+        }
+        if (c.text == nullptr) {
+            menu->addSeparator();
+            continue;
+        }
+        QAction* a = menu->addAction(QString::fromLatin1(c.text));
+        a->setData(c.id);
+        a->setStatusTip(StatusPart(c.prompt));
+        if (auto tip = ToolTipPart(c.prompt))
+            a->setToolTip(*tip);
+        actions_[c.id] = a;
+    }
+
+    connect(actions_[kIdExit], &QAction::triggered, this, &QWidget::close);
+    QAction* toolbar = actions_[kIdViewToolbar];
+    QAction* statusbar = actions_[kIdViewStatusBar];
+    toolbar->setCheckable(true);
+    statusbar->setCheckable(true);
+    connect(statusbar, &QAction::toggled, this, [this](bool on) { statusBar()->setVisible(on); });
+    connect(actions_[kIdRow], &QAction::triggered, this, &MainWindow::OnRow);
+    connect(actions_[kIdCommands], &QAction::triggered, this, &MainWindow::OnCommands);
+    connect(actions_[kIdSetPort], &QAction::triggered, this, &MainWindow::OnSetPort);
+    connect(actions_[kIdBlockSizeEcho], &QAction::triggered, this, &MainWindow::OnBlockSizeAndEcho);
+    connect(actions_[kIdWritePort], &QAction::triggered, this, &MainWindow::OnWritePort);
+    connect(actions_[kIdAbout], &QAction::triggered, this, &MainWindow::OnAbout);
+    // The load, save and boot commands are wired by their own windows.
+
+    // The framework's standard accelerators: taken and without effect.
+    const std::pair<int, QList<QKeySequence>> keys[] = {
+        {kIdNew, {QKeySequence(Qt::CTRL | Qt::Key_N)}},
+        {kIdOpen, {QKeySequence(Qt::CTRL | Qt::Key_O)}},
+        {kIdSave, {QKeySequence(Qt::CTRL | Qt::Key_S)}},
+        {57643, {QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)}},
+        {57635, {QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete)}},
+        {57634, {QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert)}},
+        {57637, {QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)}},
+        {57680, {QKeySequence(Qt::Key_F6)}},
+        {57681, {QKeySequence(Qt::SHIFT | Qt::Key_F6)}},
+    };
+    for (const auto& [id, sequences] : keys) {
+        auto* a = new QAction(this);
+        a->setData(id);
+        a->setShortcuts(sequences);
+        addAction(a);
+        actions_[id] = a;
+    }
+}
+
+void MainWindow::BuildToolBar() {
+    toolBar_ = addToolBar(QStringLiteral("Standard"));
+    toolBar_->setObjectName(QStringLiteral("toolbar128"));
+    toolBar_->setIconSize(QSize(16, 15));
+    toolBar_->setMovable(true);
+    toolBar_->setAllowedAreas(Qt::AllToolBarAreas);
+    QAction* tqv = actions_[kIdTqvBootLoad];
+    QAction* pelk = actions_[kIdLoadPelk];
+    QAction* about = actions_[kIdAbout];
+    tqv->setIcon(ToolIcon(QStringLiteral("TQV"), QColor(0x80, 0x20, 0x20)));
+    pelk->setIcon(ToolIcon(QStringLiteral("PE"), QColor(0x20, 0x50, 0x90)));
+    about->setIcon(ToolIcon(QStringLiteral("?"), QColor(0x10, 0x10, 0x10)));
+    toolBar_->addAction(tqv);
+    toolBar_->addAction(pelk);
+    toolBar_->addSeparator();
+    toolBar_->addAction(about);
+    QAction* toggle = actions_[kIdViewToolbar];
+    toggle->setChecked(true);
+    connect(toggle, &QAction::toggled, toolBar_, &QToolBar::setVisible);
+    connect(toolBar_, &QToolBar::visibilityChanged, toggle, &QAction::setChecked);
+}
+
+void MainWindow::BuildStatusBar() {
+    const char* names[] = {"CAP", "NUM", "SCRL"};
+    for (int i = 0; i < 3; ++i) {
+        indicators_[i] = new QLabel(QString::fromLatin1(names[i]), this);
+        indicators_[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        indicators_[i]->setAlignment(Qt::AlignCenter);
+        statusBar()->addPermanentWidget(indicators_[i]);
+    }
+    actions_[kIdViewStatusBar]->setChecked(true);
+    UpdateIndicators();
+    // The lock state can change in any window, ours or not: it is looked at twice a second.
+    auto* timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, this, &MainWindow::UpdateIndicators);
+    timer->start(500);
+    SetStatusText(QString());
+}
+
+void MainWindow::UpdateIndicators() {
+    // Lit while the key's lock is on; dim when it is off or nothing reports it.
+    const platform::LockKey keys[] = {platform::LockKey::Caps, platform::LockKey::Num,
+                                      platform::LockKey::Scroll};
+    for (int i = 0; i < 3; ++i)
+        indicators_[i]->setEnabled(platform::LockKeyState(keys[i]).value_or(false));
+}
+
+QAction* MainWindow::Action(int id) const {
+    auto it = actions_.find(id);
+    return it == actions_.end() ? nullptr : it->second;
+}
+
+QString MainWindow::StatusText() const {
+    return statusBar()->currentMessage();
+}
+
+void MainWindow::SetStatusText(const QString& text) {
+    statusBar()->showMessage(text.isEmpty() && QApplication::activePopupWidget() == nullptr
+                                 ? QStringLiteral("Ready")
+                                 : text);
+}
+
+bool MainWindow::event(QEvent* e) {
+    if (e->type() == QEvent::StatusTip) {
+        // An item without a prompt empties the pane while it is highlighted; with no menu
+        // open the pane says "Ready".
+        SetStatusText(static_cast<QStatusTipEvent*>(e)->tip());
+        return true;
+    }
+    return QMainWindow::event(e);
+}
+
+void MainWindow::BeginOperation() {
+    if (operations_++ == 0) {
+        menuBar()->setEnabled(false);
+        toolBar_->setEnabled(false);
+        centralWidget()->setEnabled(false);
+    }
+}
+
+void MainWindow::EndOperation() {
+    if (operations_ > 0 && --operations_ == 0) {
+        menuBar()->setEnabled(true);
+        toolBar_->setEnabled(true);
+        centralWidget()->setEnabled(true);
+        SetStatusText(QString());
+    }
+}
+
+void MainWindow::closeEvent(QCloseEvent* e) {
+    if (OperationRunning()) {
+        e->ignore();
+        return;
+    }
+    if (console_)
+        console_->hide();
+    QMainWindow::closeEvent(e);
+}
+
+void MainWindow::OnRow() {
+    BeginOperation();
+    manual_->Run(&port_);
+    EndOperation();
+}
+
+void MainWindow::OnCommands() {
+    requests_->Open(&port_, profile_.get());
+}
+
+void MainWindow::OnSetPort() {
+    BeginOperation();
+    port_.ConfigureInteractively();
+    EndOperation();
+}
+
+void MainWindow::OnBlockSizeAndEcho() {
+    BeginOperation();
+    config_->Run(*profile_);
+    EndOperation();
+}
+
+void MainWindow::OnWritePort() {
+    BeginOperation();
+    PortBaudDialog dialog(CurrentPortChoice(port_, stored_.name, stored_.factor), this);
+    if (dialog.exec() == QDialog::Accepted)
+        ReopenPort(port_, dialog.Chosen(), stored_);
+    EndOperation();
+}
+
+void MainWindow::OnAbout() {
+    BeginOperation();
+    AboutDialog about(this);
+    about.exec();
+    EndOperation();
+}
+
+}  // namespace app

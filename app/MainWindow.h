@@ -1,0 +1,99 @@
+#pragma once
+// The main window: menu, tool bar and status bar, and what every command needs: the serial
+// port, the configuration stream, the stored port name and factor, and the dialogs.
+
+#include <QLabel>
+#include <QMainWindow>
+#include <QToolBar>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/QtEventPump.h"
+#include "memops/PortReopen.h"
+#include "memops/Startup.h"
+#include "serial/SerialPort.h"
+#include "streams/profilestream.h"
+
+namespace app {
+
+class LogConsole;
+class ManualZimpDialog;
+class QtPortSettingsEditor;
+class RequestsDialog;
+class ZimpConfigDialog;
+
+struct AppOptions {
+    std::string config;               // --config FILE: instead of looking for ZIMPProtocol.ini
+    std::optional<std::string> port;  // --port DEVICE: instead of configuration/Port (not written)
+};
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+  public:
+    explicit MainWindow(const AppOptions& options, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // The action of a command number (menu item or tool-bar button); nullptr when unknown.
+    QAction* Action(int id) const;
+    QToolBar* ToolBar() const { return toolBar_; }
+    // Status-bar panes: the message pane's text, and the three key indicators.
+    QString StatusText() const;
+    QLabel* Indicator(int index) const { return indicators_[index]; }
+    LogConsole* Console() const { return console_.get(); }
+
+    SerialPort& Port() { return port_; }
+    profilestream& Profile() { return *profile_; }
+    const std::string& ConfigPath() const { return configPath_; }
+    const PortChoice& StoredPort() const { return stored_; }
+    int MemoryKind() const { return memoryKind_; }
+    void SetMemoryKind(int kind) { memoryKind_ = kind; }
+
+    ManualZimpDialog& ManualZimp() { return *manual_; }
+    ZimpConfigDialog& ZimpConfig() { return *config_; }
+    RequestsDialog& Requests() { return *requests_; }
+
+    // While an operation runs no command can start and the window cannot be closed.
+    void BeginOperation();
+    void EndOperation();
+    bool OperationRunning() const { return operations_ > 0; }
+
+  public slots:
+    void SetStatusText(const QString& text);
+
+  protected:
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void BuildMenus();
+    void BuildToolBar();
+    void BuildStatusBar();
+    void UpdateIndicators();
+
+    void OnRow();
+    void OnCommands();
+    void OnSetPort();
+    void OnBlockSizeAndEcho();
+    void OnWritePort();
+    void OnAbout();
+
+    QtMessagePump pump_;
+    SerialPort port_;
+    std::string configPath_;
+    std::unique_ptr<profilestream> profile_;
+    PortChoice stored_;  // the port name and factor in use; the rate is the port's
+    int memoryKind_ = 0;
+    std::unique_ptr<QtPortSettingsEditor> editor_;
+    ManualZimpDialog* manual_;
+    ZimpConfigDialog* config_;
+    RequestsDialog* requests_;
+    std::unique_ptr<LogConsole> console_;
+    std::map<int, QAction*> actions_;
+    QToolBar* toolBar_ = nullptr;
+    QLabel* indicators_[3] = {};
+    int operations_ = 0;
+};
+
+}  // namespace app

@@ -1,0 +1,57 @@
+#pragma once
+// The desktop windows against the in-process simulated radio: a configuration naming its
+// pseudo-terminal, the main window made from it, and helpers to answer modal dialogs.
+
+#include <QApplication>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "app/MainWindow.h"
+#include "platform/PseudoTerminal.h"
+#include "sim/radio/RadioSimulator.h"
+#include "sim/radio/ZimpRadio.h"
+#include "streams/MessagePresenter.h"
+#include "support/TempDir.h"
+
+namespace apptest {
+
+// "[configuration]\nPort=<pty>\nBaudrate=115200\n" followed by extra.
+class RadioRig {
+  public:
+    explicit RadioRig(radio::ZimpRadioOptions options = {}, const std::string& extra = "",
+                      bool start = true);
+    ~RadioRig();
+    std::string Ini() const { return dir.Read("ZIMPProtocol.ini"); }
+    std::unique_ptr<app::MainWindow> MakeWindow(app::AppOptions options = {});
+
+    TempDir dir;
+    std::string iniPath;
+    platform::PseudoTerminal pty;
+    radio::ZimpRadio radio;
+    std::unique_ptr<radio::RadioSimulator> simulator;
+    std::thread thread;
+};
+
+// Boxes recorded instead of shown, for the life of the object.
+class BoxRecorder {
+  public:
+    BoxRecorder();
+    ~BoxRecorder();
+    QStringList Texts() const;
+
+  private:
+    RecordingPresenter presenter_;
+};
+
+// Runs action once a modal dialog is up (polled from the event loop), then returns; the
+// action usually closes the dialog. A dialog that never appears fails the test.
+void WhenModal(std::function<void(QWidget*)> action);
+bool ModalHandled();
+
+// Clicks the button of a dialog whose text is text ("OK", "Cancel").
+void ClickButton(QWidget* dialog, const QString& text);
+
+}  // namespace apptest
