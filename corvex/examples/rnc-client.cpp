@@ -2,6 +2,7 @@
 // uploads a block, prints host messages as they arrive, then de-registers and ends.
 //
 //   rnc-client [--host H] --in-port N --out-port N [--cid N] [--device ID] [--listen MS]
+//              [--connect-wait MS]   (default 5000: retries while the server starts)
 
 #include <corvex/Corvex.h>
 #include <poll.h>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -56,16 +58,18 @@ void PrintHex(const char* label, const unsigned char* p, unsigned long n) {
 int Usage() {
     std::fprintf(stderr,
                  "usage: rnc-client [--host H] --in-port N --out-port N [--cid N]"
-                 " [--device ID] [--listen MS]\n");
+                 " [--device ID] [--listen MS] [--connect-wait MS]\n");
     return 2;
 }
+
+constexpr int kConnectRetryMs = 200;
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string host = "127.0.0.1";
     std::string device = "0012AB34";
-    int inPort = -1, outPort = -1, listenMs = 2000;
+    int inPort = -1, outPort = -1, listenMs = 2000, connectWaitMs = 5000;
     unsigned long cid = 5;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -88,6 +92,8 @@ int main(int argc, char** argv) {
             device = v;
         else if (a == "--listen")
             listenMs = std::atoi(v);
+        else if (a == "--connect-wait")
+            connectWaitMs = std::atoi(v);
         else
             return Usage();
         ++i;
@@ -98,10 +104,16 @@ int main(int argc, char** argv) {
     PipeWindow window;
     CRnc rnc;
     rnc.SetEventMsgWnd(&window);
-    server_struct server{host.data(), inPort, outPort, INVALID_SOCKET, INVALID_SOCKET};
-    if (!rnc.MakeSocket(server, cid)) {
-        std::printf("connect failed\n");
-        return 1;
+    // The server may still be starting (a script starts both at once): retry for a while.
+    for (int waited = 0;; waited += kConnectRetryMs) {
+        server_struct server{host.data(), inPort, outPort, INVALID_SOCKET, INVALID_SOCKET};
+        if (rnc.MakeSocket(server, cid))
+            break;
+        if (waited >= connectWaitMs) {
+            std::printf("connect failed\n");
+            return 1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(kConnectRetryMs));
     }
     std::printf("connected, cid %u\n", rnc.GetCID());
     int r;
