@@ -4,6 +4,10 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr uint32_t kTableLength = 4096;
@@ -11,7 +15,7 @@ constexpr uint32_t kDepth = 8;
 constexpr uint32_t kMaxRaw = 18;
 constexpr uint32_t kMinCopy = 3;
 constexpr uint32_t kTopWord = 0xFFFF0000u;
-// Fewer input bytes than this left: one item per pass, so the overrun test runs per item.
+// The most input (or output) 16 items can cover.
 constexpr uint32_t kSixteenItems = 16 * kMaxRaw;
 
 // Every table entry points here until it is first stored; 18 bytes, the longest copy.
@@ -43,19 +47,22 @@ inline T Load(const uint8_t* p) {
     return v;
 }
 
+// How many of the low `bytes` bytes of the difference d are zero. The stop bit above them keeps
+// the count defined (and the code free of a branch) when all are.
+inline uint32_t EqualBytes(uint64_t d, uint32_t bytes) {
+    const uint64_t stop = uint64_t{1} << (8 * bytes);
+    return static_cast<uint32_t>(std::countr_zero((d & (stop - 1)) | stop)) >> 3;
+}
+
 // Length of the common prefix of a and b, at most 18; both must have 18 readable bytes.
+// Without branches: how far a copy reaches is as good as random.
 inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b) {
     if constexpr (std::endian::native == std::endian::little) {
-        uint64_t x = Load<uint64_t>(a) ^ Load<uint64_t>(b);
-        if (x != 0)
-            return static_cast<uint32_t>(std::countr_zero(x)) >> 3;
-        x = Load<uint64_t>(a + 8) ^ Load<uint64_t>(b + 8);
-        if (x != 0)
-            return 8 + (static_cast<uint32_t>(std::countr_zero(x)) >> 3);
-        uint32_t y = uint32_t{Load<uint16_t>(a + 16)} ^ uint32_t { Load<uint16_t>(b + 16) };
-        if (y != 0)
-            return 16 + (static_cast<uint32_t>(std::countr_zero(y)) >> 3);
-        return kMaxRaw;
+        const uint32_t n0 = EqualBytes(Load<uint64_t>(a) ^ Load<uint64_t>(b), 7);
+        const uint32_t n1 = EqualBytes(Load<uint64_t>(a + 7) ^ Load<uint64_t>(b + 7), 7);
+        const uint32_t n2 = EqualBytes(Load<uint32_t>(a + 14) ^ Load<uint32_t>(b + 14), 4);
+        // Each later part counts only when every byte before it is equal.
+        return n0 + (n0 == 7) * (n1 + (n1 == 7) * n2);
     } else {
         uint32_t n = 0;
         while (n < kMaxRaw && a[n] == b[n])
@@ -64,131 +71,179 @@ inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b) {
     }
 }
 
-class Compressor {
-  public:
-    Compressor(uint32_t* table, const uint8_t* src, uint32_t srcLen, uint8_t* dst)
-        : table_(table), src_(src), in_(src), end_(src + srcLen), dst_(dst), srcLen_(srcLen) {}
+// Beside each position the compressor keeps a tag: the first three bytes found there (bits
+// 0-23) and whether the entry names a position in the buffer (kInBuffer) rather than the start
+// string, XORed with the start string's tag so that a fresh table is all zeros. An item then
+// rules out, eight entries at a time, every entry that cannot give a copy of 3 or more bytes
+// without reading the data it points at.
+constexpr uint32_t kPrefixMask = 0x00FFFFFFu;
+constexpr uint32_t kInBuffer = 0x01000000u;
+constexpr uint32_t kStartPrefix = uint32_t{'1'} | uint32_t{'2'} << 8 | uint32_t{'3'} << 16;
 
-    uint32_t Run() {
-        std::memset(dst_, 0, 4);  // FLAG_COMPRESS
-        std::fill(table_, table_ + kTableLength, Entry{0});
-        control_ = dst_ + 4;
-        out_ = dst_ + 6;
-        uint32_t control = kTopWord;
+// p[0..2] as a prefix; p needs 4 readable bytes.
+inline uint32_t Prefix(const uint8_t* p) {
+    if constexpr (std::endian::native == std::endian::little)
+        return Load<uint32_t>(p) & kPrefixMask;
+    else
+        return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16;
+}
 
-        for (;;) {
-            if (static_cast<size_t>(out_ - dst_) > srcLen_)
-                return Abandon();
-            size_t left = static_cast<size_t>(end_ - in_);
-            if (left >= kSixteenItems) {
-                // A whole group; every item has 18 readable bytes ahead of it.
-#pragma GCC unroll 4
-                for (int i = 0; i < 16; ++i)
-                    control = Item(control);
-            } else if (left >= kMaxRaw) {
-                control = Item(control);
-            } else if (left == 0) {
-                break;
-            } else {
-                // The last 17 bytes go out as literals; set 0 stands in for their hash.
-                control = Literal(control, 0);
-            }
-            if ((control & kTopWord) == 0) {
-                PutControl(control);
-                control_ = out_;
-                out_ += 2;
-                control = kTopWord;
-            }
-        }
-        while (control & kTopWord)
-            control >>= 1;  // missing items read as copies
-        PutControl(control);
-        if (control_ == out_ - 2)
-            out_ -= 2;
-        return static_cast<uint32_t>(out_ - dst_);
-    }
+inline uint32_t HashPrefix(uint32_t prefix) {
+    const uint32_t v = ((prefix & 0xFFu) << 8) ^ ((prefix >> 4) & 0xFF0u) ^ (prefix >> 16);
+    return ((40543u * v) >> 4) & 0x1FFu;
+}
 
-  private:
-    void PutControl(uint32_t control) {
-        control_[0] = static_cast<uint8_t>(control);
-        control_[1] = static_cast<uint8_t>(control >> 8);
-    }
+// Bit i set when entry i of the set whose tags start at tags has the prefix whose tag is key.
+inline uint32_t PrefixMatches(const uint32_t* tags, uint32_t key) {
+#if defined(__SSE2__)
+    const __m128i want = _mm_set1_epi32(static_cast<int>(key));
+    const __m128i mask = _mm_set1_epi32(static_cast<int>(kPrefixMask));
+    const __m128i zero = _mm_setzero_si128();
+    __m128i lo = _mm_load_si128(reinterpret_cast<const __m128i*>(tags));
+    __m128i hi = _mm_load_si128(reinterpret_cast<const __m128i*>(tags + 4));
+    lo = _mm_cmpeq_epi32(_mm_and_si128(_mm_xor_si128(lo, want), mask), zero);
+    hi = _mm_cmpeq_epi32(_mm_and_si128(_mm_xor_si128(hi, want), mask), zero);
+    return static_cast<uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(lo)) |
+                                 _mm_movemask_ps(_mm_castsi128_ps(hi)) << 4);
+#else
+    uint32_t m = 0;
+    for (uint32_t i = 0; i < kDepth; ++i)
+        m |= uint32_t{((tags[i] ^ key) & kPrefixMask) == 0} << i;
+    return m;
+#endif
+}
 
-    void Store(uint32_t set, uint32_t position) {
-        table_[set * kDepth + cycle_] = position + 1;
-        cycle_ = (cycle_ + 1) & (kDepth - 1);
-    }
+// Beyond the table, where stores that are not due go. The work memory has room for it.
+constexpr uint32_t kSpare = kTableLength;
+static_assert((kSpare + 1) * sizeof(uint32_t) + 3 <= LZRW3A_WORK_MEMORY);
 
-    const uint8_t* EntryData(Entry e) const {
-        return e == 0 ? kStartString : src_ + (e - 1);
-    }
+// A literal whose position is not yet in the table: its set (high half) and tag (low half).
+using Pending = uint64_t;
+constexpr Pending kNoPending = ~Pending{0};
 
-    uint32_t Literal(uint32_t control, uint32_t set) {
-        uint32_t pos = static_cast<uint32_t>(in_ - src_);
-        *out_++ = *in_++;
-        if (h2_ >= 0)
-            Store(static_cast<uint32_t>(h2_), pos - 2);
-        h2_ = h1_;
-        h1_ = static_cast<int32_t>(set);
-        return (control & ~0x10000u) >> 1;
-    }
+// Incompressible: the input as it is, behind FLAG_COPY.
+uint32_t Abandon(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
+    dst[0] = static_cast<uint8_t>(LZRW3A_FLAG_COPY);
+    dst[1] = dst[2] = dst[3] = 0;
+    if (srcLen != 0)
+        std::memcpy(dst + 4, src, srcLen);
+    return srcLen + 4;
+}
 
-    inline uint32_t Item(uint32_t control) {
-        const uint32_t set = HashSet(in_);
-        const Entry* entries = table_ + set * kDepth;
+// All state lives in locals so that the byte stores to the output, which may alias anything,
+// do not send it out to memory after every item.
+uint32_t Compress(uint32_t* positions, const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
+    alignas(16) uint32_t tags[kTableLength + 1];
+    std::memset(tags, 0, sizeof tags);  // all start string; positions[] is read only past a tag
+    std::memset(dst, 0, 4);             // FLAG_COMPRESS
+
+    const uint8_t* in = src;
+    const uint8_t* const end = src + srcLen;
+    uint8_t* controlAt = dst + 4;
+    uint8_t* out = dst + 6;
+    uint32_t control = kTopWord;
+    uint32_t cycle = 0;
+    Pending p1 = kNoPending;  // the latest literal
+    Pending p2 = kNoPending;  // the one before it
+
+    auto store = [&](uint32_t set, uint32_t tag, uint32_t position) {
+        const uint32_t index = set * kDepth + cycle;
+        tags[index] = tag | kInBuffer;
+        positions[index] = position;
+        cycle = (cycle + 1) & (kDepth - 1);
+    };
+    auto storePending = [&](Pending p, uint32_t position) {
+        store(static_cast<uint32_t>(p >> 32), static_cast<uint32_t>(p), position);
+    };
+    auto storeIf = [&](bool due, Pending p, uint32_t position) {
+        // Selected by a mask: the compiler would turn a conditional back into a branch.
+        const uint32_t entry = static_cast<uint32_t>(p >> 32) * kDepth + cycle;
+        const uint32_t index = kSpare ^ ((kSpare ^ entry) & (0u - uint32_t{due}));
+        tags[index] = static_cast<uint32_t>(p) | kInBuffer;
+        positions[index] = position;
+        cycle = (cycle + due) & (kDepth - 1);
+    };
+
+    // One item; in has 18 readable bytes.
+    auto item = [&]() __attribute__((always_inline)) {
+        const uint32_t prefix = Prefix(in);
+        const uint32_t key = prefix ^ kStartPrefix;
+        const uint32_t set = HashPrefix(prefix);
+        const uint32_t base = set * kDepth;
         uint32_t best = 0;
         uint32_t slot = 0;
-#pragma GCC unroll 8
-        for (uint32_t i = 0; i < kDepth; ++i) {
-            const uint32_t len = MatchLength(in_, EntryData(entries[i]));
-            // The first longest match wins; selected without a branch, which would be taken
-            // at random.
-            const bool longer = len > best;
-            best = longer ? len : best;
-            slot = longer ? i : slot;
-        }
-        if (best < kMinCopy)
-            return Literal(control, set);
-
-        const uint32_t index = set * kDepth + slot;
-        out_[0] = static_cast<uint8_t>(((index >> 4) & 0xF0u) | (best - kMinCopy));
-        out_[1] = static_cast<uint8_t>(index);
-        out_ += 2;
-        const uint32_t pos = static_cast<uint32_t>(in_ - src_);
-        if (h1_ >= 0) {
-            if (h2_ >= 0) {
-                Store(static_cast<uint32_t>(h2_), pos - 2);
-                h2_ = -1;
+        // The first longest match wins; only entries that share the first three bytes can.
+        for (uint32_t m = PrefixMatches(tags + base, key); m != 0; m &= m - 1) {
+            const uint32_t i = static_cast<uint32_t>(std::countr_zero(m));
+            const uint8_t* from =
+                (tags[base + i] & kInBuffer) ? src + positions[base + i] : kStartString;
+            const uint32_t len = MatchLength(in, from);
+            if (len > best) {
+                best = len;
+                slot = i;
+                if (len == kMaxRaw)
+                    break;
             }
-            Store(static_cast<uint32_t>(h1_), pos - 1);
-            h1_ = -1;
         }
-        Store(set, pos);
-        in_ += best;
-        return control >> 1;
-    }
+        const uint32_t pos = static_cast<uint32_t>(in - src);
+        if (best == 0) {
+            *out++ = *in++;
+            if (p2 != kNoPending)
+                storePending(p2, pos - 2);
+            p2 = p1;
+            p1 = Pending{set} << 32 | key;
+            control = (control & ~0x10000u) >> 1;
+            return;
+        }
+        const uint32_t index = base + slot;
+        out[0] = static_cast<uint8_t>(((index >> 4) & 0xF0u) | (best - kMinCopy));
+        out[1] = static_cast<uint8_t>(index);
+        out += 2;
+        // Whether the latest literals wait is as good as random here: stores that are not
+        // due go to a spare entry and leave the cycle alone.
+        storeIf(p2 != kNoPending, p2, pos - 2);
+        storeIf(p1 != kNoPending, p1, pos - 1);
+        p1 = p2 = kNoPending;
+        store(set, key, pos);
+        in += best;
+        control >>= 1;
+    };
 
-    uint32_t Abandon() {
-        dst_[0] = static_cast<uint8_t>(LZRW3A_FLAG_COPY);
-        dst_[1] = dst_[2] = dst_[3] = 0;
-        if (srcLen_ != 0)
-            std::memcpy(dst_ + 4, src_, srcLen_);
-        return srcLen_ + 4;
+    for (;;) {
+        if (static_cast<size_t>(out - dst) > srcLen)
+            return Abandon(src, srcLen, dst);
+        const size_t left = static_cast<size_t>(end - in);
+        if (left >= kSixteenItems) {
+            // A whole group (passes of 16 only ever start one); every item has 18 bytes ahead.
+            do
+                item();
+            while (control & kTopWord);
+        } else if (left >= kMaxRaw) {
+            item();
+        } else if (left == 0) {
+            break;
+        } else {
+            // The last 17 bytes go out as literals. Nothing is compared after this point, so
+            // what they would store in the table can no longer matter.
+            *out++ = *in++;
+            control = (control & ~0x10000u) >> 1;
+        }
+        if ((control & kTopWord) == 0) {
+            controlAt[0] = static_cast<uint8_t>(control);
+            controlAt[1] = static_cast<uint8_t>(control >> 8);
+            controlAt = out;
+            out += 2;
+            control = kTopWord;
+        }
     }
-
-    Entry* table_;
-    const uint8_t* src_;
-    const uint8_t* in_;
-    const uint8_t* end_;
-    uint8_t* dst_;
-    uint8_t* out_ = nullptr;
-    uint8_t* control_ = nullptr;
-    uint32_t srcLen_;
-    uint32_t cycle_ = 0;
-    // Sets of the (up to two) latest literals whose positions are not yet in the table.
-    int32_t h1_ = -1;
-    int32_t h2_ = -1;
-};
+    while (control & kTopWord)
+        control >>= 1;  // missing items read as copies
+    controlAt[0] = static_cast<uint8_t>(control);
+    controlAt[1] = static_cast<uint8_t>(control >> 8);
+    if (controlAt == out - 2)
+        out -= 2;
+    return static_cast<uint32_t>(out - dst);
+}
 
 // Output positions are kept in 32-bit table entries.
 constexpr size_t kMaxOutput = 0xFFFFFFF0u;
@@ -326,7 +381,7 @@ uint32_t lzrw3a_compress_buffer(const uint8_t* src, uint32_t srcLen, uint8_t* ds
                                 void* workMemory) {
     alignas(4) uint8_t local[LZRW3A_WORK_MEMORY];
     uint32_t* table = AlignedTable(workMemory ? workMemory : local);
-    return Compressor(table, src, srcLen, dst).Run();
+    return Compress(table, src, srcLen, dst);
 }
 
 bool lzrw3a_decompress_bounded(const uint8_t* src, size_t srcLen, uint8_t* dst, size_t dstCapacity,
