@@ -47,28 +47,25 @@ inline T Load(const uint8_t* p) {
     return v;
 }
 
-// How many of the low `bytes` bytes of the difference d are zero. The stop bit above them keeps
-// the count defined (and the code free of a branch) when all are.
-inline uint32_t EqualBytes(uint64_t d, uint32_t bytes) {
-    const uint64_t stop = uint64_t{1} << (8 * bytes);
-    return static_cast<uint32_t>(std::countr_zero((d & (stop - 1)) | stop)) >> 3;
-}
-
 // Length of the common prefix of a and b, at most 18; both must have 18 readable bytes.
 // Without branches: how far a copy reaches is as good as random.
 inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b) {
-    if constexpr (std::endian::native == std::endian::little) {
-        const uint32_t n0 = EqualBytes(Load<uint64_t>(a) ^ Load<uint64_t>(b), 7);
-        const uint32_t n1 = EqualBytes(Load<uint64_t>(a + 7) ^ Load<uint64_t>(b + 7), 7);
-        const uint32_t n2 = EqualBytes(Load<uint32_t>(a + 14) ^ Load<uint32_t>(b + 14), 4);
-        // Each later part counts only when every byte before it is equal.
-        return n0 + (n0 == 7) * (n1 + (n1 == 7) * n2);
-    } else {
-        uint32_t n = 0;
-        while (n < kMaxRaw && a[n] == b[n])
-            ++n;
-        return n;
-    }
+#if defined(__SSE2__)
+    // Equal bytes as bits: 0-15 from the first 16 bytes, 16-17 from the 16 bytes at offset 2.
+    const auto equal = [](const uint8_t* x, const uint8_t* y) {
+        return static_cast<uint32_t>(_mm_movemask_epi8(
+            _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x)),
+                           _mm_loadu_si128(reinterpret_cast<const __m128i*>(y)))));
+    };
+    const uint32_t same = equal(a, b) | equal(a + 2, b + 2) << 2;
+    // The stop bit caps the count at 18 and tells the compiler that no zero test is needed.
+    return static_cast<uint32_t>(std::countr_zero(~same | 1u << kMaxRaw));
+#else
+    uint32_t n = 0;
+    while (n < kMaxRaw && a[n] == b[n])
+        ++n;
+    return n;
+#endif
 }
 
 // Beside each position the compressor keeps a tag: the first three bytes found there (bits
@@ -113,9 +110,8 @@ inline uint32_t PrefixMatches(const uint32_t* tags, uint32_t key) {
 #endif
 }
 
-// Beyond the table, where stores that are not due go. The work memory has room for it.
+// Beyond the table, where stores that are not due go.
 constexpr uint32_t kSpare = kTableLength;
-static_assert((kSpare + 1) * sizeof(uint32_t) + 3 <= LZRW3A_WORK_MEMORY);
 
 // A literal whose position is not yet in the table: its set (high half) and tag (low half).
 using Pending = uint64_t;
@@ -132,10 +128,13 @@ uint32_t Abandon(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
 
 // All state lives in locals so that the byte stores to the output, which may alias anything,
 // do not send it out to memory after every item.
-uint32_t Compress(uint32_t* positions, const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
+// The table is the compressor's own, on its stack: addressed from the stack pointer it needs no
+// register, and entries that point straight at the data need none for the buffer's start.
+uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
     alignas(16) uint32_t tags[kTableLength + 1];
-    std::memset(tags, 0, sizeof tags);  // all start string; positions[] is read only past a tag
-    std::memset(dst, 0, 4);             // FLAG_COMPRESS
+    const uint8_t* data[kTableLength + 1];  // read only where the tag says kInBuffer
+    std::memset(tags, 0, sizeof tags);      // all start string
+    std::memset(dst, 0, 4);                 // FLAG_COMPRESS
 
     const uint8_t* in = src;
     const uint8_t* const end = src + srcLen;
@@ -146,21 +145,21 @@ uint32_t Compress(uint32_t* positions, const uint8_t* src, uint32_t srcLen, uint
     Pending p1 = kNoPending;  // the latest literal
     Pending p2 = kNoPending;  // the one before it
 
-    auto store = [&](uint32_t set, uint32_t tag, uint32_t position) {
+    auto store = [&](uint32_t set, uint32_t tag, const uint8_t* at) {
         const uint32_t index = set * kDepth + cycle;
         tags[index] = tag | kInBuffer;
-        positions[index] = position;
+        data[index] = at;
         cycle = (cycle + 1) & (kDepth - 1);
     };
-    auto storePending = [&](Pending p, uint32_t position) {
-        store(static_cast<uint32_t>(p >> 32), static_cast<uint32_t>(p), position);
+    auto storePending = [&](Pending p, const uint8_t* at) {
+        store(static_cast<uint32_t>(p >> 32), static_cast<uint32_t>(p), at);
     };
-    auto storeIf = [&](bool due, Pending p, uint32_t position) {
+    auto storeIf = [&](bool due, Pending p, const uint8_t* at) {
         // Selected by a mask: the compiler would turn a conditional back into a branch.
         const uint32_t entry = static_cast<uint32_t>(p >> 32) * kDepth + cycle;
         const uint32_t index = kSpare ^ ((kSpare ^ entry) & (0u - uint32_t{due}));
         tags[index] = static_cast<uint32_t>(p) | kInBuffer;
-        positions[index] = position;
+        data[index] = at;
         cycle = (cycle + due) & (kDepth - 1);
     };
 
@@ -175,8 +174,7 @@ uint32_t Compress(uint32_t* positions, const uint8_t* src, uint32_t srcLen, uint
         // The first longest match wins; only entries that share the first three bytes can.
         for (uint32_t m = PrefixMatches(tags + base, key); m != 0; m &= m - 1) {
             const uint32_t i = static_cast<uint32_t>(std::countr_zero(m));
-            const uint8_t* from =
-                (tags[base + i] & kInBuffer) ? src + positions[base + i] : kStartString;
+            const uint8_t* from = (tags[base + i] & kInBuffer) ? data[base + i] : kStartString;
             const uint32_t len = MatchLength(in, from);
             if (len > best) {
                 best = len;
@@ -185,11 +183,10 @@ uint32_t Compress(uint32_t* positions, const uint8_t* src, uint32_t srcLen, uint
                     break;
             }
         }
-        const uint32_t pos = static_cast<uint32_t>(in - src);
         if (best == 0) {
             *out++ = *in++;
             if (p2 != kNoPending)
-                storePending(p2, pos - 2);
+                storePending(p2, in - 3);  // in has moved on
             p2 = p1;
             p1 = Pending{set} << 32 | key;
             control = (control & ~0x10000u) >> 1;
@@ -201,10 +198,10 @@ uint32_t Compress(uint32_t* positions, const uint8_t* src, uint32_t srcLen, uint
         out += 2;
         // Whether the latest literals wait is as good as random here: stores that are not
         // due go to a spare entry and leave the cycle alone.
-        storeIf(p2 != kNoPending, p2, pos - 2);
-        storeIf(p1 != kNoPending, p1, pos - 1);
+        storeIf(p2 != kNoPending, p2, in - 2);
+        storeIf(p1 != kNoPending, p1, in - 1);
         p1 = p2 = kNoPending;
-        store(set, key, pos);
+        store(set, key, in);
         in += best;
         control >>= 1;
     };
@@ -377,11 +374,8 @@ const CompressInfo& lzrw3a_info() {
     return kInfo;
 }
 
-uint32_t lzrw3a_compress_buffer(const uint8_t* src, uint32_t srcLen, uint8_t* dst,
-                                void* workMemory) {
-    alignas(4) uint8_t local[LZRW3A_WORK_MEMORY];
-    uint32_t* table = AlignedTable(workMemory ? workMemory : local);
-    return Compress(table, src, srcLen, dst);
+uint32_t lzrw3a_compress_buffer(const uint8_t* src, uint32_t srcLen, uint8_t* dst, void*) {
+    return Compress(src, srcLen, dst);
 }
 
 bool lzrw3a_decompress_bounded(const uint8_t* src, size_t srcLen, uint8_t* dst, size_t dstCapacity,
