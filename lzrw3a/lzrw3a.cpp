@@ -85,11 +85,6 @@ inline uint32_t Prefix(const uint8_t* p) {
         return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16;
 }
 
-inline uint32_t HashPrefix(uint32_t prefix) {
-    const uint32_t v = ((prefix & 0xFFu) << 8) ^ ((prefix >> 4) & 0xFF0u) ^ (prefix >> 16);
-    return ((40543u * v) >> 4) & 0x1FFu;
-}
-
 // Bit i set when entry i of the set whose tags start at tags has the prefix whose tag is key.
 inline uint32_t PrefixMatches(const uint32_t* tags, uint32_t key) {
 #if defined(__SSE2__)
@@ -113,7 +108,37 @@ inline uint32_t PrefixMatches(const uint32_t* tags, uint32_t key) {
 // Beyond the table, where stores that are not due go.
 constexpr uint32_t kSpare = kTableLength;
 
-// A literal whose position is not yet in the table: its set (high half) and tag (low half).
+// Positions whose sets are worked out at a time, ahead of the items that need them.
+constexpr uint32_t kWindow = 2048;
+
+// The first entry (set × 8) of the set of each position p[0..n); p[n + 16] must be readable.
+// Eight at a time where the machine allows: done apart from the items, the hash is no longer
+// on the way from one item's position to its decision.
+inline void FirstEntries(const uint8_t* p, uint32_t n, uint16_t* out) {
+    uint32_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i factor = _mm_set1_epi16(static_cast<short>(40543));
+    const __m128i setBits = _mm_set1_epi16(0x1FF << 3);
+    for (; i + 8 <= n; i += 8) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const __m128i b0 = _mm_unpacklo_epi8(x, zero);
+        const __m128i b1 = _mm_unpacklo_epi8(_mm_srli_si128(x, 1), zero);
+        const __m128i b2 = _mm_unpacklo_epi8(_mm_srli_si128(x, 2), zero);
+        const __m128i v =
+            _mm_xor_si128(_mm_xor_si128(_mm_slli_epi16(b0, 8), _mm_slli_epi16(b1, 4)), b2);
+        // v has 16 bits, and bits 4-12 of the 32-bit product are those of its low half.
+        const __m128i h = _mm_mullo_epi16(v, factor);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                         _mm_and_si128(_mm_srli_epi16(h, 1), setBits));
+    }
+#endif
+    for (; i < n; ++i)
+        out[i] = static_cast<uint16_t>(HashSet(p + i) * kDepth);
+}
+
+// A literal whose position is not yet in the table: its set's first entry (high half) and its
+// tag (low half).
 using Pending = uint64_t;
 constexpr Pending kNoPending = ~Pending{0};
 
@@ -145,8 +170,15 @@ uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
     Pending p1 = kNoPending;  // the latest literal
     Pending p2 = kNoPending;  // the one before it
 
-    auto store = [&](uint32_t set, uint32_t tag, const uint8_t* at) {
-        const uint32_t index = set * kDepth + cycle;
+    // Sets of the positions window[k] belongs to winAt + k, up to winEnd.
+    alignas(16) uint16_t window[kWindow];
+    const uint8_t* winAt = src;
+    const uint8_t* winEnd = src;
+    // Items are taken only where 18 bytes are left, before this point.
+    const uint8_t* const lastItemEnd = srcLen >= kMaxRaw ? end - (kMaxRaw - 1) : src;
+
+    auto store = [&](uint32_t base, uint32_t tag, const uint8_t* at) {
+        const uint32_t index = base + cycle;
         tags[index] = tag | kInBuffer;
         data[index] = at;
         cycle = (cycle + 1) & (kDepth - 1);
@@ -156,7 +188,7 @@ uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
     };
     auto storeIf = [&](bool due, Pending p, const uint8_t* at) {
         // Selected by a mask: the compiler would turn a conditional back into a branch.
-        const uint32_t entry = static_cast<uint32_t>(p >> 32) * kDepth + cycle;
+        const uint32_t entry = static_cast<uint32_t>(p >> 32) + cycle;
         const uint32_t index = kSpare ^ ((kSpare ^ entry) & (0u - uint32_t{due}));
         tags[index] = static_cast<uint32_t>(p) | kInBuffer;
         data[index] = at;
@@ -167,8 +199,7 @@ uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
     auto item = [&]() __attribute__((always_inline)) {
         const uint32_t prefix = Prefix(in);
         const uint32_t key = prefix ^ kStartPrefix;
-        const uint32_t set = HashPrefix(prefix);
-        const uint32_t base = set * kDepth;
+        const uint32_t base = window[in - winAt];
         uint32_t best = 0;
         uint32_t slot = 0;
         // The first longest match wins; only entries that share the first three bytes can.
@@ -188,7 +219,7 @@ uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
             if (p2 != kNoPending)
                 storePending(p2, in - 3);  // in has moved on
             p2 = p1;
-            p1 = Pending{set} << 32 | key;
+            p1 = Pending{base} << 32 | key;
             control = (control & ~0x10000u) >> 1;
             return;
         }
@@ -201,7 +232,7 @@ uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
         storeIf(p2 != kNoPending, p2, in - 2);
         storeIf(p1 != kNoPending, p1, in - 1);
         p1 = p2 = kNoPending;
-        store(set, key, in);
+        store(base, key, in);
         in += best;
         control >>= 1;
     };
@@ -210,6 +241,13 @@ uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
         if (static_cast<size_t>(out - dst) > srcLen)
             return Abandon(src, srcLen, dst);
         const size_t left = static_cast<size_t>(end - in);
+        if (winEnd < lastItemEnd && static_cast<size_t>(winEnd - in) < kSixteenItems) {
+            winAt = in;
+            const uint32_t n = static_cast<uint32_t>(
+                std::min<size_t>(kWindow, static_cast<size_t>(lastItemEnd - in)));
+            FirstEntries(in, n, window);
+            winEnd = in + n;
+        }
         if (left >= kSixteenItems) {
             // A whole group (passes of 16 only ever start one); every item has 18 bytes ahead.
             do
