@@ -68,39 +68,39 @@ inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b) {
 #endif
 }
 
-// Beside each position the compressor keeps a tag: the first three bytes found there (bits
-// 0-23) and whether the entry names a position in the buffer (kInBuffer) rather than the start
-// string, XORed with the start string's tag so that a fresh table is all zeros. An item then
-// rules out, eight entries at a time, every entry that cannot give a copy of 3 or more bytes
-// without reading the data it points at.
+// Beside each entry the compressor keeps a tag of the first three bytes found there, so that an
+// item rules out, eight entries at a time, every entry that cannot give a copy of 3 or more
+// bytes without reading the data it points at. An entry in the buffer is tagged with those
+// bytes XORed with the start string's, and kInBuffer; the start string, with 0, so that a
+// fresh table is all zeros.
 constexpr uint32_t kPrefixMask = 0x00FFFFFFu;
 constexpr uint32_t kInBuffer = 0x01000000u;
 constexpr uint32_t kStartPrefix = uint32_t{'1'} | uint32_t{'2'} << 8 | uint32_t{'3'} << 16;
 
-// p[0..2] as a prefix; p needs 4 readable bytes.
-inline uint32_t Prefix(const uint8_t* p) {
+// The tag of an entry at p; p needs 4 readable bytes.
+inline uint32_t TagAt(const uint8_t* p) {
+    uint32_t prefix;
     if constexpr (std::endian::native == std::endian::little)
-        return Load<uint32_t>(p) & kPrefixMask;
+        prefix = Load<uint32_t>(p) & kPrefixMask;
     else
-        return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16;
+        prefix = uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16;
+    return (prefix ^ kStartPrefix) | kInBuffer;
 }
 
-// Bit i set when entry i of the set whose tags start at tags has the prefix whose tag is key.
-inline uint32_t PrefixMatches(const uint32_t* tags, uint32_t key) {
+// Bit i set when entry i of the set whose tags start at tags has the tag.
+inline uint32_t SameTag(const uint32_t* tags, uint32_t tag) {
 #if defined(__SSE2__)
-    const __m128i want = _mm_set1_epi32(static_cast<int>(key));
-    const __m128i mask = _mm_set1_epi32(static_cast<int>(kPrefixMask));
-    const __m128i zero = _mm_setzero_si128();
-    __m128i lo = _mm_load_si128(reinterpret_cast<const __m128i*>(tags));
-    __m128i hi = _mm_load_si128(reinterpret_cast<const __m128i*>(tags + 4));
-    lo = _mm_cmpeq_epi32(_mm_and_si128(_mm_xor_si128(lo, want), mask), zero);
-    hi = _mm_cmpeq_epi32(_mm_and_si128(_mm_xor_si128(hi, want), mask), zero);
+    const __m128i want = _mm_set1_epi32(static_cast<int>(tag));
+    const __m128i lo =
+        _mm_cmpeq_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(tags)), want);
+    const __m128i hi =
+        _mm_cmpeq_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(tags + 4)), want);
     return static_cast<uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(lo)) |
                                  _mm_movemask_ps(_mm_castsi128_ps(hi)) << 4);
 #else
     uint32_t m = 0;
     for (uint32_t i = 0; i < kDepth; ++i)
-        m |= uint32_t{((tags[i] ^ key) & kPrefixMask) == 0} << i;
+        m |= uint32_t{tags[i] == tag} << i;
     return m;
 #endif
 }
@@ -179,7 +179,7 @@ uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
 
     auto store = [&](uint32_t base, uint32_t tag, const uint8_t* at) {
         const uint32_t index = base + cycle;
-        tags[index] = tag | kInBuffer;
+        tags[index] = tag;
         data[index] = at;
         cycle = (cycle + 1) & (kDepth - 1);
     };
@@ -190,20 +190,22 @@ uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
         // Selected by a mask: the compiler would turn a conditional back into a branch.
         const uint32_t entry = static_cast<uint32_t>(p >> 32) + cycle;
         const uint32_t index = kSpare ^ ((kSpare ^ entry) & (0u - uint32_t{due}));
-        tags[index] = static_cast<uint32_t>(p) | kInBuffer;
+        tags[index] = static_cast<uint32_t>(p);
         data[index] = at;
         cycle = (cycle + due) & (kDepth - 1);
     };
 
     // One item; in has 18 readable bytes.
     auto item = [&]() __attribute__((always_inline)) {
-        const uint32_t prefix = Prefix(in);
-        const uint32_t key = prefix ^ kStartPrefix;
+        const uint32_t tag = TagAt(in);
         const uint32_t base = window[in - winAt];
         uint32_t best = 0;
         uint32_t slot = 0;
         // The first longest match wins; only entries that share the first three bytes can.
-        for (uint32_t m = PrefixMatches(tags + base, key); m != 0; m &= m - 1) {
+        uint32_t m = SameTag(tags + base, tag);
+        if (tag == kInBuffer) [[unlikely]]
+            m |= SameTag(tags + base, 0);  // the start string begins with these bytes too
+        for (; m != 0; m &= m - 1) {
             const uint32_t i = static_cast<uint32_t>(std::countr_zero(m));
             const uint8_t* from = (tags[base + i] & kInBuffer) ? data[base + i] : kStartString;
             const uint32_t len = MatchLength(in, from);
@@ -219,7 +221,7 @@ uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
             if (p2 != kNoPending)
                 storePending(p2, in - 3);  // in has moved on
             p2 = p1;
-            p1 = Pending{base} << 32 | key;
+            p1 = Pending{base} << 32 | tag;
             control = (control & ~0x10000u) >> 1;
             return;
         }
@@ -232,7 +234,7 @@ uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
         storeIf(p2 != kNoPending, p2, in - 2);
         storeIf(p1 != kNoPending, p1, in - 1);
         p1 = p2 = kNoPending;
-        store(base, key, in);
+        store(base, tag, in);
         in += best;
         control >>= 1;
     };
