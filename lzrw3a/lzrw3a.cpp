@@ -199,24 +199,11 @@ uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
     auto item = [&]() __attribute__((always_inline)) {
         const uint32_t tag = TagAt(in);
         const uint32_t base = window[in - winAt];
-        uint32_t best = 0;
-        uint32_t slot = 0;
         // The first longest match wins; only entries that share the first three bytes can.
         uint32_t m = SameTag(tags + base, tag);
         if (tag == kInBuffer) [[unlikely]]
             m |= SameTag(tags + base, 0);  // the start string begins with these bytes too
-        for (; m != 0; m &= m - 1) {
-            const uint32_t i = static_cast<uint32_t>(std::countr_zero(m));
-            const uint8_t* from = (tags[base + i] & kInBuffer) ? data[base + i] : kStartString;
-            const uint32_t len = MatchLength(in, from);
-            if (len > best) {
-                best = len;
-                slot = i;
-                if (len == kMaxRaw)
-                    break;
-            }
-        }
-        if (best == 0) {
+        if (m == 0) {
             *out++ = *in++;
             if (p2 != kNoPending)
                 storePending(p2, in - 3);  // in has moved on
@@ -224,6 +211,26 @@ uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
             p1 = Pending{base} << 32 | tag;
             control = (control & ~0x10000u) >> 1;
             return;
+        }
+        auto source = [&](uint32_t i) {
+            return (tags[base + i] & kInBuffer) ? data[base + i] : kStartString;
+        };
+        // The first two candidates side by side, the first standing in for a missing second:
+        // whether there is a second is as good as random.
+        const uint32_t first = static_cast<uint32_t>(std::countr_zero(m));
+        m &= m - 1;
+        const uint32_t second = m != 0 ? static_cast<uint32_t>(std::countr_zero(m)) : first;
+        const uint32_t len0 = MatchLength(in, source(first));
+        const uint32_t len1 = MatchLength(in, source(second));
+        uint32_t best = len1 > len0 ? len1 : len0;
+        uint32_t slot = len1 > len0 ? second : first;
+        for (m &= m - 1; m != 0 && best < kMaxRaw; m &= m - 1) {
+            const uint32_t i = static_cast<uint32_t>(std::countr_zero(m));
+            const uint32_t len = MatchLength(in, source(i));
+            if (len > best) {
+                best = len;
+                slot = i;
+            }
         }
         const uint32_t index = base + slot;
         out[0] = static_cast<uint8_t>(((index >> 4) & 0xF0u) | (best - kMinCopy));
