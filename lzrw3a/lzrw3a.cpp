@@ -137,11 +137,6 @@ inline void FirstEntries(const uint8_t* p, uint32_t n, uint16_t* out) {
         out[i] = static_cast<uint16_t>(HashSet(p + i) * kDepth);
 }
 
-// A literal whose position is not yet in the table: its set's first entry (high half) and its
-// tag (low half).
-using Pending = uint64_t;
-constexpr Pending kNoPending = ~Pending{0};
-
 // Incompressible: the input as it is, behind FLAG_COPY.
 uint32_t Abandon(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
     dst[0] = static_cast<uint8_t>(LZRW3A_FLAG_COPY);
@@ -167,10 +162,11 @@ uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
     uint8_t* out = dst + 6;
     uint32_t control = kTopWord;
     uint32_t cycle = 0;
-    Pending p1 = kNoPending;  // the latest literal
-    Pending p2 = kNoPending;  // the one before it
+    // Literals (0-2) just before in whose positions are not yet in the table.
+    uint32_t pending = 0;
 
-    // Sets of the positions window[k] belongs to winAt + k, up to winEnd.
+    // Sets of the positions window[k] belongs to winAt + k, up to winEnd; from two positions
+    // before the next item on, for the literals that may wait.
     alignas(16) uint16_t window[kWindow];
     const uint8_t* winAt = src;
     const uint8_t* winEnd = src;
@@ -183,14 +179,14 @@ uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
         data[index] = at;
         cycle = (cycle + 1) & (kDepth - 1);
     };
-    auto storePending = [&](Pending p, const uint8_t* at) {
-        store(static_cast<uint32_t>(p >> 32), static_cast<uint32_t>(p), at);
-    };
-    auto storeIf = [&](bool due, Pending p, const uint8_t* at) {
+    auto storeLiteral = [&](const uint8_t* at) { store(window[at - winAt], TagAt(at), at); };
+    // A literal back from in, if due; otherwise a harmless store into the spare entry.
+    auto storeLiteralIf = [&](bool due, uint32_t back) {
+        const uint8_t* at = in - back * due;  // in itself when not due: readable
         // Selected by a mask: the compiler would turn a conditional back into a branch.
-        const uint32_t entry = static_cast<uint32_t>(p >> 32) + cycle;
+        const uint32_t entry = window[at - winAt] + cycle;
         const uint32_t index = kSpare ^ ((kSpare ^ entry) & (0u - uint32_t{due}));
-        tags[index] = static_cast<uint32_t>(p);
+        tags[index] = TagAt(at);
         data[index] = at;
         cycle = (cycle + due) & (kDepth - 1);
     };
@@ -205,10 +201,10 @@ uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
             m |= SameTag(tags + base, 0);  // the start string begins with these bytes too
         if (m == 0) {
             *out++ = *in++;
-            if (p2 != kNoPending)
-                storePending(p2, in - 3);  // in has moved on
-            p2 = p1;
-            p1 = Pending{base} << 32 | tag;
+            if (pending == 2)
+                storeLiteral(in - 3);  // in has moved on
+            else
+                ++pending;
             control = (control & ~0x10000u) >> 1;
             return;
         }
@@ -238,9 +234,9 @@ uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
         out += 2;
         // Whether the latest literals wait is as good as random here: stores that are not
         // due go to a spare entry and leave the cycle alone.
-        storeIf(p2 != kNoPending, p2, in - 2);
-        storeIf(p1 != kNoPending, p1, in - 1);
-        p1 = p2 = kNoPending;
+        storeLiteralIf(pending == 2, 2);
+        storeLiteralIf(pending != 0, 1);
+        pending = 0;
         store(base, tag, in);
         in += best;
         control >>= 1;
@@ -251,11 +247,11 @@ uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
             return Abandon(src, srcLen, dst);
         const size_t left = static_cast<size_t>(end - in);
         if (winEnd < lastItemEnd && static_cast<size_t>(winEnd - in) < kSixteenItems) {
-            winAt = in;
+            winAt = in - std::min<size_t>(2, static_cast<size_t>(in - src));
             const uint32_t n = static_cast<uint32_t>(
-                std::min<size_t>(kWindow, static_cast<size_t>(lastItemEnd - in)));
-            FirstEntries(in, n, window);
-            winEnd = in + n;
+                std::min<size_t>(kWindow, static_cast<size_t>(lastItemEnd - winAt)));
+            FirstEntries(winAt, n, window);
+            winEnd = winAt + n;
         }
         if (left >= kSixteenItems) {
             // A whole group (passes of 16 only ever start one); every item has 18 bytes ahead.
