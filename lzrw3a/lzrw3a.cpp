@@ -105,9 +105,6 @@ inline uint32_t SameTag(const uint32_t* tags, uint32_t tag) {
 #endif
 }
 
-// Beyond the table, where stores that are not due go.
-constexpr uint32_t kSpare = kTableLength;
-
 // Positions whose sets are worked out at a time, ahead of the items that need them.
 constexpr uint32_t kWindow = 2048;
 
@@ -151,10 +148,10 @@ uint32_t Abandon(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
 // The table is the compressor's own, on its stack: addressed from the stack pointer it needs no
 // register, and entries that point straight at the data need none for the buffer's start.
 uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
-    alignas(16) uint32_t tags[kTableLength + 1];
-    const uint8_t* data[kTableLength + 1];  // read only where the tag says kInBuffer
-    std::memset(tags, 0, sizeof tags);      // all start string
-    std::memset(dst, 0, 4);                 // FLAG_COMPRESS
+    alignas(16) uint32_t tags[kTableLength];
+    const uint8_t* data[kTableLength];  // read only where the tag says kInBuffer
+    std::memset(tags, 0, sizeof tags);  // all start string
+    std::memset(dst, 0, 4);             // FLAG_COMPRESS
 
     const uint8_t* in = src;
     const uint8_t* const end = src + srcLen;
@@ -180,16 +177,6 @@ uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
         cycle = (cycle + 1) & (kDepth - 1);
     };
     auto storeLiteral = [&](const uint8_t* at) { store(window[at - winAt], TagAt(at), at); };
-    // A literal back from in, if due; otherwise a harmless store into the spare entry.
-    auto storeLiteralIf = [&](bool due, uint32_t back) {
-        const uint8_t* at = in - back * due;  // in itself when not due: readable
-        // Selected by a mask: the compiler would turn a conditional back into a branch.
-        const uint32_t entry = window[at - winAt] + cycle;
-        const uint32_t index = kSpare ^ ((kSpare ^ entry) & (0u - uint32_t{due}));
-        tags[index] = TagAt(at);
-        data[index] = at;
-        cycle = (cycle + due) & (kDepth - 1);
-    };
 
     // One item; in has 18 readable bytes.
     auto item = [&]() __attribute__((always_inline)) {
@@ -234,9 +221,12 @@ uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
         out += 2;
         // Whether the latest literals wait is as good as random here: stores that are not
         // due go to a spare entry and leave the cycle alone.
-        storeLiteralIf(pending == 2, 2);
-        storeLiteralIf(pending != 0, 1);
-        pending = 0;
+        if (pending != 0) {
+            if (pending == 2)
+                storeLiteral(in - 2);
+            storeLiteral(in - 1);
+            pending = 0;
+        }
         store(base, tag, in);
         in += best;
         control >>= 1;
