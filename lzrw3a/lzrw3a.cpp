@@ -144,9 +144,9 @@ uint32_t Abandon(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
 }
 
 // All state lives in locals so that the byte stores to the output, which may alias anything,
-// do not send it out to memory after every item.
-// The table is the compressor's own, on its stack: addressed from the stack pointer it needs no
-// register, and entries that point straight at the data need none for the buffer's start.
+// do not send it out to memory after every item. The table (tags, and entries that point
+// straight at the data) is on the stack rather than in the caller's work memory: addressed
+// from the stack pointer, it needs no register of its own.
 uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
     alignas(16) uint32_t tags[kTableLength];
     const uint8_t* data[kTableLength];  // read only where the tag says kInBuffer
@@ -219,8 +219,6 @@ uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
         out[0] = static_cast<uint8_t>(((index >> 4) & 0xF0u) | (best - kMinCopy));
         out[1] = static_cast<uint8_t>(index);
         out += 2;
-        // Whether the latest literals wait is as good as random here: stores that are not
-        // due go to a spare entry and leave the cycle alone.
         if (pending != 0) {
             if (pending == 2)
                 storeLiteral(in - 2);
