@@ -4,6 +4,10 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr uint32_t kTableLength = 4096;
@@ -11,7 +15,7 @@ constexpr uint32_t kDepth = 8;
 constexpr uint32_t kMaxRaw = 18;
 constexpr uint32_t kMinCopy = 3;
 constexpr uint32_t kTopWord = 0xFFFF0000u;
-// Fewer input bytes than this left: one item per pass, so the overrun test runs per item.
+// The most input (or output) 16 items can cover.
 constexpr uint32_t kSixteenItems = 16 * kMaxRaw;
 
 // Every table entry points here until it is first stored; 18 bytes, the longest copy.
@@ -44,151 +48,230 @@ inline T Load(const uint8_t* p) {
 }
 
 // Length of the common prefix of a and b, at most 18; both must have 18 readable bytes.
+// Without branches: how far a copy reaches is as good as random.
 inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b) {
-    if constexpr (std::endian::native == std::endian::little) {
-        uint64_t x = Load<uint64_t>(a) ^ Load<uint64_t>(b);
-        if (x != 0)
-            return static_cast<uint32_t>(std::countr_zero(x)) >> 3;
-        x = Load<uint64_t>(a + 8) ^ Load<uint64_t>(b + 8);
-        if (x != 0)
-            return 8 + (static_cast<uint32_t>(std::countr_zero(x)) >> 3);
-        uint32_t y = uint32_t{Load<uint16_t>(a + 16)} ^ uint32_t { Load<uint16_t>(b + 16) };
-        if (y != 0)
-            return 16 + (static_cast<uint32_t>(std::countr_zero(y)) >> 3);
-        return kMaxRaw;
-    } else {
-        uint32_t n = 0;
-        while (n < kMaxRaw && a[n] == b[n])
-            ++n;
-        return n;
-    }
+#if defined(__SSE2__)
+    // Equal bytes as bits: 0-15 from the first 16 bytes, 16-17 from the 16 bytes at offset 2.
+    const auto equal = [](const uint8_t* x, const uint8_t* y) {
+        return static_cast<uint32_t>(_mm_movemask_epi8(
+            _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x)),
+                           _mm_loadu_si128(reinterpret_cast<const __m128i*>(y)))));
+    };
+    const uint32_t same = equal(a, b) | equal(a + 2, b + 2) << 2;
+    // The stop bit caps the count at 18 and tells the compiler that no zero test is needed.
+    return static_cast<uint32_t>(std::countr_zero(~same | 1u << kMaxRaw));
+#else
+    uint32_t n = 0;
+    while (n < kMaxRaw && a[n] == b[n])
+        ++n;
+    return n;
+#endif
 }
 
-class Compressor {
-  public:
-    Compressor(uint32_t* table, const uint8_t* src, uint32_t srcLen, uint8_t* dst)
-        : table_(table), src_(src), in_(src), end_(src + srcLen), dst_(dst), srcLen_(srcLen) {}
+// Beside each entry the compressor keeps a tag of the first three bytes found there, so that an
+// item rules out, eight entries at a time, every entry that cannot give a copy of 3 or more
+// bytes without reading the data it points at. An entry in the buffer is tagged with those
+// bytes XORed with the start string's, and kInBuffer; the start string, with 0, so that a
+// fresh table is all zeros.
+constexpr uint32_t kPrefixMask = 0x00FFFFFFu;
+constexpr uint32_t kInBuffer = 0x01000000u;
+constexpr uint32_t kStartPrefix = uint32_t{'1'} | uint32_t{'2'} << 8 | uint32_t{'3'} << 16;
 
-    uint32_t Run() {
-        std::memset(dst_, 0, 4);  // FLAG_COMPRESS
-        std::fill(table_, table_ + kTableLength, Entry{0});
-        control_ = dst_ + 4;
-        out_ = dst_ + 6;
-        uint32_t control = kTopWord;
+// The tag of an entry at p; p needs 4 readable bytes.
+inline uint32_t TagAt(const uint8_t* p) {
+    uint32_t prefix;
+    if constexpr (std::endian::native == std::endian::little)
+        prefix = Load<uint32_t>(p) & kPrefixMask;
+    else
+        prefix = uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16;
+    return (prefix ^ kStartPrefix) | kInBuffer;
+}
 
-        for (;;) {
-            if (static_cast<size_t>(out_ - dst_) > srcLen_)
-                return Abandon();
-            size_t left = static_cast<size_t>(end_ - in_);
-            if (left >= kSixteenItems) {
-                // A whole group; every item has 18 readable bytes ahead of it.
-#pragma GCC unroll 4
-                for (int i = 0; i < 16; ++i)
-                    control = Item(control);
-            } else if (left >= kMaxRaw) {
-                control = Item(control);
-            } else if (left == 0) {
-                break;
-            } else {
-                // The last 17 bytes go out as literals; set 0 stands in for their hash.
-                control = Literal(control, 0);
-            }
-            if ((control & kTopWord) == 0) {
-                PutControl(control);
-                control_ = out_;
-                out_ += 2;
-                control = kTopWord;
+// Bit i set when entry i of the set whose tags start at tags has the tag.
+inline uint32_t SameTag(const uint32_t* tags, uint32_t tag) {
+#if defined(__SSE2__)
+    const __m128i want = _mm_set1_epi32(static_cast<int>(tag));
+    const __m128i lo =
+        _mm_cmpeq_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(tags)), want);
+    const __m128i hi =
+        _mm_cmpeq_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(tags + 4)), want);
+    return static_cast<uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(lo)) |
+                                 _mm_movemask_ps(_mm_castsi128_ps(hi)) << 4);
+#else
+    uint32_t m = 0;
+    for (uint32_t i = 0; i < kDepth; ++i)
+        m |= uint32_t{tags[i] == tag} << i;
+    return m;
+#endif
+}
+
+// Positions whose sets are worked out at a time, ahead of the items that need them.
+constexpr uint32_t kWindow = 2048;
+
+// The first entry (set × 8) of the set of each position p[0..n); p[n + 16] must be readable.
+// Eight at a time where the machine allows: done apart from the items, the hash is no longer
+// on the way from one item's position to its decision.
+inline void FirstEntries(const uint8_t* p, uint32_t n, uint16_t* out) {
+    uint32_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i factor = _mm_set1_epi16(static_cast<short>(40543));
+    const __m128i setBits = _mm_set1_epi16(0x1FF << 3);
+    for (; i + 8 <= n; i += 8) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const __m128i b0 = _mm_unpacklo_epi8(x, zero);
+        const __m128i b1 = _mm_unpacklo_epi8(_mm_srli_si128(x, 1), zero);
+        const __m128i b2 = _mm_unpacklo_epi8(_mm_srli_si128(x, 2), zero);
+        const __m128i v =
+            _mm_xor_si128(_mm_xor_si128(_mm_slli_epi16(b0, 8), _mm_slli_epi16(b1, 4)), b2);
+        // v has 16 bits, and bits 4-12 of the 32-bit product are those of its low half.
+        const __m128i h = _mm_mullo_epi16(v, factor);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                         _mm_and_si128(_mm_srli_epi16(h, 1), setBits));
+    }
+#endif
+    for (; i < n; ++i)
+        out[i] = static_cast<uint16_t>(HashSet(p + i) * kDepth);
+}
+
+// Incompressible: the input as it is, behind FLAG_COPY.
+uint32_t Abandon(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
+    dst[0] = static_cast<uint8_t>(LZRW3A_FLAG_COPY);
+    dst[1] = dst[2] = dst[3] = 0;
+    if (srcLen != 0)
+        std::memcpy(dst + 4, src, srcLen);
+    return srcLen + 4;
+}
+
+// All state lives in locals so that the byte stores to the output, which may alias anything,
+// do not send it out to memory after every item. The table (tags, and entries that point
+// straight at the data) is on the stack rather than in the caller's work memory: addressed
+// from the stack pointer, it needs no register of its own.
+uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
+    alignas(16) uint32_t tags[kTableLength];
+    const uint8_t* data[kTableLength];  // read only where the tag says kInBuffer
+    std::memset(tags, 0, sizeof tags);  // all start string
+    std::memset(dst, 0, 4);             // FLAG_COMPRESS
+
+    const uint8_t* in = src;
+    const uint8_t* const end = src + srcLen;
+    uint8_t* controlAt = dst + 4;
+    uint8_t* out = dst + 6;
+    uint32_t control = kTopWord;
+    uint32_t cycle = 0;
+    // Literals (0-2) just before in whose positions are not yet in the table.
+    uint32_t pending = 0;
+
+    // Sets of the positions window[k] belongs to winAt + k, up to winEnd; from two positions
+    // before the next item on, for the literals that may wait.
+    alignas(16) uint16_t window[kWindow];
+    const uint8_t* winAt = src;
+    const uint8_t* winEnd = src;
+    // Items are taken only where 18 bytes are left, before this point.
+    const uint8_t* const lastItemEnd = srcLen >= kMaxRaw ? end - (kMaxRaw - 1) : src;
+
+    auto store = [&](uint32_t base, uint32_t tag, const uint8_t* at) {
+        const uint32_t index = base + cycle;
+        tags[index] = tag;
+        data[index] = at;
+        cycle = (cycle + 1) & (kDepth - 1);
+    };
+    auto storeLiteral = [&](const uint8_t* at) { store(window[at - winAt], TagAt(at), at); };
+
+    // One item; in has 18 readable bytes.
+    auto item = [&]() __attribute__((always_inline)) {
+        const uint32_t tag = TagAt(in);
+        const uint32_t base = window[in - winAt];
+        // The first longest match wins; only entries that share the first three bytes can.
+        uint32_t m = SameTag(tags + base, tag);
+        if (tag == kInBuffer) [[unlikely]]
+            m |= SameTag(tags + base, 0);  // the start string begins with these bytes too
+        if (m == 0) {
+            *out++ = *in++;
+            if (pending == 2)
+                storeLiteral(in - 3);  // in has moved on
+            else
+                ++pending;
+            control = (control & ~0x10000u) >> 1;
+            return;
+        }
+        auto source = [&](uint32_t i) {
+            return (tags[base + i] & kInBuffer) ? data[base + i] : kStartString;
+        };
+        // The first two candidates side by side, the first standing in for a missing second:
+        // whether there is a second is as good as random.
+        const uint32_t first = static_cast<uint32_t>(std::countr_zero(m));
+        m &= m - 1;
+        const uint32_t second = m != 0 ? static_cast<uint32_t>(std::countr_zero(m)) : first;
+        const uint32_t len0 = MatchLength(in, source(first));
+        const uint32_t len1 = MatchLength(in, source(second));
+        uint32_t best = len1 > len0 ? len1 : len0;
+        uint32_t slot = len1 > len0 ? second : first;
+        for (m &= m - 1; m != 0 && best < kMaxRaw; m &= m - 1) {
+            const uint32_t i = static_cast<uint32_t>(std::countr_zero(m));
+            const uint32_t len = MatchLength(in, source(i));
+            if (len > best) {
+                best = len;
+                slot = i;
             }
         }
-        while (control & kTopWord)
-            control >>= 1;  // missing items read as copies
-        PutControl(control);
-        if (control_ == out_ - 2)
-            out_ -= 2;
-        return static_cast<uint32_t>(out_ - dst_);
-    }
-
-  private:
-    void PutControl(uint32_t control) {
-        control_[0] = static_cast<uint8_t>(control);
-        control_[1] = static_cast<uint8_t>(control >> 8);
-    }
-
-    void Store(uint32_t set, uint32_t position) {
-        table_[set * kDepth + cycle_] = position + 1;
-        cycle_ = (cycle_ + 1) & (kDepth - 1);
-    }
-
-    const uint8_t* EntryData(Entry e) const {
-        return e == 0 ? kStartString : src_ + (e - 1);
-    }
-
-    uint32_t Literal(uint32_t control, uint32_t set) {
-        uint32_t pos = static_cast<uint32_t>(in_ - src_);
-        *out_++ = *in_++;
-        if (h2_ >= 0)
-            Store(static_cast<uint32_t>(h2_), pos - 2);
-        h2_ = h1_;
-        h1_ = static_cast<int32_t>(set);
-        return (control & ~0x10000u) >> 1;
-    }
-
-    inline uint32_t Item(uint32_t control) {
-        const uint32_t set = HashSet(in_);
-        const Entry* entries = table_ + set * kDepth;
-        uint32_t best = 0;
-        uint32_t slot = 0;
-#pragma GCC unroll 8
-        for (uint32_t i = 0; i < kDepth; ++i) {
-            const uint32_t len = MatchLength(in_, EntryData(entries[i]));
-            // The first longest match wins; selected without a branch, which would be taken
-            // at random.
-            const bool longer = len > best;
-            best = longer ? len : best;
-            slot = longer ? i : slot;
+        const uint32_t index = base + slot;
+        out[0] = static_cast<uint8_t>(((index >> 4) & 0xF0u) | (best - kMinCopy));
+        out[1] = static_cast<uint8_t>(index);
+        out += 2;
+        if (pending != 0) {
+            if (pending == 2)
+                storeLiteral(in - 2);
+            storeLiteral(in - 1);
+            pending = 0;
         }
-        if (best < kMinCopy)
-            return Literal(control, set);
+        store(base, tag, in);
+        in += best;
+        control >>= 1;
+    };
 
-        const uint32_t index = set * kDepth + slot;
-        out_[0] = static_cast<uint8_t>(((index >> 4) & 0xF0u) | (best - kMinCopy));
-        out_[1] = static_cast<uint8_t>(index);
-        out_ += 2;
-        const uint32_t pos = static_cast<uint32_t>(in_ - src_);
-        if (h1_ >= 0) {
-            if (h2_ >= 0) {
-                Store(static_cast<uint32_t>(h2_), pos - 2);
-                h2_ = -1;
-            }
-            Store(static_cast<uint32_t>(h1_), pos - 1);
-            h1_ = -1;
+    for (;;) {
+        if (static_cast<size_t>(out - dst) > srcLen)
+            return Abandon(src, srcLen, dst);
+        const size_t left = static_cast<size_t>(end - in);
+        if (winEnd < lastItemEnd && static_cast<size_t>(winEnd - in) < kSixteenItems) {
+            winAt = in - std::min<size_t>(2, static_cast<size_t>(in - src));
+            const uint32_t n = static_cast<uint32_t>(
+                std::min<size_t>(kWindow, static_cast<size_t>(lastItemEnd - winAt)));
+            FirstEntries(winAt, n, window);
+            winEnd = winAt + n;
         }
-        Store(set, pos);
-        in_ += best;
-        return control >> 1;
+        if (left >= kSixteenItems) {
+            // A whole group (passes of 16 only ever start one); every item has 18 bytes ahead.
+            do
+                item();
+            while (control & kTopWord);
+        } else if (left >= kMaxRaw) {
+            item();
+        } else if (left == 0) {
+            break;
+        } else {
+            // The last 17 bytes go out as literals. Nothing is compared after this point, so
+            // what they would store in the table can no longer matter.
+            *out++ = *in++;
+            control = (control & ~0x10000u) >> 1;
+        }
+        if ((control & kTopWord) == 0) {
+            controlAt[0] = static_cast<uint8_t>(control);
+            controlAt[1] = static_cast<uint8_t>(control >> 8);
+            controlAt = out;
+            out += 2;
+            control = kTopWord;
+        }
     }
-
-    uint32_t Abandon() {
-        dst_[0] = static_cast<uint8_t>(LZRW3A_FLAG_COPY);
-        dst_[1] = dst_[2] = dst_[3] = 0;
-        if (srcLen_ != 0)
-            std::memcpy(dst_ + 4, src_, srcLen_);
-        return srcLen_ + 4;
-    }
-
-    Entry* table_;
-    const uint8_t* src_;
-    const uint8_t* in_;
-    const uint8_t* end_;
-    uint8_t* dst_;
-    uint8_t* out_ = nullptr;
-    uint8_t* control_ = nullptr;
-    uint32_t srcLen_;
-    uint32_t cycle_ = 0;
-    // Sets of the (up to two) latest literals whose positions are not yet in the table.
-    int32_t h1_ = -1;
-    int32_t h2_ = -1;
-};
+    while (control & kTopWord)
+        control >>= 1;  // missing items read as copies
+    controlAt[0] = static_cast<uint8_t>(control);
+    controlAt[1] = static_cast<uint8_t>(control >> 8);
+    if (controlAt == out - 2)
+        out -= 2;
+    return static_cast<uint32_t>(out - dst);
+}
 
 // Output positions are kept in 32-bit table entries.
 constexpr size_t kMaxOutput = 0xFFFFFFF0u;
@@ -322,11 +405,8 @@ const CompressInfo& lzrw3a_info() {
     return kInfo;
 }
 
-uint32_t lzrw3a_compress_buffer(const uint8_t* src, uint32_t srcLen, uint8_t* dst,
-                                void* workMemory) {
-    alignas(4) uint8_t local[LZRW3A_WORK_MEMORY];
-    uint32_t* table = AlignedTable(workMemory ? workMemory : local);
-    return Compressor(table, src, srcLen, dst).Run();
+uint32_t lzrw3a_compress_buffer(const uint8_t* src, uint32_t srcLen, uint8_t* dst, void*) {
+    return Compress(src, srcLen, dst);
 }
 
 bool lzrw3a_decompress_bounded(const uint8_t* src, size_t srcLen, uint8_t* dst, size_t dstCapacity,

@@ -52,8 +52,8 @@ void lzrw3a_compress(uint16_t action, void* workMemory, const uint8_t* src, uint
 // The information record (the same one the query action points at).
 const CompressInfo& lzrw3a_info();
 
-// Compresses src[0..srcLen) into dst (capacity srcLen + 32) with the given work memory (null:
-// a table on the stack). Returns the compressed length.
+// Compresses src[0..srcLen) into dst (capacity srcLen + 32). Returns the compressed length.
+// The compressor keeps its tables on its own stack (about 52 KB); workMemory is not used.
 uint32_t lzrw3a_compress_buffer(const uint8_t* src, uint32_t srcLen, uint8_t* dst,
                                 void* workMemory = nullptr);
 

@@ -168,6 +168,18 @@ Bytes Generate(size_t n, int kind, uint32_t seed) {
             }
             break;
         }
+        case 4: {  // pieces of the start string, so that it competes with the data's own copies
+            const std::string start = "123456789012345678";
+            for (size_t i = 0; i < n;) {
+                const size_t from = rng() % start.size();
+                const size_t len = 1 + rng() % (start.size() - from);
+                for (size_t k = 0; k < len && i < n; ++k)
+                    b[i++] = static_cast<uint8_t>(start[from + k]);
+                if (i < n && rng() % 3 == 0)
+                    b[i++] = static_cast<uint8_t>('0' + rng() % 10);
+            }
+            break;
+        }
         default: {  // firmware-like: instruction words from a small vocabulary, some literals
             const uint16_t ops[] = {0x4E75, 0x2F0E, 0x6100, 0x4EB9, 0x0000, 0x7001, 0x41F9};
             for (size_t i = 0; i + 1 < n; i += 2) {
@@ -267,7 +279,7 @@ TEST(Lzrw3aFormat, StartStringIsMatchable) {
 
 TEST(Lzrw3aRoundTrip, MatchesReferenceAndRestoresInput) {
     std::vector<uint8_t> work(LZRW3A_WORK_MEMORY + 16);
-    for (int kind = 0; kind < 4; ++kind) {
+    for (int kind = 0; kind < 5; ++kind) {
         for (size_t n = 0; n <= 9000; n += (n < 600 ? 1 : 97)) {
             Bytes in = Generate(n, kind, static_cast<uint32_t>(n * 4 + kind));
             Bytes c = Compress(in);
