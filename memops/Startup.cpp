@@ -8,7 +8,13 @@ StartupSettings ReadStartupSettings(profilestream& profile) {
     StartupSettings s;
     profile.ReadInteger("configuration", "BaudrateFactor", s.factor);
     profile.ReadInteger("configuration", "Baudrate", s.baudrate);
-    s.port = profile.ReadText("configuration", "Port", 79);
+    // Port names go up to the path limit, past the usual value limit; one character more is
+    // read so that the port refuses a longer name instead of opening one cut short.
+    profilebuf& buffer = profile.Buffer();
+    const size_t usual = buffer.MaxValueSize();
+    buffer.SetMaxValueSize(SerialPort::kMaxPortName + 2);
+    s.port = profile.ReadText("configuration", "Port", SerialPort::kMaxPortName + 1);
+    buffer.SetMaxValueSize(usual);
     profile.ReadInteger("configuration", "DebugLevel", s.debugLevel);
     profile.clear();
     return s;
@@ -26,6 +32,18 @@ unsigned long ConfiguredBlockSize(profilestream& profile) {
     profile.Select("LoadMemory", "BlockSize").ReadNumber(size, '\n');
     profile.clear();
     return size;
+}
+
+void ApplyWriteResponseTimeout(profilestream& profile, ZimpEngine& engine) {
+    long seconds = 0;
+    profile.ReadInteger("configuration", "WriteResponseTimeout", seconds);
+    profile.clear();
+    if (seconds >= 1 && static_cast<unsigned long>(seconds) <= kMaxWriteResponseSeconds) {
+        const uint32_t ms = static_cast<uint32_t>(seconds) * 1000u;
+        engine.SetWriteResponseTimeouts(ms, ms);
+    } else {
+        engine.SetWriteResponseTimeouts(ZimpEngine::kWriteResponseMs, ZimpEngine::kEraseResponseMs);
+    }
 }
 
 bool OpenConfiguredPort(SerialPort& port, const StartupSettings& s) {
