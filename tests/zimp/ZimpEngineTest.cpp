@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 
+#include <atomic>
+#include <thread>
+
 #include "ZimpTestSupport.h"
 
 using zimptest::Bytes;
@@ -269,6 +272,12 @@ TEST(ZimpEngineReply, MissingWriteResponseIsAReplyTimeout) {
     ASSERT_TRUE(rig.ok);
     MessageCapture boxes;
     rig.engine.SetWriteResponseTimeouts(50, 80);
+    // Should the bound not hold, the wait ends here as an abort, not in a hung test.
+    std::atomic<bool> done{false};
+    std::thread watchdog([&] {
+        while (!zimptest::WaitUntil([&] { return done.load(); }, 10000))
+            rig.port.AbortAll();
+    });
     const uint8_t data[3] = {1, 2, 3};
     struct Case {
         std::function<int32_t(ZimpEngine&)> request;
@@ -287,6 +296,8 @@ TEST(ZimpEngineReply, MissingWriteResponseIsAReplyTimeout) {
         EXPECT_TRUE(rig.engine.ReportError());
         EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Reply Timeout."});
     }
+    done = true;
+    watchdog.join();
 }
 
 TEST(ZimpEngineReply, ChecksumError) {
