@@ -13,11 +13,12 @@ const char* const kBootHelp =
     "usage: zimp boot [FILE] [--rate N]\n"
     "\n"
     "Boot-loads a program into the radio's internal RAM through the controller's serial\n"
-    "bootstrap: 0xFF, then the program bytes (at most 2000, gaps 0x00), each echoed back and\n"
-    "compared. FILE and the rate (50 to 115200) default to BootLoad/File and\n"
-    "BootLoad/Baudrate; nothing is written back. Prints \"echo: N of M bytes\".\n"
-    "Exit status 0 when the echo agreed (no message), 1 otherwise, 2 bad usage, 130\n"
-    "interrupted.\n";
+    "bootstrap: 0xFF, then the program bytes (gaps 0x00), each echoed back and compared.\n"
+    "A program of more than 2000 bytes is refused before anything is sent. FILE and the\n"
+    "rate (50 to 115200) default to BootLoad/File and BootLoad/Baudrate; nothing is written\n"
+    "back. Prints \"echo: N of M bytes\".\n"
+    "Exit status 0 when the whole echo came back and agreed (no message), 1 otherwise (also\n"
+    "\"Echo stopped after N of M bytes.\"), 2 bad usage, 130 interrupted.\n";
 
 const char* const kTqvBootHelp =
     "usage: zimp tqv-boot [FILE] [--patch FILE|--no-patch] [--header-rate N] [--data-rate N]\n"

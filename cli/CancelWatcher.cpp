@@ -57,13 +57,11 @@ void CancelWatcher::Run() {
             // A second interrupt while the first is being handled: leave at once.
             std::_Exit(130);
         }
-        std::function<void()> h;
-        {
-            std::lock_guard lock(mutex_);
-            h = handler_;
-        }
-        if (h)
-            h();
+        // Run under the lock, so that SetHandler waits for a running handler: once it has
+        // returned, whatever the handler cancels (the port and its workers) may go.
+        std::lock_guard lock(mutex_);
+        if (handler_)
+            handler_();
         else
             std::_Exit(130);  // nothing running that could be cancelled cleanly
     }

@@ -16,7 +16,8 @@ class CancelWatcher {
     CancelWatcher(const CancelWatcher&) = delete;
     CancelWatcher& operator=(const CancelWatcher&) = delete;
 
-    // The function run (on the watcher thread) when the user interrupts; empty: none.
+    // The function run (on the watcher thread) when the user interrupts; empty: none. Waits
+    // for a handler that is running to return. A handler must not call SetHandler.
     void SetHandler(std::function<void()> handler);
     bool Cancelled() const { return cancelled_.load(); }
 

@@ -25,6 +25,11 @@ const char* kUsage =
     "  --factor N         rate factor, instead of configuration/BaudrateFactor\n"
     "  --echo, --no-echo  the radio echoes what it receives (configuration/Echo)\n"
     "  --block-size N     bytes per Write Data request (LoadMemory/BlockSize)\n"
+    "  --response-timeout SECONDS\n"
+    "                     wait at most this long (1 to 86400) for the radio's answer to a\n"
+    "                     write or an erase, once acknowledged, instead of\n"
+    "                     configuration/WriteResponseTimeout; without either, 60 s for a\n"
+    "                     write and 600 s for an erase; then \"Reply Timeout.\" and status 1\n"
     "  --debug            the debug log on stderr\n"
     "  --quiet            no progress and no summary lines\n"
     "  --help             this text; COMMAND --help for a command's own\n"
@@ -136,6 +141,8 @@ bool CliApp::ParseGlobal(std::vector<std::string>& args, std::string& error) {
             options_.factor = v;
         else if (TakeValue(args, i, "--block-size", v))
             options_.blockSize = v;
+        else if (TakeValue(args, i, "--response-timeout", v))
+            options_.responseTimeout = v;
         else if (a == "--echo")
             options_.echo = true;
         else if (a == "--no-echo")
@@ -161,6 +168,9 @@ bool CliApp::ParseGlobal(std::vector<std::string>& args, std::string& error) {
     if (options_.blockSize &&
         (!ParseUnsigned(*options_.blockSize, n) || n == 0 || n > kMaxBlockSize))
         error = "--block-size takes a number from 1 to 8192";
+    if (options_.responseTimeout &&
+        (!ParseUnsigned(*options_.responseTimeout, n) || n == 0 || n > kMaxWriteResponseSeconds))
+        error = "--response-timeout takes 1 to 86400 seconds";
     args.erase(args.begin(), args.begin() + static_cast<long>(i));
     return error.empty();
 }
@@ -204,6 +214,8 @@ bool CliApp::SetUpConfiguration() {
         b.Override("configuration", "Echo", *options_.echo ? "1" : "0");
     if (options_.blockSize)
         b.Override("LoadMemory", "BlockSize", *options_.blockSize);
+    if (options_.responseTimeout)
+        b.Override("configuration", "WriteResponseTimeout", *options_.responseTimeout);
     if (options_.debug) {
         AttachLogSink(&logSink_);
         logout() << "Start application logout.\n";
@@ -213,7 +225,19 @@ bool CliApp::SetUpConfiguration() {
 
 bool CliApp::OpenPort() {
     StartupSettings s = ReadStartupSettings(*profile_);
-    return OpenConfiguredPort(port_, s);
+    if (OpenConfiguredPort(port_, s))
+        return true;
+    // The operation then reports the closed port in its own words; this line says why.
+    std::ostream& out = msgout();
+    if (s.port.empty())
+        out << "No serial port is configured (configuration/Port or --port).\n";
+    else if (s.baudrate <= 0)
+        out << "Cannot open port " << s.port
+            << ": no rate is configured (configuration/Baudrate or --baud).\n";
+    else
+        out << "Cannot open port " << s.port << ": "
+            << platform::OpenFailureText(port_.LastOpenFailure()) << ".\n";
+    return false;
 }
 
 int CliApp::Finish(bool ok) const {

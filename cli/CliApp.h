@@ -19,6 +19,7 @@ struct GlobalOptions {
     std::string config;  // empty: "ZIMPProtocol.ini" looked up as the program looks it up
     std::optional<std::string> port;
     std::optional<std::string> baud, factor, blockSize;
+    std::optional<std::string> responseTimeout;  // seconds
     std::optional<bool> echo;
     bool debug = false;
     bool quiet = false;

@@ -42,16 +42,29 @@ bool BootLoad::Run(const BootLoadSettings& settings) {
     std::ostream& out = msgout();
     int32_t result = 0;
     bool fileOk = false;
+    uint32_t span = 0;
     {
         auto* image = new (std::nothrow) S_Record();
         ReportOutOfMemory("ZIMPApplication", image == nullptr);
         std::unique_ptr<S_Record> owner(image);
         if (image->Open(settings.fileName.c_str(), 1) == 0) {
-            int got = image->ReadWindow(program_, static_cast<int>(kMaxProgram), 0x00);
+            span = image->EndAddress() - image->FirstAddress();
+            int got = span > kMaxProgram
+                          ? 0
+                          : image->ReadWindow(program_, static_cast<int>(kMaxProgram), 0x00);
             if (got > 0)
                 n_ = static_cast<uint32_t>(got);
         }
         fileOk = image->GetError() >= 0;
+    }
+    if (fileOk && span > kMaxProgram) {
+        // The controller would run a program cut short: nothing is sent.
+        n_ = 0;
+        out << std::dec << "Boot program '" << settings.fileName << "' is " << span
+            << " bytes long; the limit is " << kMaxProgram << " bytes.\n";
+        busy_ = false;
+        port_->SetBaudRate(savedRate);
+        return false;
     }
     if (!fileOk) {
         n_ = 0;
@@ -89,6 +102,11 @@ bool BootLoad::Run(const BootLoadSettings& settings) {
                 quiet = false;
                 break;
             }
+        }
+        if (echoCount_ < n_) {
+            // The read waits out the program's line time twice: the radio did not take it all.
+            out << std::dec << "Echo stopped after " << echoCount_ << " of " << n_ << " bytes.\n";
+            quiet = false;
         }
     } else if (result == SerialPort::kAborted) {
         out << "Loading was aborted by User\n";

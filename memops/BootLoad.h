@@ -27,7 +27,8 @@ class BootLoad {
     explicit BootLoad(SerialPort* port) : port_(port) {}
 
     // Sends the program and reports the outcome on the message stream; the port's rate is
-    // restored in every case. Returns true when no message was written (the echo agreed).
+    // restored in every case. Returns true when no message was written (the whole echo came
+    // back and agreed). A program longer than kMaxProgram bytes is refused unsent.
     bool Run(const BootLoadSettings& settings);
     // Cancel while busy: ends the pending read at once ("Loading was aborted by User").
     void Cancel();

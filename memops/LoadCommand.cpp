@@ -165,6 +165,7 @@ LoadCommand::Outcome LoadCommand::Run(int memoryType, LoadFrontEnd& frontEnd) {
     const uint32_t queue = *blockSize * 2 < 1024 ? 1024 : static_cast<uint32_t>(*blockSize * 2);
     port_->SetQueueSizes(queue, queue);
     engine_.Attach(port_, echo);
+    ApplyWriteResponseTimeout(*profile_, engine_);
     loader_.SetEngine(&engine_);
     loader_.SetProgressView(frontEnd.Progress());
     TransferParams tp{kind.code, static_cast<uint32_t>(*blockSize)};

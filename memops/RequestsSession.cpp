@@ -124,6 +124,8 @@ bool RequestsSession::Run(ZimpRequest request, const std::string& addressText,
     lastCounter_ = counter;
     lastData_ = data;
 
+    if (profile_)
+        ApplyWriteResponseTimeout(*profile_, engine_);  // each request is an operation of its own
     view.SetStatusText("Waiting Response");
     uint32_t addr = address.empty() ? 0 : static_cast<uint32_t>(std::stoul(address, nullptr, 16));
     char field[16];

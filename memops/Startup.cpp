@@ -10,7 +10,13 @@ StartupSettings ReadStartupSettings(profilestream& profile) {
         profile.ReadInteger("configuration", "BaudrateFactor", s.factor, 1, kMaxBaudrateFactor);
     s.valid &=
         profile.ReadInteger("configuration", "Baudrate", s.baudrate, kMinBaudrate, kMaxBaudrate);
-    s.port = profile.ReadText("configuration", "Port", 79);
+    // Port names go up to the path limit, past the usual value limit; one character more is
+    // read so that the port refuses a longer name instead of opening one cut short.
+    profilebuf& buffer = profile.Buffer();
+    const size_t usual = buffer.MaxValueSize();
+    buffer.SetMaxValueSize(SerialPort::kMaxPortName + 2);
+    s.port = profile.ReadText("configuration", "Port", SerialPort::kMaxPortName + 1);
+    buffer.SetMaxValueSize(usual);
     profile.ReadInteger("configuration", "DebugLevel", s.debugLevel);
     profile.clear();
     return s;
@@ -29,6 +35,19 @@ std::optional<unsigned long> ConfiguredBlockSize(profilestream& profile) {
     if (!profile.ReadInteger("LoadMemory", "BlockSize", size, 0, kMaxBlockSize))
         return std::nullopt;
     return size;
+}
+
+void ApplyWriteResponseTimeout(profilestream& profile, ZimpEngine& engine) {
+    long seconds = 0;  // missing: the defaults; out of range: reported, then the defaults
+    profile.ReadInteger("configuration", "WriteResponseTimeout", seconds, 1,
+                        static_cast<long long>(kMaxWriteResponseSeconds));
+    profile.clear();
+    if (seconds >= 1) {
+        const uint32_t ms = static_cast<uint32_t>(seconds) * 1000u;
+        engine.SetWriteResponseTimeouts(ms, ms);
+    } else {
+        engine.SetWriteResponseTimeouts(ZimpEngine::kWriteResponseMs, ZimpEngine::kEraseResponseMs);
+    }
 }
 
 bool OpenConfiguredPort(SerialPort& port, const StartupSettings& s) {

@@ -9,6 +9,7 @@
 #include "platform/FileLocator.h"
 #include "serial/SerialPort.h"
 #include "streams/profilestream.h"
+#include "zimp/ZimpEngine.h"
 
 inline constexpr const char* kConfigurationFile = "ZIMPProtocol.ini";
 
@@ -18,7 +19,7 @@ inline constexpr long kMaxBaudrateFactor = 1024;
 inline constexpr long kMaxBlockSize = 8192;  // the radio's buffer and the request limit
 
 struct StartupSettings {
-    std::string port;          // "Port", first 79 characters
+    std::string port;          // "Port", up to the system's path limit
     long baudrate = 0;         // "Baudrate", nominal
     unsigned long factor = 1;  // "BaudrateFactor"
     long debugLevel = 0;       // "DebugLevel": non-zero opens the debug log
@@ -36,6 +37,13 @@ bool ConfiguredEcho(profilestream& profile);
 // "BlockSize" of section "LoadMemory"; 0 when missing, nothing when refused (the message
 // is written).
 std::optional<unsigned long> ConfiguredBlockSize(profilestream& profile);
+
+// Largest "WriteResponseTimeout" (seconds) taken; a day.
+inline constexpr unsigned long kMaxWriteResponseSeconds = 86400;
+// "WriteResponseTimeout" of section "configuration", in seconds (1 to 86400): when set, it
+// bounds every write-response wait, a write's and an erase's alike; missing, or not a number
+// in that range, the engine keeps its own defaults (60 s for a write, 600 s for an erase).
+void ApplyWriteResponseTimeout(profilestream& profile, ZimpEngine& engine);
 
 // Sets the port's factor and opens it with the port name and the nominal rate. The result
 // says whether it opened; at start-up nobody reports it.

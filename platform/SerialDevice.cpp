@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -51,15 +52,52 @@ SerialDevice::~SerialDevice() {
     close(maskWake_);
 }
 
+std::string OpenFailureText(const OpenFailure& f) {
+    switch (f.error) {
+        case OpenError::None:
+            return "no error";
+        case OpenError::Busy:
+            return "in use by another program (" + std::string(std::strerror(f.sysErrno)) + ")";
+        case OpenError::NotATerminal:
+            return "not a serial device";
+        case OpenError::Settings:
+            return "the device refused the line settings (" +
+                   std::string(std::strerror(f.sysErrno)) + ")";
+        default:
+            return std::strerror(f.sysErrno);
+    }
+}
+
+bool SerialDevice::FailOpen(OpenError error, int sysErrno, int fd) {
+    openFailure_ = {error, sysErrno};
+    if (fd >= 0)
+        close(fd);
+    return false;
+}
+
 bool SerialDevice::Open(const std::string& name) {
     Close();
+    openFailure_ = {};
     int fd = open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    if (!isatty(fd) || ioctl(fd, TIOCEXCL) != 0 || !termios_io::MakeRaw(fd)) {
-        close(fd);
-        return false;
+    if (fd < 0) {
+        const int e = errno;
+        const OpenError why = e == ENOENT || e == ENOTDIR || e == ENXIO || e == ENODEV
+                                  ? OpenError::NotFound
+                              : e == EACCES || e == EPERM ? OpenError::Denied
+                              : e == EBUSY                ? OpenError::Busy
+                              : e == ENAMETOOLONG         ? OpenError::NameTooLong
+                                                          : OpenError::Other;
+        return FailOpen(why, e, -1);
     }
+    if (!isatty(fd))
+        return FailOpen(OpenError::NotATerminal, ENOTTY, fd);
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int e = errno;
+        return FailOpen(e == EWOULDBLOCK ? OpenError::Busy : OpenError::Other,
+                        e == EWOULDBLOCK ? EBUSY : e, fd);
+    }
+    if (ioctl(fd, TIOCEXCL) != 0 || !termios_io::MakeRaw(fd))
+        return FailOpen(OpenError::Other, errno, fd);
     {
         std::lock_guard lock(mutex_);
         timeouts_ = SerialTimeouts{};
@@ -74,8 +112,9 @@ void SerialDevice::Close() {
     int fd = fd_.exchange(-1);
     if (fd < 0)
         return;
-    // Release exclusive use first, so that any user can open the device after us.
+    // Release exclusive use and the lock first, so that any user can open the device after us.
     (void)ioctl(fd, TIOCNXCL);
+    (void)flock(fd, LOCK_UN);
     close(fd);
 }
 

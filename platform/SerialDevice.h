@@ -43,6 +43,26 @@ enum PurgeFlag : uint32_t {
 
 enum class TransferStatus { Done, Aborted, Failed };
 
+// Why a device did not open, with the system's error number beside it.
+enum class OpenError {
+    None,
+    NotFound,      // no such device
+    Denied,        // not permitted
+    Busy,          // another program holds it (its lock or exclusive use)
+    NotATerminal,  // not a serial device
+    NameTooLong,   // longer than the system's path limit
+    Settings,      // the device refused the line settings (rate, format)
+    Other,
+};
+
+struct OpenFailure {
+    OpenError error = OpenError::None;
+    int sysErrno = 0;
+};
+
+// "No such file or directory", "in use by another program", ...: the reason in words.
+std::string OpenFailureText(const OpenFailure& failure);
+
 class SerialDevice {
   public:
     SerialDevice();
@@ -50,9 +70,12 @@ class SerialDevice {
     SerialDevice(const SerialDevice&) = delete;
     SerialDevice& operator=(const SerialDevice&) = delete;
 
-    // Opens an existing device for exclusive use, in raw mode. false when it does not exist,
-    // is not a terminal, or another user holds it exclusively.
+    // Opens an existing device for exclusive use, in raw mode: exclusive mode and an advisory
+    // lock (flock), which binds programs that exclusive mode does not (root), both released
+    // on Close. false when it does not exist, is not a terminal, or another program holds it;
+    // LastOpenFailure() says why.
     bool Open(const std::string& name);
+    const OpenFailure& LastOpenFailure() const { return openFailure_; }
     void Close();
     bool IsOpen() const { return fd_.load() >= 0; }
 
@@ -85,7 +108,10 @@ class SerialDevice {
                                               int waitMs, bool hangupFails);
     int Fd() const { return fd_.load(); }
 
+    bool FailOpen(OpenError error, int sysErrno, int fd);
+
     std::atomic<int> fd_{-1};
+    OpenFailure openFailure_;
     mutable std::mutex mutex_;  // guards timeouts_ and the error baseline
     SerialTimeouts timeouts_;
     std::atomic<uint32_t> pendingErrors_{0};

@@ -1,5 +1,6 @@
 #include "serial/SerialPort.h"
 
+#include <cerrno>
 #include <new>
 
 #include "platform/Clock.h"
@@ -30,18 +31,27 @@ uint32_t SerialPort::ByteMultiplier() const {
 
 bool SerialPort::Open(const std::string& portName, uint32_t nominalRate) {
     settings_.baudRate = factor_ ? nominalRate / factor_ : 0;
-    portName_ = portName.substr(0, kMaxPortName);
+    if (portName.size() > kMaxPortName) {
+        Close();
+        openFailure_ = {platform::OpenError::NameTooLong, ENAMETOOLONG};
+        return false;
+    }
+    portName_ = portName;
     return OpenDevice();
 }
 
 bool SerialPort::OpenDevice() {
     Close();
-    if (!device_.Open(portName_))
+    if (!device_.Open(portName_)) {
+        openFailure_ = device_.LastOpenFailure();
         return false;
+    }
+    openFailure_ = {};
     device_.SetEventMask(eventMask_);
     device_.Purge(platform::kPurgeAll);
 
     bool ok = settings_.baudRate != 0;
+    errno = EINVAL;
     if (ok) {
         uint32_t m = ByteMultiplier();
         ok = device_.SetTimeouts({0, m, readConstant_, m, writeConstant_});
@@ -49,6 +59,7 @@ bool SerialPort::OpenDevice() {
     ok = ok && ApplyLineSettings();
     ok = ok && device_.SetupQueues(inQueue_, outQueue_);
     if (!ok) {
+        openFailure_ = {platform::OpenError::Settings, errno ? errno : EINVAL};
         device_.Close();
         return false;
     }

@@ -6,6 +6,7 @@
 // Callers always speak of the radio's nominal rate; the device is programmed with nominal
 // rate / factor, and every time-out formula uses factor x stored rate.
 
+#include <climits>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -29,7 +30,8 @@ enum class PortWorkerKind { Reader, Writer, Event };
 
 class SerialPort {
   public:
-    static constexpr size_t kMaxPortName = 259;
+    // The system's path limit: stable names under /dev/serial/by-id are often long.
+    static constexpr size_t kMaxPortName = PATH_MAX - 1;
     static constexpr uint32_t kNoLimit = 0xFFFFFFFFu;
     // Line-error value of an aborted transfer.
     static constexpr int32_t kAborted = -1;
@@ -39,7 +41,10 @@ class SerialPort {
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
 
+    // A name longer than kMaxPortName is refused (OpenError::NameTooLong), never cut.
     bool Open(const std::string& portName, uint32_t nominalRate);
+    // Why the last Open failed.
+    const platform::OpenFailure& LastOpenFailure() const { return openFailure_; }
     void Close();
     bool IsOpen() const;
 
@@ -109,6 +114,7 @@ class SerialPort {
     uint32_t Transfer(PortWorker* worker, void* buf, uint32_t n, int32_t& lineError, bool pumping);
 
     std::string portName_ = "COM1";
+    platform::OpenFailure openFailure_;
     platform::SerialSettings settings_;
     uint32_t factor_ = 1;
     uint8_t flowControl_ = 0;

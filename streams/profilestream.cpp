@@ -48,7 +48,7 @@ std::string OverrideKey(const std::string& section, const std::string& key) {
 
 void profilebuf::Override(const std::string& section, const std::string& key,
                           const std::string& value) {
-    overrides_.emplace_back(OverrideKey(section, key), value.substr(0, maxValue_));
+    overrides_.emplace_back(OverrideKey(section, key), value);  // cut when read, as a file's
 }
 
 void profilebuf::Fetch() {
@@ -57,7 +57,7 @@ void profilebuf::Fetch() {
         for (auto it = overrides_.rbegin(); it != overrides_.rend(); ++it) {
             if (it->first != k)
                 continue;
-            for (char ch : it->second)
+            for (char ch : it->second.substr(0, maxValue_))
                 queue_.Put(ch);
             queue_.Put('\n');
             return;
@@ -73,7 +73,7 @@ void profilebuf::Fetch() {
                                                 size, fileName_);
         if (len + 2 < size || size >= maxValue_)
             break;
-        size += 32;
+        size = size < 256 ? size + 32 : size * 2;  // only a longer limit goes past 256
     }
     if (len > 0 && static_cast<unsigned char>(buf[0]) == 0xFF)
         return;

@@ -22,6 +22,9 @@ class profilebuf : public std::streambuf {
     void SelectSection(const std::string& name);
     void SelectKey(const std::string& name);
     const std::string& FileName() const { return fileName_; }
+    // Longest value a read delivers: kMaxValueSize, unless a key needs more (a port's path).
+    void SetMaxValueSize(size_t n) { maxValue_ = n; }
+    size_t MaxValueSize() const { return maxValue_; }
     // Makes reads of section/key deliver value instead of the file's, for this run only (the
     // command line's overrides); writes still go to the file.
     void Override(const std::string& section, const std::string& key, const std::string& value);

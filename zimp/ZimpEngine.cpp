@@ -1,5 +1,6 @@
 #include "zimp/ZimpEngine.h"
 
+#include <algorithm>
 #include <cstring>
 #include <ios>
 #include <ostream>
@@ -50,7 +51,10 @@ bool ZimpEngine::SendRequest(const uint8_t* bytes, uint32_t len) {
         return false;
     }
 
-    port_->SetReadTimeout(kAckTimeoutMs);
+    // The write returns once the frame is queued; the radio has it only a line time later,
+    // and the acknowledgement's time-out counts from then.
+    const uint64_t lineMs = (uint64_t(d) * 10000 + rate - 1) / rate;
+    port_->SetReadTimeout(static_cast<uint32_t>(kAckTimeoutMs + lineMs));
     if (echo_) {
         // Only the number of echoed bytes counts, not their values.
         const uint32_t got = port_->Read(transmit_, d, lineError);
@@ -64,6 +68,7 @@ bool ZimpEngine::SendRequest(const uint8_t* bytes, uint32_t len) {
                 return false;
             }
         }
+        port_->SetReadTimeout(kAckTimeoutMs);  // the whole frame has been on the line
     }
 
     uint8_t ack = 0;
@@ -111,9 +116,10 @@ bool ZimpEngine::ReceiveReply(uint32_t firstByteMs) {
         if (first) {
             receive_.Clear();
             if (step != zimp::ReplyParser::Step::OpcodeOnly) {
-                // This value holds for the rest of the frame; 0 means "only what is buffered".
+                // This value holds for the rest of the frame, never so short that a byte
+                // still on its way counts as missing.
                 const uint32_t perByte = parser_.LengthCode() * 50000u / port_->EffectiveRate();
-                port_->SetReadTimeout(10 * perByte);
+                port_->SetReadTimeout(std::max(10 * perByte, kMinByteTimeoutMs));
             }
         }
         switch (step) {

@@ -48,6 +48,12 @@ class ZimpEngine {
     // Reply time-out meaning "wait for the first reply byte until it comes or an abort".
     static constexpr uint32_t kNoLimit = 0xFFFFFFFFu;
     static constexpr uint32_t kAckTimeoutMs = 3000;
+    // Replies never get less than this per byte: a USB adapter's latency timer or a busy
+    // UART can hold a byte back that long even at high rates.
+    static constexpr uint32_t kMinByteTimeoutMs = 20;
+    // Default waits for a write response: a chip erase can take minutes, a block write not.
+    static constexpr uint32_t kWriteResponseMs = 60000;
+    static constexpr uint32_t kEraseResponseMs = 600000;
     // Largest "Write Data" payload that still frames (8,224 bytes on the wire).
     static constexpr uint32_t kMaxWriteData = zimp::kMaxFrameLength - 8;
 
@@ -94,9 +100,18 @@ class ZimpEngine {
     int32_t EraseFlash();
     int32_t ZeroFlash();
     int32_t WriteData(uint32_t address, const uint8_t* data, uint32_t n);
-    // Waits without limit (an erase may take long); an abort ends it. On -6 address is the
-    // one the radio failed at.
+    // Waits for the write response of the last of these requests, up to its time-out (an
+    // erase's or a write's, see SetWriteResponseTimeouts): -2 when it passes; an abort ends
+    // it at once. On -6 address is the one the radio failed at.
     int32_t AwaitWriteResponse(uint32_t& address);
+    // Bounds of the write-response wait after "Write Data" (and the end marker) and after
+    // "Erase Flash" or "Zero Flash"; kNoLimit waits until the response or an abort.
+    void SetWriteResponseTimeouts(uint32_t writeMs, uint32_t eraseMs) {
+        writeResponseMs_ = writeMs;
+        eraseResponseMs_ = eraseMs;
+    }
+    uint32_t WriteResponseTimeout() const { return writeResponseMs_; }
+    uint32_t EraseResponseTimeout() const { return eraseResponseMs_; }
 
     uint32_t LinkError() const { return linkError_; }
     int32_t RequestResult() const { return requestResult_; }
@@ -125,4 +140,7 @@ class ZimpEngine {
     uint32_t linkError_ = kLinkNone;
     int32_t requestResult_ = kReplyOk;
     bool firstByteTimedOut_ = false;
+    uint32_t writeResponseMs_ = kWriteResponseMs;
+    uint32_t eraseResponseMs_ = kEraseResponseMs;
+    bool awaitingErase_ = false;  // the last write-type request was an erase or a zeroing
 };

@@ -99,11 +99,13 @@ int32_t ZimpEngine::GetStatus(uint8_t& status, uint32_t& address, uint32_t reply
 
 int32_t ZimpEngine::EraseFlash() {
     static constexpr uint8_t request[2] = {0xF1, 0x15};
+    awaitingErase_ = true;
     return Transact(request, sizeof request);
 }
 
 int32_t ZimpEngine::ZeroFlash() {
     static constexpr uint8_t request[2] = {0xF1, 0x16};
+    awaitingErase_ = true;
     return Transact(request, sizeof request);
 }
 
@@ -115,6 +117,7 @@ int32_t ZimpEngine::WriteData(uint32_t address, const uint8_t* data, uint32_t n)
     }
     std::unique_ptr<uint8_t[]> request(new (std::nothrow) uint8_t[n + 7]);
     ReportOutOfMemory("ZIMPMessage", request == nullptr);
+    awaitingErase_ = false;
     request[0] = 0xFF;
     request[1] = 0x17;
     request[2] = static_cast<uint8_t>((n + 4) >> 8);
@@ -127,7 +130,8 @@ int32_t ZimpEngine::WriteData(uint32_t address, const uint8_t* data, uint32_t n)
 
 int32_t ZimpEngine::AwaitWriteResponse(uint32_t& address) {
     uint8_t value[3];
-    const uint32_t moved = ReceiveExpected(zimp::kOpWritten, zimp::kOpBadWrite, value, 3);
+    const uint32_t moved = ReceiveExpected(zimp::kOpWritten, zimp::kOpBadWrite, value, 3,
+                                           awaitingErase_ ? eraseResponseMs_ : writeResponseMs_);
     if (requestResult_ != kReplyOk)
         return requestResult_;
     if (moved < 3)

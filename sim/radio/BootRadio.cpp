@@ -26,7 +26,7 @@ void BootRadio::Receive(const uint8_t* bytes, size_t n, uint64_t, RadioLine& lin
         }
     }
     if (!echo.empty())
-        line.Send(echo.data(), echo.size());
+        line.Echo(echo.data(), echo.size());
 }
 
 bool BootRadio::Started() const {

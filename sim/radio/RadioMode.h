@@ -15,6 +15,9 @@ class RadioLine {
     // One answer (an acknowledgement, a reply frame, echoed bytes); delayed as the line would
     // when the simulator runs at a rate.
     virtual void Send(const uint8_t* bytes, size_t n) = 0;
+    // Bytes returned one by one as they arrive: on a line at a rate the last of them is back
+    // one byte time after the last byte received, not a whole answer's time later.
+    virtual void Echo(const uint8_t* bytes, size_t n) { Send(bytes, n); }
 };
 
 class RadioMode {

@@ -86,11 +86,18 @@ uint64_t RadioSimulator::LineUs(size_t n) const {
 }
 
 void RadioSimulator::Send(const uint8_t* bytes, size_t n) {
-    if (baud_ != 0) {
-        // The answer starts once the request has arrived and ends a line time later.
+    // The answer starts once the request has arrived and ends a line time later.
+    SendAt(bytes, n, baud_ ? std::max(NowUs(), rxDoneUs_) + LineUs(n) : 0);
+}
+
+void RadioSimulator::Echo(const uint8_t* bytes, size_t n) {
+    SendAt(bytes, n, baud_ ? std::max(NowUs(), rxDoneUs_) + LineUs(1) : 0);
+}
+
+void RadioSimulator::SendAt(const uint8_t* bytes, size_t n, uint64_t doneUs) {
+    if (doneUs != 0) {
         const uint64_t now = NowUs();
-        const uint64_t done = std::max(now, rxDoneUs_) + LineUs(n);
-        if (done > now && WaitStop(static_cast<int>((done - now + 999) / 1000)))
+        if (doneUs > now && WaitStop(static_cast<int>((doneUs - now + 999) / 1000)))
             return;
     }
     size_t put = 0;

@@ -174,6 +174,9 @@ void ZimpRadio::Answer(const std::vector<uint8_t>& frame, bool checksumOk, Radio
     replyCommandOverride_ =
         options_.wrongOpcodeAt && record.index == *options_.wrongOpcodeAt ? kUnknownReply : 0;
     std::vector<uint8_t> reply = Reply(frame, record);
+    const bool writeType = isWrite || record.opcode == kEraseFlash || record.opcode == kZeroFlash;
+    if (options_.noWriteResponse && writeType)
+        reply.clear();
     record.answer = "ack";
     Record(std::move(record));
     if (!reply.empty())

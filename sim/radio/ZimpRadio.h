@@ -23,6 +23,7 @@ struct ZimpRadioOptions {
     std::optional<uint32_t> silentAfter;    // answer nothing after N requests
     std::optional<uint32_t> wrongOpcodeAt;  // the N-th request's reply has a wrong opcode
     bool shortRead = false;                 // "Read" replies carry one byte fewer
+    bool noWriteResponse = false;           // writes, erases, zeroings: acknowledged only
     bool decompress = false;                // "Write Data" payloads are LZRW3-A buffers
     uint16_t bufferLength = 0x2000;         // the "Configuration" answer
     uint32_t idleMs = 500;                  // a partial frame this old is dropped

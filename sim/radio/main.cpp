@@ -42,6 +42,8 @@ const char kHelp[] =
     "  --silent-after N      answer the first N requests, then nothing at all\n"
     "  --wrong-opcode-at N   the N-th request is answered with the unknown opcode 0x87\n"
     "  --short-read          \"Read\" replies carry one data byte fewer than asked for\n"
+    "  --no-write-response   \"Write Data\", \"Erase Flash\" and \"Zero Flash\" are acknowledged\n"
+    "                        (and carried out) but never answered with a write response\n"
     "  --decompress          \"Write Data\" payloads are LZRW3-A buffers: stored decompressed,\n"
     "                        a malformed one answered 0xF485 (how compressed loads are checked)\n"
     "Boot mode (the controller's serial bootstrap: after 0xFF, every byte is echoed):\n"
@@ -116,6 +118,8 @@ int main(int argc, char** argv) {
             options.echo = true;
         } else if (arg == "--short-read") {
             options.shortRead = true;
+        } else if (arg == "--no-write-response") {
+            options.noWriteResponse = true;
         } else if (arg == "--decompress") {
             options.decompress = true;
         } else if (arg == "--vintrel") {

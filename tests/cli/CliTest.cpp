@@ -1,6 +1,9 @@
 // The zimp command line end to end: the real binary against the real simulator binary.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <unistd.h>
 
@@ -160,11 +163,71 @@ TEST_F(CliTest, BadWriteResponsePrintsAddressAndFails) {
     EXPECT_EQ(w.err, "Bad Write Response\n");
 }
 
+TEST_F(CliTest, MissingWriteResponseEndsWithAReplyTimeout) {
+    StartRadio({"--no-write-response"});
+    // On the command line for one run, or in the configuration; seconds either way.
+    Result erase = Zimp({"--response-timeout", "1", "request", "erase"});
+    EXPECT_EQ(erase.code, 1);
+    EXPECT_EQ(erase.err, "Reply Timeout.\n");
+    std::string ini = dir.Read("ZIMPProtocol.ini");
+    ini.insert(ini.find("Echo=0\n"), "WriteResponseTimeout=1\n");
+    dir.Write("ZIMPProtocol.ini", ini);
+    Result load = Zimp({"--quiet", "load", "ram", Image()});
+    EXPECT_EQ(load.code, 1);
+    EXPECT_EQ(load.err, "Reply Timeout.\nFile was not loaded.\n");
+    for (const char* bad : {"0", "86401", "x"}) {
+        Result r = Zimp({"--response-timeout", bad, "request", "status"});
+        EXPECT_EQ(r.code, 2) << bad;
+        EXPECT_EQ(r.err, "zimp: --response-timeout takes 1 to 86400 seconds (see zimp --help)\n");
+    }
+    Result help = Zimp({"--help"});
+    EXPECT_NE(help.out.find("--response-timeout SECONDS"), std::string::npos);
+}
+
 TEST_F(CliTest, PortThatDoesNotOpenIsReported) {
     dir.Write("ZIMPProtocol.ini", "[configuration]\nPort=/nonexistent\nBaudrate=9600\n");
     Result r = Zimp({"request", "status"});
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "Port is not open or its handler is bad.\n");
+    EXPECT_EQ(r.err,
+              "Cannot open port /nonexistent: No such file or directory.\n"
+              "Port is not open or its handler is bad.\n");
+}
+
+TEST_F(CliTest, PortHeldByAnotherProgramIsRefusedAtOnce) {
+    StartRadio();
+    const std::string ini = dir.Read("ZIMPProtocol.ini");
+    const size_t at = ini.find("Port=") + 5;
+    const std::string device = ini.substr(at, ini.find('\n', at) - at);
+    const int other = open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+    Result r = Zimp({"request", "status"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "Cannot open port " + device +
+                         ": in use by another program (Device or resource busy).\n"
+                         "Port is not open or its handler is bad.\n");
+    close(other);
+    EXPECT_EQ(Zimp({"request", "status"}).code, 0);
+}
+
+TEST_F(CliTest, LongPortNamesOpenFromTheConfigurationAndTheCommandLine) {
+    // /dev/serial/by-id names are often longer than 79 characters; this one passes 255.
+    const std::string folder = dir.File(std::string(120, 'd'));
+    ASSERT_TRUE(std::filesystem::create_directory(folder));
+    const std::string link =
+        folder + "/usb-FTDI_FT232R_USB_UART_" + std::string(120, 'A') + "-if00-port0";
+    ASSERT_GT(link.size(), 255u);
+    StartRadio({"--link", link});
+    std::string ini = dir.Read("ZIMPProtocol.ini");
+    const size_t at = ini.find("Port=") + 5;
+    Result viaOption = Zimp({"--port", link, "request", "config"});
+    EXPECT_EQ(viaOption.code, 0) << viaOption.err;
+    EXPECT_EQ(viaOption.out, "Buffer Length is 0x2000\n");
+    ini.replace(at, ini.find('\n', at) - at, link);
+    dir.Write("ZIMPProtocol.ini", ini);
+    Result viaKey = Zimp({"request", "config"});
+    EXPECT_EQ(viaKey.code, 0) << viaKey.err;
+    EXPECT_EQ(viaKey.out, "Buffer Length is 0x2000\n");
 }
 
 TEST_F(CliTest, FileCommands) {
@@ -234,6 +297,23 @@ TEST_F(CliTest, BootLoadReportsAWrongEcho) {
     Result rate = Zimp({"boot", prog, "--rate", "20"});
     EXPECT_EQ(rate.code, 2);
     EXPECT_EQ(rate.err, "Please enter an integer between 50 and 115200.\n");
+}
+
+TEST_F(CliTest, BootLoadFailsOnAShortEchoAndRefusesALongProgram) {
+    StartRadio({"--mode", "boot", "--echo-limit", "2"});
+    auto prog = dir.Write("p.s19", "S1061000010203E3\nS9030000FC\n");
+    Result shortEcho = Zimp({"boot", prog, "--rate", "9600"});
+    EXPECT_EQ(shortEcho.code, 1);
+    EXPECT_EQ(shortEcho.err, "Echo stopped after 2 of 3 bytes.\n");
+    EXPECT_EQ(shortEcho.out, "echo: 2 of 3 bytes\n");
+    // 1 byte at 0x1000 and 1 at 0x17D0: 2001 bytes from first to last.
+    auto big = dir.Write("big.s19", "S104100001EA\nS10417D00212\nS9030000FC\n");
+    Result tooLong = Zimp({"boot", big, "--rate", "9600"});
+    EXPECT_EQ(tooLong.code, 1);
+    EXPECT_EQ(tooLong.err,
+              "Boot program '" + big + "' is 2001 bytes long; the limit is 2000 bytes.\n");
+    EXPECT_NE(Dump().find("\"received\": \"010203\""), std::string::npos)
+        << "nothing more was sent";
 }
 
 TEST_F(CliTest, TqvBootWritesItsSettingsBack) {

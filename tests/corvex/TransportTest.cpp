@@ -250,6 +250,20 @@ TEST_F(ReaderTest, OtherSduIsExaminedFourTimesThenGivenUp) {
     EXPECT_EQ(Bytes(data, data + 10), Bytes(10, 0));
 }
 
+TEST_F(ReaderTest, ResponseMatchingOnlyOneByteOfTheSduIsNotTheAnswer) {
+    for (const Bytes& other : {Bytes{0x12, 0x35}, Bytes{0x13, 0x34}}) {
+        unsigned char data[10];
+        recv_struct r{data, 10, sdu, 6, 0};
+        Write(Frame({0x81, 0, other[0], other[1], 0x55}));
+        EXPECT_EQ(conn.GetResponce(&r), 0) << int(other[0]) << " " << int(other[1]);
+        EXPECT_EQ(Bytes(data, data + 10), Bytes(10, 0));
+        unsigned char frame[FRAME_BUFFER_SIZE] = {};
+        frame[6] = other[0];
+        frame[7] = other[1];
+        EXPECT_EQ(conn.MessageIsResponse(frame, sdu, 6), 0);
+    }
+}
+
 TEST_F(ReaderTest, NoResponseTimesOutWithTheDataCleared) {
     unsigned char data[10];
     std::memset(data, 0x5A, sizeof data);

@@ -14,14 +14,15 @@ using ::testing::ElementsAre;
 
 namespace {
 
-// A port opened at 115200 against a radio mode running on its own thread.
-template <class Mode>
+// A port opened at 115200 against a radio mode running on its own thread; the radio answers
+// as a line at lineBaud would (0: at once).
+template <class Mode, uint32_t lineBaud = 0>
 struct ModeRig {
     template <class... Args>
     explicit ModeRig(Args&&... args) : mode(std::forward<Args>(args)...) {
         if (!pty.Open(true))
             return;
-        simulator = std::make_unique<radio::RadioSimulator>(pty.MasterFd(), mode, 0);
+        simulator = std::make_unique<radio::RadioSimulator>(pty.MasterFd(), mode, lineBaud);
         thread = std::thread([this] { simulator->Run(); });
         ok = port.Open(pty.SlavePath(), 115200);
     }
@@ -80,9 +81,27 @@ TEST(BootLoad, ShortEchoIsComparedAsFarAsItGoes) {
     ModeRig<radio::BootRadio> rig(o);
     auto file = rig.dir.Write("p.s19", SRecordFile({{0x1000, {1, 2, 3}}}));
     BootLoad boot(&rig.port);
-    EXPECT_TRUE(boot.Run(Boot(file, 115200))) << "the echo is awaited even above 10,000 baud";
+    EXPECT_FALSE(boot.Run(Boot(file, 115200))) << "a short echo is a failed load";
     EXPECT_EQ(boot.EchoCount(), 2u);
-    EXPECT_TRUE(rig.boxes.Texts().empty());
+    EXPECT_THAT(rig.boxes.Texts(), ElementsAre("Echo stopped after 2 of 3 bytes."));
+}
+
+TEST(BootLoad, FullProgramAtALowRateIsEchoedAndComparedInFull) {
+    // The radio answers at the pace of a 9,600-baud line: 2,000 bytes take about 2 s.
+    radio::BootRadioOptions o;
+    o.corruptAt = 1999;
+    ModeRig<radio::BootRadio, 9600> rig(o);
+    Bytes program(2000);
+    for (size_t i = 0; i < program.size(); ++i)
+        program[i] = static_cast<uint8_t>(i * 7 + 1);
+    auto file = rig.dir.Write("p.s19", SRecordFile({{0x0, program}}));
+    BootLoad boot(&rig.port);
+    EXPECT_FALSE(boot.Run(Boot(file, 9600)));
+    EXPECT_EQ(boot.EchoCount(), 2000u);
+    // Only the last byte differs, so the comparison reached it.
+    EXPECT_THAT(rig.boxes.Texts(), ElementsAre("Error at position 1999.\rIf position more than "
+                                               "100 don't take care."));
+    EXPECT_EQ(rig.mode.Program(), program);
 }
 
 TEST(BootLoad, NoEchoAtAll) {
@@ -96,16 +115,37 @@ TEST(BootLoad, NoEchoAtAll) {
 }
 
 TEST(BootLoad, OnlyTheFirst2000BytesAreSent) {
-    ModeRig<radio::BootRadio> rig;
-    Bytes big(2100);
-    for (size_t i = 0; i < big.size(); ++i)
-        big[i] = static_cast<uint8_t>(i);
-    auto file = rig.dir.Write("p.s19", SRecordFile({{0x0, big}}));
-    BootLoad boot(&rig.port);
-    EXPECT_TRUE(boot.Run(Boot(file, 115200)));
-    EXPECT_EQ(boot.ProgramLength(), 2000u);
-    zimptest::WaitUntil([&] { return rig.mode.Program().size() >= 2000; });
-    EXPECT_EQ(rig.mode.Program(), Bytes(big.begin(), big.begin() + 2000));
+    // Exactly 2000 bytes (with a gap, filled with 0) still go; one more is refused unsent.
+    struct Case {
+        uint32_t secondAt;
+        bool sent;
+    };
+    for (const Case c : {Case{1996, true}, Case{1997, false}}) {
+        ModeRig<radio::BootRadio> rig;
+        Bytes tail{0xA1, 0xA2, 0xA3, 0xA4};
+        auto file =
+            rig.dir.Write("p.s19", SRecordFile({{0x100, {1, 2}}, {0x100 + c.secondAt, tail}}));
+        BootLoad boot(&rig.port);
+        EXPECT_EQ(boot.Run(Boot(file, 115200)), c.sent) << c.secondAt;
+        if (c.sent) {
+            EXPECT_EQ(boot.ProgramLength(), 2000u);
+            EXPECT_TRUE(rig.boxes.Texts().empty());
+            zimptest::WaitUntil([&] { return rig.mode.Program().size() >= 2000; });
+            Bytes expected(2000, 0);
+            expected[0] = 1;
+            expected[1] = 2;
+            std::copy(tail.begin(), tail.end(), expected.begin() + 1996);
+            EXPECT_EQ(rig.mode.Program(), expected);
+        } else {
+            EXPECT_EQ(boot.ProgramLength(), 0u);
+            EXPECT_THAT(rig.boxes.Texts(),
+                        ElementsAre("Boot program '" + file +
+                                    "' is 2001 bytes long; the limit is 2000 bytes."));
+            platform::SleepMs(50);  // what the radio would have seen by now
+            EXPECT_FALSE(rig.mode.Started()) << "not even the 0xFF went out";
+            EXPECT_EQ(rig.port.EffectiveRate(), 115200u);
+        }
+    }
 }
 
 TEST(BootLoad, CancelDuringTheReadAndABadFile) {

@@ -27,18 +27,52 @@ TEST(Startup, ReadsPortKeysInPrefixedNotation) {
 }
 
 TEST(Startup, LongPortNameIsCutTo79AndMissingKeysKeepDefaults) {
+    // Port names are read whole up to the path limit; one over it reaches the port, which
+    // refuses it rather than open a name cut short.
     TempDir dir;
-    auto ini =
-        dir.Write("ZIMPProtocol.ini", "[configuration]\nPort=" + std::string(100, 'p') + "\n");
+    for (size_t length : {size_t(100), SerialPort::kMaxPortName, SerialPort::kMaxPortName + 5}) {
+        auto ini = dir.Write("ZIMPProtocol.ini",
+                             "[configuration]\nPort=" + std::string(length, 'p') + "\n");
+        profilestream ps(ini);
+        EXPECT_EQ(ReadStartupSettings(ps).port.size(),
+                  std::min(length, SerialPort::kMaxPortName + 1));
+    }
+    auto ini = dir.Write("ZIMPProtocol.ini", "[configuration]\n");
     profilestream ps(ini);
     StartupSettings s = ReadStartupSettings(ps);
-    EXPECT_EQ(s.port.size(), 79u);
+    EXPECT_EQ(s.port, "");
     EXPECT_EQ(s.baudrate, 0);
     EXPECT_EQ(s.factor, 1u);
     EXPECT_EQ(s.debugLevel, 0);
     SerialPort port;
     EXPECT_FALSE(OpenConfiguredPort(port, s)) << "rate 0 leaves the port closed";
     EXPECT_FALSE(port.IsOpen());
+}
+
+TEST(Startup, WriteResponseTimeoutInSecondsBoundsWritesAndErasesAlike) {
+    TempDir dir;
+    struct Case {
+        const char* line;
+        uint32_t writeMs, eraseMs;
+    } cases[] = {
+        {"", 60000, 600000},  // missing: the defaults
+        {"WriteResponseTimeout=5\n", 5000, 5000},
+        {"WriteResponseTimeout=0x10\n", 16000, 16000},
+        {"WriteResponseTimeout=86400\n", 86400000, 86400000},
+        {"WriteResponseTimeout=0\n", 60000, 600000},
+        {"WriteResponseTimeout=86401\n", 60000, 600000},
+        {"WriteResponseTimeout=-3\n", 60000, 600000},
+        {"WriteResponseTimeout=soon\n", 60000, 600000},
+    };
+    for (const auto& c : cases) {
+        auto ini = dir.Write("ZIMPProtocol.ini", std::string("[configuration]\n") + c.line);
+        profilestream ps(ini);
+        ZimpEngine engine;
+        engine.SetWriteResponseTimeouts(1, 2);  // whatever an earlier operation left
+        ApplyWriteResponseTimeout(ps, engine);
+        EXPECT_EQ(engine.WriteResponseTimeout(), c.writeMs) << c.line;
+        EXPECT_EQ(engine.EraseResponseTimeout(), c.eraseMs) << c.line;
+    }
 }
 
 TEST(Startup, OpensConfiguredPortWithItsFactor) {

@@ -1,6 +1,9 @@
 #include "platform/SerialDevice.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <thread>
 
@@ -12,8 +15,34 @@ using namespace platform;
 TEST(SerialDevice, OpensOnlyExistingTerminals) {
     SerialDevice d;
     EXPECT_FALSE(d.Open("/nonexistent/tty"));
+    EXPECT_EQ(d.LastOpenFailure().error, OpenError::NotFound);
+    EXPECT_EQ(OpenFailureText(d.LastOpenFailure()), "No such file or directory");
     EXPECT_FALSE(d.Open("/dev/null")) << "not a terminal";
+    EXPECT_EQ(d.LastOpenFailure().error, OpenError::NotATerminal);
     EXPECT_FALSE(d.IsOpen());
+}
+
+TEST(SerialDevice, DeviceLockedByAnotherProgramIsRefusedUntilReleased) {
+    PtyLine line;
+    ASSERT_TRUE(line.ok());
+    // Another program's lock, through a description of its own (exclusive mode does not bind
+    // root, the lock does).
+    const int other = open(line.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+    SerialDevice d;
+    EXPECT_FALSE(d.Open(line.SlavePath()));
+    EXPECT_EQ(d.LastOpenFailure().error, OpenError::Busy);
+    EXPECT_EQ(OpenFailureText(d.LastOpenFailure()),
+              "in use by another program (Device or resource busy)");
+    flock(other, LOCK_UN);
+    ASSERT_TRUE(d.Open(line.SlavePath()));
+    EXPECT_EQ(d.LastOpenFailure().error, OpenError::None);
+    // Ours now: the other program is refused until we close.
+    EXPECT_NE(flock(other, LOCK_EX | LOCK_NB), 0);
+    d.Close();
+    EXPECT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+    close(other);
 }
 
 TEST(SerialDevice, ReadReturnsWhatArrivedWhenTotalTimeoutPasses) {

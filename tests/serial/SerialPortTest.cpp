@@ -4,7 +4,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <atomic>
+#include <filesystem>
 #include <thread>
 
 #include "platform/Clock.h"
@@ -12,6 +15,7 @@
 #include "streams/MessagePresenter.h"
 #include "streams/MessageStreams.h"
 #include "support/PtyLine.h"
+#include "support/TempDir.h"
 
 using ::testing::ElementsAre;
 
@@ -158,9 +162,37 @@ TEST_F(SerialPortTest, ZeroFactorAndZeroRateAreRefused) {
 }
 
 TEST_F(SerialPortTest, LongPortNameIsCutTo259) {
-    std::string name(300, 'x');
-    EXPECT_FALSE(port.Open(name, 9600));
-    EXPECT_EQ(port.PortName().size(), 259u);
+    // Names up to the path limit open (stable by-id names are long); a longer one is refused,
+    // never cut into another name.
+    TempDir dir;
+    const std::string folder = dir.File(std::string(200, 'd'));
+    ASSERT_TRUE(std::filesystem::create_directory(folder));
+    const std::string link = folder + "/" + std::string(150, 'l');
+    ASSERT_EQ(symlink(line.SlavePath().c_str(), link.c_str()), 0);
+    ASSERT_GT(link.size(), 300u);
+    EXPECT_TRUE(port.Open(link, 9600));
+    EXPECT_EQ(port.PortName(), link);
+    port.Close();
+    const std::string tooLong = "/" + std::string(SerialPort::kMaxPortName, 'x');
+    EXPECT_FALSE(port.Open(tooLong, 9600));
+    EXPECT_EQ(port.LastOpenFailure().error, platform::OpenError::NameTooLong);
+    EXPECT_EQ(port.PortName(), link);
+}
+
+TEST_F(SerialPortTest, OpenFailureSaysWhy) {
+    EXPECT_FALSE(port.Open("/nonexistent/tty", 9600));
+    EXPECT_EQ(port.LastOpenFailure().error, platform::OpenError::NotFound);
+    ASSERT_TRUE(port.SetBaudrateFactor(8));
+    EXPECT_FALSE(port.Open(line.SlavePath(), 4)) << "a stored rate of 0";
+    EXPECT_EQ(port.LastOpenFailure().error, platform::OpenError::Settings);
+    ASSERT_TRUE(port.SetBaudrateFactor(1));
+    ASSERT_TRUE(OpenPort());
+    EXPECT_EQ(port.LastOpenFailure().error, platform::OpenError::None);
+    SerialPort second;
+    EXPECT_FALSE(second.Open(line.SlavePath(), 9600)) << "one port, one program";
+    EXPECT_EQ(second.LastOpenFailure().error, platform::OpenError::Busy);
+    port.Close();
+    EXPECT_TRUE(second.Open(line.SlavePath(), 9600)) << "released on close";
 }
 
 TEST_F(SerialPortTest, SettersOnClosedPortApplyAtNextOpen) {

@@ -118,6 +118,7 @@ TEST(RadioSimTool, HelpDocumentsEveryOptionAndEveryDocumentedOptionIsAccepted) {
                                             "--silent-after",
                                             "--wrong-opcode-at",
                                             "--short-read",
+                                            "--no-write-response",
                                             "--buffer-length",
                                             "--decompress",
                                             "--corrupt-at",

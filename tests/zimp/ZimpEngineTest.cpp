@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 
+#include <atomic>
+#include <thread>
+
 #include "ZimpTestSupport.h"
 
 using zimptest::Bytes;
@@ -232,23 +235,69 @@ TEST(ZimpEngineAbort, DuringTheReplyWait) {
 }
 
 TEST(ZimpEngineAbort, WriteResponseWaitEndsOnlyByAbort) {
-    ScriptedPeer peer;
-    ASSERT_TRUE(peer.ok);
-    CancellingPump pump(peer.port);
-    peer.Start([](ScriptedPeer& p) {
-        p.ReadFrame();
-        p.Write({0x50});
+    // An abort ends the wait at once, long before its default bound: 600 s after an erase or
+    // a zeroing, 60 s after a write.
+    struct Case {
+        std::function<int32_t(ZimpEngine&)> request;
+        uint32_t bound;
+    };
+    const uint8_t one = 1;
+    for (const Case& c :
+         {Case{[](ZimpEngine& e) { return e.EraseFlash(); }, 600000},
+          Case{[](ZimpEngine& e) { return e.ZeroFlash(); }, 600000},
+          Case{[&](ZimpEngine& e) { return e.WriteData(0x801000, &one, 1); }, 60000}}) {
+        ScriptedPeer peer;
+        ASSERT_TRUE(peer.ok);
+        CancellingPump pump(peer.port);
+        peer.Start([](ScriptedPeer& p) {
+            p.ReadFrame();
+            p.Write({0x50});
+        });
+        EXPECT_EQ(c.request(peer.engine), ZimpEngine::kAcknowledged);
+        peer.Join();
+        peer.port.SetPump(&pump);
+        uint32_t at = 0x123;
+        EXPECT_EQ(peer.engine.AwaitWriteResponse(at), ZimpEngine::kLinkFailure);
+        peer.port.SetPump(nullptr);
+        EXPECT_EQ(peer.engine.LinkError(), ZimpEngine::kLinkAborted);
+        EXPECT_EQ(at, 0x123u);
+        EXPECT_EQ(peer.port.ReadTimeoutConstant(), c.bound);
+    }
+}
+
+TEST(ZimpEngineReply, MissingWriteResponseIsAReplyTimeout) {
+    radio::ZimpRadioOptions o;
+    o.noWriteResponse = true;
+    SimRig rig(o);
+    ASSERT_TRUE(rig.ok);
+    MessageCapture boxes;
+    rig.engine.SetWriteResponseTimeouts(50, 80);
+    // Should the bound not hold, the wait ends here as an abort, not in a hung test.
+    std::atomic<bool> done{false};
+    std::thread watchdog([&] {
+        while (!zimptest::WaitUntil([&] { return done.load(); }, 10000))
+            rig.port.AbortAll();
     });
-    EXPECT_EQ(peer.engine.EraseFlash(), ZimpEngine::kAcknowledged);
-    peer.Join();
-    // The wait has no limit of its own: the read time-out is "none".
-    peer.port.SetPump(&pump);
-    uint32_t at = 0x123;
-    EXPECT_EQ(peer.engine.AwaitWriteResponse(at), ZimpEngine::kLinkFailure);
-    peer.port.SetPump(nullptr);
-    EXPECT_EQ(peer.engine.LinkError(), ZimpEngine::kLinkAborted);
-    EXPECT_EQ(at, 0x123u);
-    EXPECT_EQ(peer.port.ReadTimeoutConstant(), SerialPort::kNoLimit);
+    const uint8_t data[3] = {1, 2, 3};
+    struct Case {
+        std::function<int32_t(ZimpEngine&)> request;
+        uint32_t bound;
+    };
+    for (const Case& c : {Case{[&](ZimpEngine& e) { return e.WriteData(0x801000, data, 3); }, 50},
+                          Case{[](ZimpEngine& e) { return e.EraseFlash(); }, 80},
+                          Case{[&](ZimpEngine& e) { return e.WriteData(0xFFFFFF, data, 0); }, 50},
+                          Case{[](ZimpEngine& e) { return e.ZeroFlash(); }, 80}}) {
+        boxes.Clear();
+        ASSERT_EQ(c.request(rig.engine), ZimpEngine::kAcknowledged);
+        uint32_t at = 0x123;
+        EXPECT_EQ(rig.engine.AwaitWriteResponse(at), ZimpEngine::kReplyTimedOut);
+        EXPECT_EQ(rig.port.ReadTimeoutConstant(), c.bound);
+        EXPECT_EQ(at, 0x123u);
+        EXPECT_TRUE(rig.engine.ReportError());
+        EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Reply Timeout."});
+    }
+    done = true;
+    watchdog.join();
 }
 
 TEST(ZimpEngineReply, ChecksumError) {
@@ -317,6 +366,28 @@ TEST(ZimpEngineReply, OpcodeOnlyReplyIsJudgedByItsOpcode) {
     EXPECT_EQ(peer.engine.LinkError(), ZimpEngine::kLinkNone);
     EXPECT_EQ(peer.engine.RequestResult(), ZimpEngine::kReplyOk);
     EXPECT_EQ(peer.engine.OpcodeWord(), 0x4000);
+}
+
+TEST(ZimpEngineReply, BytesTricklingInAt115200AreWaitedFor) {
+    // A USB adapter hands bytes over when its latency timer runs out: a few ms apart.
+    ScriptedPeer peer(115200);
+    ASSERT_TRUE(peer.ok);
+    peer.Start([](ScriptedPeer& p) {
+        p.ReadFrame();
+        p.Write({0x50});
+        // F2: 2 x 50,000 / 115,200 rounds to a per-byte time-out of 0.
+        for (uint8_t b : WithChecksum({0xF2, 0x99, 0x42})) {
+            p.Write({b});
+            platform::SleepMs(3);
+        }
+    });
+    const Bytes request{0xF1, 0x20};
+    ASSERT_EQ(peer.engine.Transact(request.data(), request.size()), ZimpEngine::kAcknowledged);
+    uint8_t d = 0;
+    EXPECT_EQ(peer.engine.ReceiveExpected(0xF299, 0, &d, 1), 1u);
+    peer.Join();
+    EXPECT_EQ(peer.engine.RequestResult(), ZimpEngine::kReplyOk) << peer.engine.LinkError();
+    EXPECT_EQ(d, 0x42);
 }
 
 TEST(ZimpEngineReply, UnbufferedBytesAfterAnF1HeaderAt115200AreAMessageTimeout) {
@@ -438,7 +509,7 @@ TEST(ZimpEngineTimeouts, ConstantsAt9600Baud) {
     ASSERT_EQ(rig.engine.WriteData(0x800000, data, 2), ZimpEngine::kAcknowledged);
     ASSERT_TRUE(rig.port.CurrentTimeouts(t));
     EXPECT_EQ(t.writeConstant, 20u);
-    EXPECT_EQ(t.readConstant, 3000u);
+    EXPECT_EQ(t.readConstant, 3000u + 11);  // counted from when the frame has left: 10.4 ms
     EXPECT_EQ(t.readMultiplier, 0u);
     uint32_t at;
     ASSERT_EQ(rig.engine.AwaitWriteResponse(at), ZimpEngine::kReplyOk);
@@ -455,6 +526,20 @@ TEST(ZimpEngineTimeouts, ConstantsAt9600Baud) {
     EXPECT_EQ(t.readConstant, 780u);  // FF
 }
 
+TEST(ZimpEngineTimeouts, AcknowledgementOfALongBlockAtALowRate) {
+    // 3,080 bytes need 3.2 s on a 9,600-baud line before the radio can acknowledge them.
+    SimRig rig({}, 9600, false, 9600);
+    ASSERT_TRUE(rig.ok);
+    std::vector<uint8_t> block(3072);
+    for (size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<uint8_t>(i * 13);
+    ASSERT_EQ(rig.engine.WriteData(0x801000, block.data(), 3072), ZimpEngine::kAcknowledged)
+        << rig.engine.LinkError();
+    uint32_t at = 0;
+    ASSERT_EQ(rig.engine.AwaitWriteResponse(at), ZimpEngine::kReplyOk);
+    EXPECT_EQ(rig.radio.ReadMemory(0x801000, 3072), block);
+}
+
 TEST(ZimpEngineTimeouts, ConstantsAt115200Baud) {
     SimRig rig({}, 115200);
     ASSERT_TRUE(rig.ok);
@@ -463,19 +548,19 @@ TEST(ZimpEngineTimeouts, ConstantsAt115200Baud) {
     ASSERT_EQ(rig.engine.GetChecksum(0x800000, 2, sum), ZimpEngine::kReplyOk);
     ASSERT_TRUE(rig.port.CurrentTimeouts(t));
     EXPECT_EQ(t.writeConstant, 8u * 20000 / 115200);
-    EXPECT_EQ(t.readConstant, 10u);  // F3: 10 x 1
+    EXPECT_EQ(t.readConstant, 20u);  // F3: 10 x 1, raised to the least per-byte wait
     uint8_t d[2];
     ASSERT_EQ(rig.engine.ReadMemory(0x800000, d, 2), 2u);
     ASSERT_TRUE(rig.port.CurrentTimeouts(t));
     EXPECT_EQ(t.readConstant, 60u);  // FF: 10 x 6
-    // An F1-headed reply: 0, a read returns at once with what is buffered.
+    // An F1-headed reply: 10 x 0, raised to the least per-byte wait.
     const Bytes unknown{0xF1, 0x20};
     ASSERT_EQ(rig.engine.Transact(unknown.data(), unknown.size()), ZimpEngine::kAcknowledged);
     rig.engine.ReceiveExpected(zimp::kOpUnsupported, 0, d, 0);
     EXPECT_EQ(rig.engine.RequestResult(), ZimpEngine::kReplyOk);
     ASSERT_TRUE(rig.port.CurrentTimeouts(t));
-    EXPECT_EQ(t.readConstant, 0u);
-    EXPECT_EQ(t.readInterval, platform::kMaxDword);
+    EXPECT_EQ(t.readConstant, 20u);
+    EXPECT_EQ(t.readInterval, 0u);
 }
 
 }  // namespace
