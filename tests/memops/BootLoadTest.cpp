@@ -294,7 +294,9 @@ TEST(TqvBootLoad, VintrelHandshake) {
         s.processorType = 1;
         TqvBootLoad tqv(&rig.port);
         EXPECT_TRUE(tqv.Run(s));
-        EXPECT_EQ(rig.mode.Handshakes(), 1u);
+        // "aA" is repeated while no "Z" has come back within its short wait: on a loaded
+        // machine the radio's answer may take more than one round.
+        EXPECT_GE(rig.mode.Handshakes(), 1u);
         EXPECT_EQ(rig.mode.Blocks().size(), 1u);
     }
     {
