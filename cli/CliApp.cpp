@@ -35,11 +35,12 @@ const char* kUsage =
     "  --help             this text; COMMAND --help for a command's own\n"
     "\n"
     "Overrides last for this run only; nothing is written back for them. A configured\n"
-    "Baudrate (60-10000000), BaudrateFactor (1-1024) or BlockSize (0-8192) that is out of\n"
-    "range or not a plain number is reported with its key and exits 2.\n"
+    "Baudrate (60-10000000), BaudrateFactor (1-1024), BlockSize (0-8192) or\n"
+    "WriteResponseTimeout (1-86400) that is out of range or not a plain number is reported\n"
+    "with its key and exits 2.\n"
     "Exit status: 0 success, 1 the operation failed (also when standard output cannot be\n"
-    "written), 2 bad usage or configuration,\n"
-    "130 interrupted (Ctrl-C runs the operation's own cancel).\n"
+    "written), 2 bad usage or configuration, 130 interrupted (Ctrl-C, SIGTERM and SIGHUP\n"
+    "run the operation's own cancel).\n"
     "\n"
     "Commands:\n";
 
