@@ -341,6 +341,20 @@ TEST_F(ReaderTest, LinesAcrossInputBlocksReadAsEverywhereElse) {
     }
 }
 
+TEST_F(ReaderTest, RecordsTooShortForTheirTypeAtTheEndOfAnInputBlock) {
+    // An S3 record with the count of a 16-bit termination record reads fields past its line
+    // end; at the end of a 1 MiB input block those reads must stay inside the reader's own
+    // buffers and still find the line too short.
+    constexpr size_t kBlock = 1 << 20;
+    const std::string record = "S3030000FC\r\n";
+    for (size_t tail = record.size(); tail <= record.size() + 16; ++tail) {
+        SCOPED_TRACE(tail);
+        EXPECT_EQ(OpenText(std::string(kBlock - tail, ' ') + record + kSixteen + "\n"), -1);
+        EXPECT_EQ(image_.GetError(), S_Record::kErrTooShort);
+        EXPECT_EQ(image_.LineNumber(), 1);
+    }
+}
+
 TEST_F(ReaderTest, ReportForNoErrorWritesOnlyTheLinePart) {
     ASSERT_EQ(OpenText(kSixteen + "\n"), 0);
     presenter_.Clear();
