@@ -49,6 +49,33 @@ inline bool IsSpace(int c) {
     return c == ' ' || (c >= 0x09 && c <= 0x0D);
 }
 
+// Index of the first CR or LF in p[from, limit), or limit. Eight characters at a time: a line
+// is scanned once, and most of it is hex.
+inline size_t FindLineEnd(const unsigned char* p, size_t from, size_t limit) {
+    constexpr uint64_t kOnes = 0x0101010101010101u;
+    constexpr uint64_t kHighs = 0x8080808080808080u;
+    size_t i = from;
+    for (; i + 8 <= limit; i += 8) {
+        uint64_t v;
+        std::memcpy(&v, p + i, 8);
+        const uint64_t lf = v ^ (kOnes * '\n');
+        const uint64_t cr = v ^ (kOnes * '\r');
+        if ((((lf - kOnes) & ~lf) | ((cr - kOnes) & ~cr)) & kHighs)
+            break;
+    }
+    for (; i < limit; ++i) {
+        if (p[i] == '\n' || p[i] == '\r')
+            return i;
+    }
+    return limit;
+}
+
+// Error code for a count, address or checksum pair that is not two hex digits.
+[[gnu::noinline]] int PairError(uint8_t c1, uint8_t c2) {
+    const bool shortLine = IsSpace(c1) || IsSpace(c2) || c1 == 0xFF || c2 == 0xFF;
+    return shortLine ? S_Record::kErrTooShort : S_Record::kErrNotHex;
+}
+
 inline bool IsTermination(int kind) {
     return kind == S_Record::kS7 || kind == S_Record::kS8 || kind == S_Record::kS9;
 }
@@ -138,6 +165,27 @@ class S_Record::Input {
     }
     bool AtEnd() { return Peek() < 0; }
 
+    // The line whose first character Get() has just returned, when it lies whole in the block:
+    // its end (CR or LF) within max characters of its start and at least one more character
+    // after that end, so that a CR LF pair is never split by a refill. Consumes the line and
+    // its end and returns the characters before the end, with *text pointing at them (valid
+    // until the next read); -1 and nothing consumed otherwise.
+    int TakeLineInBlock(const char** text, size_t max) {
+        const size_t start = pos_ - 1;
+        if (end_ - start < 2)
+            return -1;
+        const size_t limit = std::min(end_ - start - 1, max);
+        const unsigned char* line = buf_.get() + start;
+        const size_t t = FindLineEnd(line, 1, limit);
+        if (t == limit)
+            return -1;
+        pos_ = start + t + 1;
+        if (line[t] == '\r' && buf_[pos_] == '\n')
+            ++pos_;
+        *text = reinterpret_cast<const char*>(line);
+        return static_cast<int>(t);
+    }
+
   private:
     static constexpr size_t kBlock = 1 << 20;
 
@@ -199,15 +247,13 @@ void S_Record::SetError(int code) {
 // ---------------------------------------------------------------------------------------------
 // Reader
 
-uint8_t S_Record::Pair(int pos) {
-    const auto c1 = static_cast<uint8_t>(line_[pos]);
-    const auto c2 = static_cast<uint8_t>(line_[pos + 1]);
+inline uint8_t S_Record::Pair(int pos) {
+    const auto c1 = static_cast<uint8_t>(text_[pos]);
+    const auto c2 = static_cast<uint8_t>(text_[pos + 1]);
     const uint8_t h = kHigh[c1];
     const uint8_t l = kLow[c2];
-    if (h == 0xFF || l == 0xFF) {
-        bool shortLine = IsSpace(c1) || IsSpace(c2) || c1 == 0xFF || c2 == 0xFF;
-        SetError(shortLine ? kErrTooShort : kErrNotHex);
-    }
+    if (h == 0xFF || l == 0xFF) [[unlikely]]
+        SetError(PairError(c1, c2));
     return h | l;
 }
 
@@ -234,6 +280,19 @@ int S_Record::ReadLine() {
         stored = 10;
         length = 11;
         lineEnded_ = true;
+        text_ = line_;
+    } else if (const char* text; (stored = input_->TakeLineInBlock(&text, kLineChars)) >= 0) {
+        length = stored + 1;
+        lineEnded_ = true;
+        text_ = text;
+        // Parsed where it lies unless its fields would read past its end (a count too large
+        // for the line, a record too short for its type): those reads must meet the padding.
+        const auto* u = reinterpret_cast<const uint8_t*>(text);
+        const bool countIsHex = stored >= 14 && kHigh[u[2]] != 0xFF && kLow[u[3]] != 0xFF;
+        if (!countIsHex || stored < 2 * (kHigh[u[2]] | kLow[u[3]]) + 4) {
+            std::memcpy(line_, text, static_cast<size_t>(stored));
+            text_ = line_;
+        }
     } else {
         line_[0] = static_cast<char>(c);
         const size_t max = kLineChars - 1;
@@ -246,8 +305,10 @@ int S_Record::ReadLine() {
             lineEnded_ = true;
             ++length;
         }
+        text_ = line_;
     }
-    std::memset(line_ + stored, '\n', kLinePad);
+    if (text_ == line_)
+        std::memset(line_ + stored, '\n', kLinePad);
 
     lineLength_ = length;
     lineStored_ = stored;
@@ -285,8 +346,8 @@ int S_Record::ReadRecord() {
         return error_;
     }
     kind_ = kInvalid;
-    if (line_[0] == 'S' || line_[0] == 's') {
-        switch (line_[1]) {
+    if (text_[0] == 'S' || text_[0] == 's') {
+        switch (text_[1]) {
             case '0':
                 kind_ = kHeader;
                 break;
@@ -343,7 +404,7 @@ int S_Record::ReadRecord() {
     }
     // Data characters are not checked one by one: a non-hex one decodes as 0xFF and shows up
     // as a checksum fault.
-    const auto* p = reinterpret_cast<const uint8_t*>(line_ + cursor_);
+    const auto* p = reinterpret_cast<const uint8_t*>(text_ + cursor_);
     uint8_t* w = image_ + pos_;
     uint32_t dsum = 0;
     for (int i = 0; i < n; ++i) {
@@ -374,7 +435,7 @@ int S_Record::ReadRecord() {
 // read on to its end here, so that its rest is never taken for a line of its own.
 bool S_Record::RestOfLineIsBlank(int from) {
     for (int i = from; i < lineStored_; ++i)
-        if (line_[i] != ' ' && line_[i] != '\t')
+        if (text_[i] != ' ' && text_[i] != '\t')
             return false;
     while (!lineEnded_) {
         int c = input_->Get();
@@ -499,6 +560,10 @@ int S_Record::Open(const char* fileName, int alignment) {
         return fail(kErrImageBuffer);
     }
     image_ = static_cast<uint8_t*>(m);
+    // Every data page is written once, in order: large pages take one fault where small
+    // ones take hundreds.
+    if (reserve == 0)
+        (void)madvise(m, imageSize_, MADV_HUGEPAGE);
 
     pos_ = kReserved;
     firstRecordPending_ = false;

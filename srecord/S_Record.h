@@ -149,7 +149,8 @@ class S_Record {
     long fileSize_ = 0;
 
     // Parser state of the current line and record.
-    char* line_ = nullptr;  // line buffer, padded so that a record never reads past it
+    char* line_ = nullptr;        // line buffer, padded so that a record never reads past it
+    const char* text_ = nullptr;  // the current line: in the input block, or line_
     int lineNumber_ = 0;
     int lineLength_ = 0;
     int lineStored_ = 0;               // characters of the line in the buffer

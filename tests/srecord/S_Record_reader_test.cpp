@@ -269,6 +269,92 @@ TEST_F(ReaderTest, StreamsAndEndlessInputAreReadUnderTheLimit) {
     EXPECT_EQ(ReadAll(), Seq(20));
 }
 
+TEST_F(ReaderTest, FaultsInFullLengthRecords) {
+    // Lines long enough to be decoded where they lie in the input, each fault in one field.
+    const std::string good = Rec("S3", 0x1000, Seq(32));
+    auto with = [&](size_t at, const std::string& chars) {
+        return std::string(good).replace(at, chars.size(), chars);
+    };
+    const size_t checksumAt = good.size() - 2;
+    const struct {
+        std::string line;
+        int error;
+    } cases[] = {
+        {good, 0},
+        {good + " \t ", 0},
+        {with(0, "s"), 0},
+        {with(1, "5"), S_Record::kErrNotSRecord},
+        {with(2, "2G"), S_Record::kErrNotHex},
+        {with(2, "26"), S_Record::kErrTooShort},  // count one byte over the line
+        {with(2, "24"), S_Record::kErrChecksum},  // count one byte under: the checksum moves
+        {with(6, "Z"), S_Record::kErrNotHex},     // first address pair
+        {with(10, "Z"), S_Record::kErrNotHex},    // extended address pair
+        {with(9, " "), S_Record::kErrTooShort},   // blank in the address
+        {with(20, "x"), S_Record::kErrChecksum},  // data characters go unchecked
+        {with(checksumAt, "G"), S_Record::kErrNotHex},
+        {with(checksumAt + 1, " "), S_Record::kErrTooShort},
+        {good + "0", S_Record::kErrTrailing},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        for (const char* end : {"\n", "\r\n", "\r"}) {
+            EXPECT_EQ(OpenText(kSixteen + end + c.line + end + kSixteen + end), c.error ? -1 : 0);
+            EXPECT_EQ(image_.GetError(), c.error);
+            if (c.error) {
+                EXPECT_EQ(image_.LineNumber(), 2);
+            }
+        }
+    }
+}
+
+TEST_F(ReaderTest, LinesAcrossInputBlocksReadAsEverywhereElse) {
+    // The input is read in blocks of 1 MiB. Shifting the records by leading blanks puts the
+    // block boundary on every character of a line and between CR and LF. The record after
+    // the one across the boundary carries a bad checksum: it is found on its own line only
+    // when the record across was decoded whole and its line end counted once.
+    constexpr size_t kBlock = 1 << 20;
+    const size_t lineLength = Rec("S2", 0, Seq(32)).size() + 2;
+    const size_t records = kBlock / lineLength + 2;
+    std::string lines;
+    uint32_t sum = 0;
+    for (size_t i = 0; i < records; ++i) {
+        const Bytes data = Seq(32, static_cast<uint8_t>(i));
+        for (uint8_t b : data)
+            sum += b;
+        lines += Rec("S2", static_cast<uint32_t>(32 * i), data) + "\r\n";
+    }
+    for (size_t shift = 0; shift <= lineLength; ++shift) {
+        SCOPED_TRACE(shift);
+        const size_t spoilt = (kBlock - shift) / lineLength + 1;
+        const std::string good = std::string(shift, ' ') + lines;
+        std::string bad = good;
+        bad.replace(shift + spoilt * lineLength, lineLength - 2,
+                    Rec("S2", static_cast<uint32_t>(32 * spoilt),
+                        Seq(32, static_cast<uint8_t>(spoilt)), 1));
+        EXPECT_EQ(OpenText(bad), -1);
+        EXPECT_EQ(image_.GetError(), S_Record::kErrChecksum);
+        EXPECT_EQ(image_.LineNumber(), static_cast<int>(spoilt) + 1);
+        ASSERT_EQ(OpenText(good), 0);
+        ASSERT_EQ(image_.BlockCount(), 1);
+        EXPECT_EQ(image_.TotalLength(), 32 * records);
+        EXPECT_EQ(image_.Block(0).sum, static_cast<uint16_t>(sum));
+    }
+}
+
+TEST_F(ReaderTest, RecordsTooShortForTheirTypeAtTheEndOfAnInputBlock) {
+    // An S3 record with the count of a 16-bit termination record reads fields past its line
+    // end; at the end of a 1 MiB input block those reads must stay inside the reader's own
+    // buffers and still find the line too short.
+    constexpr size_t kBlock = 1 << 20;
+    const std::string record = "S3030000FC\r\n";
+    for (size_t tail = record.size(); tail <= record.size() + 16; ++tail) {
+        SCOPED_TRACE(tail);
+        EXPECT_EQ(OpenText(std::string(kBlock - tail, ' ') + record + kSixteen + "\n"), -1);
+        EXPECT_EQ(image_.GetError(), S_Record::kErrTooShort);
+        EXPECT_EQ(image_.LineNumber(), 1);
+    }
+}
+
 TEST_F(ReaderTest, ReportForNoErrorWritesOnlyTheLinePart) {
     ASSERT_EQ(OpenText(kSixteen + "\n"), 0);
     presenter_.Clear();
