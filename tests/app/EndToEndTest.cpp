@@ -168,6 +168,7 @@ void EndToEndTest::cancelInLoadingEndsASilentLoadAtOnce() {
     QVERIFY(ModalHandled());
     QVERIFY(cancelled);
     QCOMPARE(boxes.Texts(), QStringList{QStringLiteral("File was not loaded.")});
+    QVERIFY(w->Loader().Loader().Stopped());  // the loader's own cancel ran, not only the flag
     QVERIFY(!w->Progress().isVisible());
     QVERIFY(w->menuBar()->isEnabled());
     QVERIFY(sim.Dump().find("\"markers\": []") != std::string::npos);
