@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
         f.open(QIODevice::WriteOnly | QIODevice::Truncate);
         f.write(QStringLiteral("[configuration]\nPort=%1\nBaudrate=115200\nEcho=1\nDebugLevel=1\n"
                                "LastAddress=401000\nLastCounter=8\n[LoadMemory]\nBlockSize=1024\n"
-                               "FlashFile=examples/firmware.s28\n[SaveFlash]\nType=S2\n"
+                               "Flash=examples/firmware.s28\n[SaveFlash]\nType=S2\n"
                                "File=saved.s28\nRange1=0x10000,0x15251\n[BootLoad]\n"
                                "Baudrate=9600\nFile=examples/boot.s19\n")
                     .arg(link)
