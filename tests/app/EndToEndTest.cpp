@@ -86,6 +86,7 @@ class EndToEndTest : public QObject {
   private slots:
     void compressedFlashLoadThenSaveGivesTheSameBytes();
     void cancelInLoadingEndsASilentLoadAtOnce();
+    void cancelledSaveKeepsThePreviousFile();
     void bootLoadFromTheMenu_data();
     void bootLoadFromTheMenu();
     void tqvBootLoadFromTheMenu();
@@ -172,6 +173,38 @@ void EndToEndTest::cancelInLoadingEndsASilentLoadAtOnce() {
     QVERIFY(!w->Progress().isVisible());
     QVERIFY(w->menuBar()->isEnabled());
     QVERIFY(sim.Dump().find("\"markers\": []") != std::string::npos);
+}
+
+void EndToEndTest::cancelledSaveKeepsThePreviousFile() {
+    // A radio on a 300-baud line: each reply takes seconds, so Cancel lands in a reply wait
+    // (the acknowledgement's wait is short and not interruptible).
+    SimRadio sim({"--baud", "300"}, "[SaveRAM]\nType=S1\nRange1=0x1000,0x17FF\n");
+    QVERIFY(!sim.config.empty());
+    const std::string previous = "S00600004844521B\nS9030000FC\n";
+    const std::string keep = sim.dir.Write("keep.s19", previous);
+    auto w = sim.Window();
+    BoxRecorder boxes;
+    w->Action(app::kIdSaveRam)->trigger();
+    app::SaveMemoryDialog& save = w->SaveMemory();
+    save.file->setText(QString::fromStdString(keep));
+    bool busyWhileSaving = false;
+    std::function<void()> cancelWhenWaiting = [&] {
+        if (!save.IsSaving() || save.address->text() != QStringLiteral("1000")) {
+            QTimer::singleShot(20, cancelWhenWaiting);
+            return;
+        }
+        busyWhileSaving = !save.ok->isEnabled() && !save.file->isEnabled() &&
+                          !save.browse->isEnabled() && save.address->isEnabled();
+        QTimer::singleShot(100, [&] { ClickButton(&save, QStringLiteral("Cancel")); });
+    };
+    QTimer::singleShot(0, cancelWhenWaiting);
+    ClickButton(&save, QStringLiteral("OK"));
+    QCOMPARE(save.LastOutcome(), SaveOutcome::Cancelled);
+    QVERIFY(busyWhileSaving);
+    QVERIFY(!save.isVisible());
+    QVERIFY(w->menuBar()->isEnabled());
+    QCOMPARE(sim.dir.Read("keep.s19"), previous);
+    QVERIFY2(boxes.Texts().isEmpty(), qPrintable(boxes.Texts().join('|')));  // aborts are silent
 }
 
 void EndToEndTest::bootLoadFromTheMenu_data() {
