@@ -9,12 +9,17 @@
 
 #include "app/AboutDialog.h"
 #include "app/AppIcon.h"
+#include "app/BootLoadDialog.h"
 #include "app/CommandTable.h"
+#include "app/LoadParamDialog.h"
 #include "app/LogConsole.h"
 #include "app/ManualZimpDialog.h"
 #include "app/PortBaudDialog.h"
+#include "app/ProgressDialog.h"
 #include "app/RequestsDialog.h"
+#include "app/SaveMemoryDialog.h"
 #include "app/SetPortDialog.h"
+#include "app/TqvBootLoadDialog.h"
 #include "app/ZimpConfigDialog.h"
 #include "platform/FileLocator.h"
 #include "platform/KeyboardLocks.h"
@@ -33,6 +38,25 @@ std::optional<QString> ToolTipPart(const char* prompt) {
         return std::nullopt;
     return p.section(QLatin1Char('\n'), 1);
 }
+
+// The load's windows: "Loading Parameters" in front, "LOADING" during the transfer.
+class DialogLoadFrontEnd : public LoadFrontEnd {
+  public:
+    DialogLoadFrontEnd(QWidget* parent, ProgressDialog* progress)
+        : parent_(parent), progress_(progress) {}
+    bool EditParameters(LoadParameters& params) override {
+        LoadParamDialog dialog(params, parent_);
+        if (dialog.exec() != QDialog::Accepted)
+            return false;
+        params = dialog.Values();
+        return true;
+    }
+    ProgressView* Progress() override { return progress_; }
+
+  private:
+    QWidget* parent_;
+    ProgressDialog* progress_;
+};
 }  // namespace
 
 MainWindow::MainWindow(const AppOptions& options, QWidget* parent)
@@ -40,7 +64,10 @@ MainWindow::MainWindow(const AppOptions& options, QWidget* parent)
       editor_(std::make_unique<QtPortSettingsEditor>(this)),
       manual_(new ManualZimpDialog(this)),
       config_(new ZimpConfigDialog(this)),
-      requests_(new RequestsDialog(this)) {
+      requests_(new RequestsDialog(this)),
+      progress_(new ProgressDialog(this)),
+      save_(new SaveMemoryDialog(this)),
+      boot_(new BootLoadDialog(this)) {
     setWindowTitle(QStringLiteral("Untitled - ZimpProtocol"));
     setWindowIcon(AppIcon());
     port_.SetPump(&pump_);
@@ -65,6 +92,17 @@ MainWindow::MainWindow(const AppOptions& options, QWidget* parent)
     connect(requests_, &RequestsDialog::statusText, this, &MainWindow::SetStatusText);
     connect(requests_, &RequestsDialog::opened, this, &MainWindow::BeginOperation);
     connect(requests_, &RequestsDialog::closed, this, &MainWindow::EndOperation);
+    load_ = std::make_unique<LoadCommand>(&port_, profile_.get());
+    connect(progress_, &ProgressDialog::opened, this, &MainWindow::BeginOperation);
+    connect(progress_, &ProgressDialog::closed, this, &MainWindow::EndOperation);
+    connect(save_, &SaveMemoryDialog::opened, this, &MainWindow::BeginOperation);
+    connect(save_, &SaveMemoryDialog::closed, this, [this] {
+        EndOperation();
+        activateWindow();
+    });
+    connect(boot_, &BootLoadDialog::statusText, this, &MainWindow::SetStatusText);
+    connect(boot_, &BootLoadDialog::opened, this, &MainWindow::BeginOperation);
+    connect(boot_, &BootLoadDialog::closed, this, &MainWindow::EndOperation);
 
     // DebugLevel is read when the window is made, after the bars.
     long debugLevel = 0;
@@ -90,6 +128,10 @@ MainWindow::~MainWindow() {
     // The dialogs hold the port and the configuration: they go first, then the port and its
     // workers, then the log console.
     delete requests_;
+    delete save_;
+    delete boot_;
+    delete progress_;
+    load_.reset();
     delete manual_;
     delete config_;
     port_.Close();
@@ -134,7 +176,22 @@ void MainWindow::BuildMenus() {
     connect(actions_[kIdBlockSizeEcho], &QAction::triggered, this, &MainWindow::OnBlockSizeAndEcho);
     connect(actions_[kIdWritePort], &QAction::triggered, this, &MainWindow::OnWritePort);
     connect(actions_[kIdAbout], &QAction::triggered, this, &MainWindow::OnAbout);
-    // The load, save and boot commands are wired by their own windows.
+    const std::pair<int, int> loads[] = {{kIdLoadRam, 0},
+                                         {kIdLoadFlash, 1},
+                                         {kIdLoadInternalEeprom, 2},
+                                         {kIdLoadExternalEeprom, 3},
+                                         {kIdLoadPelk, 4}};
+    for (auto [id, kind] : loads)
+        connect(actions_[id], &QAction::triggered, this, [this, kind = kind] { OnLoad(kind); });
+    const std::pair<int, int> saves[] = {{kIdSaveRam, 0},
+                                         {kIdSaveFlash, 1},
+                                         {kIdSaveInternalEeprom, 2},
+                                         {kIdSaveExternalEeprom, 3},
+                                         {kIdSaveFlashPelk, 4}};
+    for (auto [id, kind] : saves)
+        connect(actions_[id], &QAction::triggered, this, [this, kind = kind] { OnSave(kind); });
+    connect(actions_[kIdBootLoad], &QAction::triggered, this, &MainWindow::OnBootLoad);
+    connect(actions_[kIdTqvBootLoad], &QAction::triggered, this, &MainWindow::OnTqvBootLoad);
 
     // The framework's standard accelerators: taken and without effect.
     const std::pair<int, QList<QKeySequence>> keys[] = {
@@ -283,6 +340,37 @@ void MainWindow::OnWritePort() {
     PortBaudDialog dialog(CurrentPortChoice(port_, stored_.name, stored_.factor), this);
     if (dialog.exec() == QDialog::Accepted)
         ReopenPort(port_, dialog.Chosen(), stored_);
+    EndOperation();
+}
+
+void MainWindow::OnLoad(int memoryKind) {
+    if (OperationRunning())
+        return;
+    SetMemoryKind(memoryKind);
+    BeginOperation();
+    DialogLoadFrontEnd frontEnd(this, progress_);
+    load_->Run(memoryKind, frontEnd);  // every message is a box
+    EndOperation();
+}
+
+void MainWindow::OnSave(int memoryKind) {
+    if (OperationRunning())
+        return;
+    SetMemoryKind(memoryKind);
+    save_->Open(&port_, profile_.get(), memoryKind);
+}
+
+void MainWindow::OnBootLoad() {
+    if (OperationRunning())
+        return;
+    boot_->Open(&port_, profile_.get());
+}
+
+void MainWindow::OnTqvBootLoad() {
+    if (OperationRunning())
+        return;
+    BeginOperation();
+    TqvBootLoadDialog::Run(&port_, profile_.get(), this);
     EndOperation();
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/QtEventPump.h"
+#include "memops/LoadCommand.h"
 #include "memops/PortReopen.h"
 #include "memops/Startup.h"
 #include "serial/SerialPort.h"
@@ -18,8 +19,11 @@
 
 namespace app {
 
+class BootLoadDialog;
 class LogConsole;
 class ManualZimpDialog;
+class ProgressDialog;
+class SaveMemoryDialog;
 class QtPortSettingsEditor;
 class RequestsDialog;
 class ZimpConfigDialog;
@@ -53,6 +57,10 @@ class MainWindow : public QMainWindow {
     ManualZimpDialog& ManualZimp() { return *manual_; }
     ZimpConfigDialog& ZimpConfig() { return *config_; }
     RequestsDialog& Requests() { return *requests_; }
+    ProgressDialog& Progress() { return *progress_; }
+    SaveMemoryDialog& SaveMemory() { return *save_; }
+    BootLoadDialog& BootLoader() { return *boot_; }
+    LoadCommand& Loader() { return *load_; }
 
     // While an operation runs no command can start and the window cannot be closed.
     void BeginOperation();
@@ -78,6 +86,10 @@ class MainWindow : public QMainWindow {
     void OnBlockSizeAndEcho();
     void OnWritePort();
     void OnAbout();
+    void OnLoad(int memoryKind);
+    void OnSave(int memoryKind);
+    void OnBootLoad();
+    void OnTqvBootLoad();
 
     QtMessagePump pump_;
     SerialPort port_;
@@ -89,6 +101,10 @@ class MainWindow : public QMainWindow {
     ManualZimpDialog* manual_;
     ZimpConfigDialog* config_;
     RequestsDialog* requests_;
+    ProgressDialog* progress_;
+    SaveMemoryDialog* save_;
+    BootLoadDialog* boot_;
+    std::unique_ptr<LoadCommand> load_;  // keeps bias and compress from one load to the next
     std::unique_ptr<LogConsole> console_;
     std::map<int, QAction*> actions_;
     QToolBar* toolBar_ = nullptr;

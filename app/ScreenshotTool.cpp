@@ -14,13 +14,18 @@
 #include <thread>
 
 #include "app/AboutDialog.h"
+#include "app/BootLoadDialog.h"
 #include "app/CommandTable.h"
+#include "app/LoadParamDialog.h"
 #include "app/LogConsole.h"
 #include "app/MainWindow.h"
 #include "app/ManualZimpDialog.h"
 #include "app/PortBaudDialog.h"
+#include "app/ProgressDialog.h"
 #include "app/RequestsDialog.h"
+#include "app/SaveMemoryDialog.h"
 #include "app/SetPortDialog.h"
+#include "app/TqvBootLoadDialog.h"
 #include "app/ZimpConfigDialog.h"
 #include "platform/PseudoTerminal.h"
 #include "sim/radio/RadioSimulator.h"
@@ -79,7 +84,10 @@ int main(int argc, char** argv) {
         QFile f(ini);
         f.open(QIODevice::WriteOnly | QIODevice::Truncate);
         f.write(QStringLiteral("[configuration]\nPort=%1\nBaudrate=115200\nEcho=1\nDebugLevel=1\n"
-                               "LastAddress=401000\nLastCounter=8\n[LoadMemory]\nBlockSize=1024\n")
+                               "LastAddress=401000\nLastCounter=8\n[LoadMemory]\nBlockSize=1024\n"
+                               "Flash=examples/firmware.s28\n[SaveFlash]\nType=S2\n"
+                               "File=saved.s28\nRange1=0x10000,0x15251\n[BootLoad]\n"
+                               "Baudrate=9600\nFile=examples/boot.s19\n")
                     .arg(link)
                     .toUtf8());
     }
@@ -127,6 +135,42 @@ int main(int argc, char** argv) {
         Settle(50);
         failures += !Save(&requests, "zimp-requests");
         requests.reject();
+
+        LoadParameters load;
+        load.title = "Load Flash Memory";
+        load.fileName = "examples/firmware.s28";
+        load.biasText = "0";
+        load.compress = true;
+        load.checksumMode = LoadParameters::kLastAddress;
+        app::LoadParamDialog loadParams(load, &window);
+        loadParams.show();
+        failures += !Save(&loadParams, "loading-parameters");
+        loadParams.hide();
+
+        // LOADING half-way through an image, without a transfer behind it.
+        app::ProgressDialog& progress = window.Progress();
+        progress.Show("Load Flash Memory", "examples/firmware.s28", "firmware 2.4", 21074);
+        progress.Progress(10537, 0x12920);
+        Settle(50);
+        failures += !Save(&progress, "loading");
+        progress.Close();
+        Settle(50);
+
+        window.Action(app::kIdSaveFlash)->trigger();
+        failures += !Save(&window.SaveMemory(), "save-memory");
+        window.SaveMemory().reject();
+
+        window.Action(app::kIdBootLoad)->trigger();
+        failures += !Save(&window.BootLoader(), "boot-load");
+        window.BootLoader().reject();
+
+        TqvSettings tqv;
+        tqv.file = "examples/program.s19";
+        tqv.patchFile = "examples/patch.s19";
+        app::TqvBootLoadDialog tqvDialog(&window.Port(), tqv, &window);
+        tqvDialog.show();
+        failures += !Save(&tqvDialog, "tqv-bootload");
+        tqvDialog.hide();
 
         app::ZimpConfigDialog& config = window.ZimpConfig();
         QTimer::singleShot(0, [&] {

@@ -51,8 +51,10 @@ int CImageLoader::Run(void* params) {
         total = image_.TotalLength();
         header = image_.Header();
     }
-    if (view_)
+    if (view_) {
+        view_->SetCancelHook([this] { Cancel(); });
         view_->Show(title_, fileName_, header, total);
+    }
     platform::Event finished(platform::Event::Reset::Manual);
     int result = 0;
     std::thread worker([&] {
@@ -64,6 +66,8 @@ int CImageLoader::Run(void* params) {
     if (view_)
         view_->RunUntil(finished);
     worker.join();  // the view returns once finished is set; the worker is ending
+    if (view_)
+        view_->SetCancelHook(nullptr);
     result_ = result;
     return result_;
 }

@@ -35,25 +35,24 @@ bool ParseHexText(const std::string& text, uint32_t& value) {
     return true;
 }
 
-bool ValidateLoadParameters(const LoadParameters& p) {
+bool CheckHexField(const std::string& text) {
     uint32_t v;
+    if (ParseHexText(text, v))
+        return true;
+    msgout() << "The value must be in HEX format\n";
+    return false;
+}
+
+bool ValidateLoadParameters(const LoadParameters& p) {
     if (!CheckIntegerRange(p.blockIndex, 0, 100000))
         return false;
-    for (const std::string* hex : {&p.addressText, &p.biasText}) {
-        if (!ParseHexText(*hex, v)) {
-            msgout() << "The value must be in HEX format\n";
-            return false;
-        }
-    }
+    if (!CheckHexField(p.addressText) || !CheckHexField(p.biasText))
+        return false;
     if (p.fileName.size() > 256) {
         msgout() << "Enter no more than 256 characters.\n";
         return false;
     }
-    if (!ParseHexText(p.fillText, v)) {
-        msgout() << "The value must be in HEX format\n";
-        return false;
-    }
-    return true;
+    return CheckHexField(p.fillText);
 }
 
 bool AddChecksumTableFor(S_Record& image, const LoadParameters& p) {

@@ -27,6 +27,8 @@ struct LoadParameters {
 // A hex field of the dialog: the whole text must convert in base 16 (leading blanks, a sign
 // and "0x" allowed; empty means 0). Values beyond 32 bits saturate.
 bool ParseHexText(const std::string& text, uint32_t& value);
+// ParseHexText as a dialog field's check: "The value must be in HEX format" when it fails.
+bool CheckHexField(const std::string& text);
 
 // Checks the values as the dialog's data exchange does, in its order; the first fault writes
 // its message and returns false.

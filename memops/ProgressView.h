@@ -3,6 +3,8 @@
 // a bar and Cancel; the command line draws a bar on stderr; tests record the calls.
 
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <string>
 
 namespace platform {
@@ -24,6 +26,30 @@ class ProgressView {
     // Caller's thread: keeps the front end live until finished is signalled (must not consume
     // it). The command line simply waits.
     virtual void RunUntil(platform::Event& finished) = 0;
+
+    // The loader's own cancel (stop, abort and purge), set by the loader for the length of a
+    // transfer. A window's Cancel button marks itself cancelled and then calls RequestCancel,
+    // so a wait without time limit ends at once instead of at the next poll of IsCancelled.
+    void SetCancelHook(std::function<void()> hook) {
+        std::lock_guard lock(hookMutex_);
+        cancelHook_ = std::move(hook);
+    }
+    // Runs the hook, if a transfer set one; false when none was set.
+    bool RequestCancel() {
+        std::function<void()> hook;
+        {
+            std::lock_guard lock(hookMutex_);
+            hook = cancelHook_;
+        }
+        if (!hook)
+            return false;
+        hook();
+        return true;
+    }
+
+  private:
+    std::mutex hookMutex_;
+    std::function<void()> cancelHook_;
 };
 
 // Bar position 0..1000 for bytesDone of total; an image with no data shows as complete.

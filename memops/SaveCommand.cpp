@@ -121,9 +121,11 @@ SaveOutcome SaveCommand::Save(const std::string& fileName, SaveFrontEnd* frontEn
                 break;
             }
             if (got == 0) {
-                // The radio answered with no data: the same read would repeat forever.
-                msgout() << "Reply Format is wrong.\n";
-                readFailed = true;
+                // A read the user aborted ends silently; otherwise the radio answered with no
+                // data, and the same read would repeat forever.
+                if (!cancelled_)
+                    msgout() << "Reply Format is wrong.\n";
+                readFailed = !cancelled_;
                 break;
             }
             fill += got;

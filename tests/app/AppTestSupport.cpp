@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include "srecord/S_Record.h"
 #include "streams/MessageStreams.h"
 
 namespace apptest {
@@ -69,6 +70,20 @@ void WhenModal(std::function<void(QWidget*)> action) {
 
 bool ModalHandled() {
     return g_handled;
+}
+
+std::map<uint32_t, uint8_t> ImageBytes(const std::string& file, std::optional<uint32_t> tableAt) {
+    std::map<uint32_t, uint8_t> bytes;
+    S_Record image;
+    if (image.Open(file.c_str(), 1) != 0)
+        return bytes;
+    if (tableAt && !image.AddChecksumTable(*tableAt, 1))
+        return bytes;
+    uint8_t chunk[256];
+    for (int n; (n = image.ReadChunk(chunk, sizeof chunk, 0xFF)) > 0;)
+        for (int i = 0; i < n; ++i)
+            bytes[image.ChunkAddress() + static_cast<uint32_t>(i)] = chunk[i];
+    return bytes;
 }
 
 void ClickButton(QWidget* dialog, const QString& text) {

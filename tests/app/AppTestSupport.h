@@ -5,7 +5,9 @@
 #include <QApplication>
 #include <QWidget>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -50,6 +52,11 @@ class BoxRecorder {
 // action usually closes the dialog. A dialog that never appears fails the test.
 void WhenModal(std::function<void(QWidget*)> action);
 bool ModalHandled();
+
+// The bytes of an S-Record file by address (with the checksum table at tableAt, 0xFFFFFFFF
+// after the highest block, when given): what a load should leave in the radio.
+std::map<uint32_t, uint8_t> ImageBytes(const std::string& file,
+                                       std::optional<uint32_t> tableAt = std::nullopt);
 
 // Clicks the button of a dialog whose text is text ("OK", "Cancel").
 void ClickButton(QWidget* dialog, const QString& text);

@@ -158,6 +158,30 @@ TEST(LoadCommand, CancelDuringReplyWaitEndsAtOnceWithOneMessage) {
     EXPECT_THAT(run.boxes.Texts(), ElementsAre("File was not loaded."));
 }
 
+// The progress window's Cancel reaches the loader's own cancel through the view's hook, which
+// is set only while a transfer runs.
+TEST(LoadCommand, ProgressViewCancelRunsTheLoadersCancel) {
+    radio::ZimpRadioOptions o;
+    o.silentAfter = 1;
+    LoadRun run(o);
+    auto file = run.rig.dir.Write("a.s19", SRecordFile({{0x1000, Pattern(256)}}));
+    bool hookRan = false;
+    run.setUp = [&](FixedParameters& fe) {
+        fe.progress.whileRunning = [&] {
+            zimptest::WaitUntil([&] { return run.rig.radio.Requests().size() >= 2; });
+            platform::SleepMs(50);
+            fe.progress.cancelled = true;
+            hookRan = fe.progress.RequestCancel();
+        };
+    };
+    EXPECT_EQ(run.Load(1, File(file)), LoadCommand::Outcome::NotLoaded);
+    EXPECT_TRUE(hookRan);
+    EXPECT_TRUE(run.command.Loader().Stopped());
+    EXPECT_THAT(run.boxes.Texts(), ElementsAre("File was not loaded."));
+    RecordingProgress idle;
+    EXPECT_FALSE(idle.RequestCancel()) << "no transfer, no hook";
+}
+
 TEST(LoadCommand, QueueSizesFollowTheBlockSize) {
     for (auto [block, queue] : {std::pair{100u, 1024u}, {4096u, 8192u}}) {
         LoadRun run({}, "[LoadMemory]\nBlockSize=" + std::to_string(block) + "\n");

@@ -1,0 +1,55 @@
+#pragma once
+// "Save Memory" (modeless): the file for a save and the address being read while it runs.
+// SaveCommand does the work on this thread; its reply waits keep the event loop running, so
+// Cancel reaches the pending read at once.
+
+#include <QDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <memory>
+
+#include "memops/SaveCommand.h"
+
+namespace app {
+
+class SaveMemoryDialog : public QDialog, public SaveFrontEnd {
+    Q_OBJECT
+  public:
+    explicit SaveMemoryDialog(QWidget* parent = nullptr);
+    ~SaveMemoryDialog() override;
+    // Prepares the save of memory type 0..4 and shows the dialog; false (with the command's
+    // message) when it cannot.
+    bool Open(SerialPort* port, profilestream* profile, int memoryType);
+    bool IsSaving() const { return command_ && command_->Saving(); }
+    // How the last save ended.
+    SaveOutcome LastOutcome() const { return last_; }
+
+    void ShowAddress(const std::string& text) override;
+
+    QLineEdit* file;
+    QPushButton* browse;
+    QLineEdit* address;
+    QPushButton* ok;
+    QPushButton* cancel;
+
+  signals:
+    void opened();
+    void closed();
+
+  public slots:
+    void accept() override;  // OK: the save
+    void reject() override;  // Cancel: aborts a running save, or closes
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void Browse();
+    void SetIdle(bool idle);
+    void Finish();
+
+    std::unique_ptr<SaveCommand> command_;
+    SaveOutcome last_ = SaveOutcome::NotOpened;
+};
+
+}  // namespace app

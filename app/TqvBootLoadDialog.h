@@ -1,0 +1,57 @@
+#pragma once
+// "TQV_BOOTLOAD" (modal): the TQV boot load's settings and the load itself. The load's direct
+// transfers have no abort, so they run on a thread of their own while this window keeps
+// painting with its controls disabled and the wait cursor shown.
+
+#include <QCheckBox>
+#include <QDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include "memops/TqvBootLoad.h"
+
+namespace app {
+
+class TqvBootLoadDialog : public QDialog {
+    Q_OBJECT
+  public:
+    TqvBootLoadDialog(SerialPort* port, const TqvSettings& settings, QWidget* parent = nullptr);
+    const TqvSettings& Settings() const { return settings_; }
+    bool Running() const { return running_; }
+
+    // The whole command: reads section "TqvBootLoad", runs the dialog and, after OK, writes the
+    // settings back. Returns whether it ended with OK.
+    static bool Run(SerialPort* port, profilestream* profile, QWidget* parent);
+
+    QLineEdit* headerRate;
+    QLineEdit* file;
+    QPushButton* browseFile;
+    QLineEdit* patch;
+    QPushButton* browsePatch;
+    QCheckBox* disablePatch;
+    QLineEdit* factor;
+    QLineEdit* dataRate;
+    QRadioButton* ambrel;
+    QRadioButton* vintrel;
+    QPushButton* ok;
+    QPushButton* cancel;
+
+  public slots:
+    void accept() override;  // OK: the load, then the dialog closes with OK
+    void reject() override;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    bool TakeValues();
+    void Fill();
+    void UpdatePatch();
+
+    SerialPort* port_;
+    TqvSettings settings_;
+    bool running_ = false;
+};
+
+}  // namespace app
