@@ -3,8 +3,11 @@
 // (how much of the line carries image data).
 
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -131,6 +134,62 @@ BENCHMARK(BM_LoadAt115200)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// Reference: what the line itself allows. A plain program moves an 8 KB block and a one-byte
+// answer over a pseudo-terminal, with a thread on the master side as the radio.
+bool MoveAll(int fd, uint8_t* buf, size_t n, bool writing) {
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t r =
+            writing ? write(fd, buf + done, n - done) : read(fd, buf + done, n - done);
+        if (r > 0) {
+            done += static_cast<size_t>(r);
+            continue;
+        }
+        if (r < 0 && errno != EAGAIN && errno != EINTR)
+            return false;
+        pollfd p{fd, static_cast<short>(writing ? POLLOUT : POLLIN), 0};
+        if (poll(&p, 1, 1000) <= 0)
+            return false;
+    }
+    return true;
+}
+
+void BM_PtyReference(benchmark::State& state) {
+    constexpr size_t kBlock = 8192;
+    platform::PseudoTerminal pty;
+    if (!pty.Open(true)) {
+        state.SkipWithError("no pseudo-terminal");
+        return;
+    }
+    const int slave = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (slave < 0) {
+        state.SkipWithError("no slave side");
+        return;
+    }
+    const int master = pty.MasterFd();
+    const int64_t rounds = state.max_iterations;
+    std::thread peer([&] {
+        uint8_t block[kBlock];
+        uint8_t ack = 0x50;
+        for (int64_t i = 0; i < rounds; ++i)
+            if (!MoveAll(master, block, kBlock, false) || !MoveAll(master, &ack, 1, true))
+                return;
+    });
+    uint8_t block[kBlock] = {};
+    bool ok = true;
+    for (auto _ : state) {
+        uint8_t ack = 0;
+        ok = ok && MoveAll(slave, block, kBlock, true) && MoveAll(slave, &ack, 1, false);
+    }
+    peer.join();
+    close(slave);
+    if (!ok)
+        state.SkipWithError("the line failed");
+    state.counters["payload_MB_per_s"] = benchmark::Counter(
+        double(kBlock) * double(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_PtyReference)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 }  // namespace
 

@@ -317,6 +317,32 @@ TransferStatus SerialDevice::Write(const void* buf, uint32_t n, uint32_t& put, i
     return TransferStatus::Done;
 }
 
+uint32_t SerialDevice::ReadNow(void* buf, uint32_t n) {
+    const int fd = Fd();
+    uint32_t got = 0;
+    while (fd >= 0 && got < n) {
+        const ssize_t r = read(fd, static_cast<unsigned char*>(buf) + got, n - got);
+        if (r > 0)
+            got += static_cast<uint32_t>(r);
+        else if (!(r < 0 && errno == EINTR))
+            break;
+    }
+    return got;
+}
+
+uint32_t SerialDevice::WriteNow(const void* buf, uint32_t n) {
+    const int fd = Fd();
+    uint32_t put = 0;
+    while (fd >= 0 && put < n) {
+        const ssize_t r = write(fd, static_cast<const unsigned char*>(buf) + put, n - put);
+        if (r > 0)
+            put += static_cast<uint32_t>(r);
+        else if (!(r < 0 && errno == EINTR))
+            break;
+    }
+    return put;
+}
+
 TransferStatus SerialDevice::WaitEvent(uint32_t& events, int abortFd) {
     events = 0;
     int fd = Fd();

@@ -96,6 +96,10 @@ class SerialDevice {
     // the transfer is aborted (abortFd readable) or fails.
     TransferStatus Read(void* buf, uint32_t n, uint32_t& got, int abortFd);
     TransferStatus Write(const void* buf, uint32_t n, uint32_t& put, int abortFd);
+    // Moves what the device takes or holds at this moment, without waiting: the bytes moved
+    // (0 also on a failure, which a following Read or Write reports).
+    uint32_t ReadNow(void* buf, uint32_t n);
+    uint32_t WriteNow(const void* buf, uint32_t n);
     // Waits for one of the events in the mask. A change of mask ends the wait with events 0.
     TransferStatus WaitEvent(uint32_t& events, int abortFd);
 

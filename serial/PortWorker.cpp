@@ -60,9 +60,23 @@ bool PortWorker::Call(void* request, uint32_t waitMs, int32_t& result) {
 }
 
 bool PortWorker::CallPumping(void* request, uint32_t waitMs, int32_t& result,
-                             platform::MessagePump* pump) {
+                             platform::MessagePump* pump, const std::function<bool()>& attempt) {
     if (!TakeSlot())
         return false;
+    if (attempt && attempt()) {
+        result = 0;
+        idle_.Set();
+        return true;
+    }
+    if (pump == nullptr && waitMs == platform::kInfinite) {
+        // Nothing to dispatch and no limit to watch: the transfer runs on this thread, which
+        // saves two thread switches a request. It waits on the same abort event, so Abort and
+        // Stop reach it as they reach the worker.
+        abort_.Reset();
+        result = transfer_(request, abort_);
+        idle_.Set();
+        return true;
+    }
     HandOver(request, kSignal);
     bool finished;
     if (pump) {

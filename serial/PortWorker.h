@@ -34,9 +34,13 @@ class PortWorker {
 
     // Refused (false) when the thread is not running or the slot is busy; otherwise waits up
     // to waitMs for completion (then aborts and waits for the end) and gives the result.
+    // Without a limit the transfer runs on the caller's thread, abortable all the same.
     bool Call(void* request, uint32_t waitMs, int32_t& result);
     // As Call, dispatching the caller's events through pump while it waits (nullptr: Call).
-    bool CallPumping(void* request, uint32_t waitMs, int32_t& result, platform::MessagePump* pump);
+    // With the slot taken, attempt (when given) runs first on the caller's thread; when it
+    // returns true it has served the request (result 0) and the thread is not involved.
+    bool CallPumping(void* request, uint32_t waitMs, int32_t& result, platform::MessagePump* pump,
+                     const std::function<bool()>& attempt = {});
     // Returns at once; fn(request, result) runs on the worker's thread at completion. An empty
     // fn keeps the previous one.
     bool PostWithCallback(void* request, CompletionFn fn);

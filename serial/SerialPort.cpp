@@ -242,14 +242,23 @@ uint32_t SerialPort::Transfer(PortWorker* worker, void* buf, uint32_t n, int32_t
     lineError = 0;
     if (!IsOpen() || worker == nullptr)
         return 0;
+    // What the device can move at once moves on this thread: a hand-over to the worker and
+    // back costs more than the transfer. Only the rest, which has to wait, goes to the worker,
+    // where an abort can end it.
+    const bool writing = worker == writer_.get();
+    auto* bytes = static_cast<uint8_t*>(buf);
+    uint32_t early = 0;
     TransferRequest request{buf, n, 0};
+    auto attempt = [&] {
+        early = writing ? device_.WriteNow(bytes, n) : device_.ReadNow(bytes, n);
+        request = {bytes + early, n - early, 0};
+        return early == n;
+    };
     int32_t result = 0;
-    bool accepted = pumping ? worker->CallPumping(&request, kNoLimit, result, pump_)
-                            : worker->Call(&request, kNoLimit, result);
-    if (!accepted)
+    if (!worker->CallPumping(&request, kNoLimit, result, pumping ? pump_ : nullptr, attempt))
         return 0;
     lineError = result;
-    return request.transferred;
+    return early + request.transferred;
 }
 
 uint32_t SerialPort::Write(const void* buf, uint32_t n, int32_t& lineError) {

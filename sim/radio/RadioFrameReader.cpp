@@ -1,5 +1,7 @@
 #include "sim/radio/RadioFrameReader.h"
 
+#include <algorithm>
+
 namespace radio {
 
 size_t FrameReader::Expected() const {
@@ -24,6 +26,18 @@ bool FrameReader::Expire(uint64_t nowMs) {
     frame_.clear();
     ++dropped_;
     return true;
+}
+
+size_t FrameReader::PushWithin(const uint8_t* bytes, size_t n, uint64_t nowMs) {
+    if (!HasPartial() || Expire(nowMs))
+        return 0;
+    const size_t expected = Expected();
+    if (expected == 0 || frame_.size() + 1 >= expected || frame_.size() + 1 >= kMaxFrame)
+        return 0;
+    const size_t k = std::min({n, expected - 1 - frame_.size(), kMaxFrame - 1 - frame_.size()});
+    lastByteMs_ = nowMs;
+    frame_.insert(frame_.end(), bytes, bytes + k);
+    return k;
 }
 
 FrameReader::Result FrameReader::Push(uint8_t byte, uint64_t nowMs) {

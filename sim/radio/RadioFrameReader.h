@@ -20,6 +20,9 @@ class FrameReader {
     explicit FrameReader(uint32_t idleMs) : idleMs_(idleMs) {}
 
     Result Push(uint8_t byte, uint64_t nowMs);
+    // Takes the leading bytes that Push would only add to the partial frame (none of them
+    // ends it) in one step; returns how many it took, 0 when the next byte needs Push.
+    size_t PushWithin(const uint8_t* bytes, size_t n, uint64_t nowMs);
     // Drops a partial frame that has been quiet for idleMs; true when one was dropped.
     bool Expire(uint64_t nowMs);
 

@@ -1,5 +1,7 @@
 #include "sim/radio/RadioMemory.h"
 
+#include <algorithm>
+
 namespace radio {
 
 uint8_t RadioMemory::Read(uint32_t address) const {
@@ -15,6 +17,21 @@ void RadioMemory::Write(uint32_t address, uint8_t value) {
     Page& page = pages_[address / kPage];
     page.data[address % kPage] = value;
     page.written.set(address % kPage);
+}
+
+void RadioMemory::Write(uint32_t address, const uint8_t* data, size_t n) {
+    while (n > 0) {
+        address &= 0xFFFFFF;
+        const uint32_t offset = address % kPage;
+        const size_t run = std::min<size_t>(n, kPage - offset);
+        Page& page = pages_[address / kPage];
+        std::copy(data, data + run, page.data.begin() + offset);
+        for (size_t i = 0; i < run; ++i)
+            page.written.set(offset + i);
+        address += static_cast<uint32_t>(run);
+        data += run;
+        n -= run;
+    }
 }
 
 void RadioMemory::Fill(uint8_t code, uint8_t value) {

@@ -19,6 +19,8 @@ class RadioMemory {
 
     uint8_t Read(uint32_t address) const;
     void Write(uint32_t address, uint8_t value);
+    // The same as writing the bytes one by one, a page at a time.
+    void Write(uint32_t address, const uint8_t* data, size_t n);
     // Sets every byte of one memory to value (erase: 0xFF, zero: 0).
     void Fill(uint8_t code, uint8_t value);
     uint8_t FillValue(uint8_t code) const { return fill_[code & 0xF]; }

@@ -47,7 +47,7 @@ bool RadioSimulator::WaitStop(int ms) {
 bool RadioSimulator::Run() {
     if (fd_ < 0 || stopFd_ < 0)
         return false;
-    uint8_t buf[4096];
+    uint8_t buf[16384];  // a whole block per read where the line holds one
     while (!stopping_) {
         pollfd p[2] = {{fd_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
         const int r = poll(p, 2, kIdleTickMs);

@@ -102,6 +102,9 @@ void ZimpRadio::Receive(const uint8_t* bytes, size_t n, uint64_t nowMs, RadioLin
         std::lock_guard lock(mutex_);
         size_t echoFrom = 0;
         for (size_t i = 0; i < n; ++i) {
+            i += reader_.PushWithin(bytes + i, n - i, nowMs);
+            if (i == n)
+                break;
             const FrameReader::Result r = reader_.Push(bytes[i], nowMs);
             if (r == FrameReader::Result::Partial)
                 continue;
@@ -270,15 +273,13 @@ std::vector<uint8_t> ZimpRadio::Reply(const std::vector<uint8_t>& f, RequestReco
                 size_t got = 0;
                 if (!lzrw3a_decompress_bounded(f.data() + 7, n, plain.data(), plain.size(), &got))
                     return WriteResponse(false, record.address);
-                for (size_t i = 0; i < got; ++i)
-                    memory_.Write(record.address + static_cast<uint32_t>(i), plain[i]);
+                memory_.Write(record.address, plain.data(), got);
                 record.length = static_cast<uint32_t>(got);
                 lastWriteAddress_ = record.address;
                 loadEnded_ = false;
                 return WriteResponse(true, record.address);
             }
-            for (uint32_t i = 0; i < n; ++i)
-                memory_.Write(record.address + i, f[7 + i]);
+            memory_.Write(record.address, f.data() + 7, n);
             lastWriteAddress_ = record.address;
             loadEnded_ = false;
             return WriteResponse(true, record.address);
@@ -299,8 +300,7 @@ std::vector<uint8_t> ZimpRadio::ReadMemory(uint32_t address, uint32_t n) const {
 
 void ZimpRadio::Preload(uint32_t address, const std::vector<uint8_t>& data) {
     std::lock_guard lock(mutex_);
-    for (size_t i = 0; i < data.size(); ++i)
-        memory_.Write(static_cast<uint32_t>(address + i), data[i]);
+    memory_.Write(address, data.data(), data.size());
 }
 
 std::vector<RequestRecord> ZimpRadio::Requests() const {

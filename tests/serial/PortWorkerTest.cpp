@@ -153,3 +153,58 @@ TEST(PortWorker, PumpingCallDispatchesWhileWaiting) {
     EXPECT_GT(pump.rounds, 0);
     EXPECT_TRUE(w.IsIdle());
 }
+
+TEST(PortWorker, AttemptOnCallersThreadServesOrHandsOn) {
+    struct Case {
+        bool attemptServes;
+        int32_t result;
+        int transfers;
+    };
+    for (const Case c : {Case{true, 0, 0}, Case{false, 0x8, 1}}) {
+        std::atomic<int> transfers{0};
+        PortWorker w([&](void*, platform::Event&) -> int32_t {
+            ++transfers;
+            return 0x8;
+        });
+        ASSERT_TRUE(w.Start());
+        int attempts = 0;
+        int32_t result = 5;
+        ASSERT_TRUE(w.CallPumping(nullptr, platform::kInfinite, result, nullptr, [&] {
+            ++attempts;
+            return c.attemptServes;
+        }));
+        EXPECT_EQ(attempts, 1);
+        EXPECT_EQ(result, c.result);
+        EXPECT_EQ(transfers.load(), c.transfers);
+        EXPECT_TRUE(w.IsIdle());
+    }
+}
+
+TEST(PortWorker, BusySlotRefusesBeforeTheAttempt) {
+    PortWorker w(BlockingTransfer);
+    ASSERT_TRUE(w.Start());
+    int forever = 1;
+    ASSERT_TRUE(w.PostWithCallback(&forever, [](void*, int32_t) {}));
+    bool attempted = false;
+    int32_t result = 5;
+    EXPECT_FALSE(w.CallPumping(nullptr, platform::kInfinite, result, nullptr, [&] {
+        attempted = true;
+        return true;
+    }));
+    EXPECT_FALSE(attempted);
+    EXPECT_EQ(result, 5);
+}
+
+TEST(PortWorker, StopEndsACallWaitingWithoutLimit) {
+    PortWorker w(BlockingTransfer);
+    ASSERT_TRUE(w.Start());
+    int forever = 1;
+    int32_t result = 0;
+    std::thread caller([&] { EXPECT_TRUE(w.Call(&forever, platform::kInfinite, result)); });
+    while (w.IsIdle())
+        platform::SleepMs(1);
+    w.Stop();  // would hang here if the abort did not reach the waiting call
+    caller.join();
+    EXPECT_EQ(result, -1);
+    EXPECT_FALSE(w.IsRunning());
+}

@@ -113,6 +113,34 @@ TEST_F(SerialPortTest, AbortAllEndsReadWithoutTimeout) {
     EXPECT_EQ(in[0], 0xBB);
 }
 
+TEST_F(SerialPortTest, ReadAndWriteCountWhatMovedAtOnceAndWhatCameLater) {
+    ASSERT_TRUE(OpenPort());
+    ASSERT_TRUE(port.SetReadTimeout(5000));
+    line.Send({1, 2});
+    uint8_t in[4] = {};
+    int32_t err = 5;
+    uint32_t got = 0;
+    std::thread reader([&] { got = port.Read(in, 4, err); });
+    platform::SleepMs(20);
+    line.Send({3, 4});
+    reader.join();
+    EXPECT_EQ(got, 4u);
+    EXPECT_EQ(err, 0);
+    EXPECT_THAT(in, ElementsAre(1, 2, 3, 4));
+
+    // More than the line takes at once: the rest waits until the other side reads.
+    std::vector<uint8_t> block(256 * 1024);
+    for (size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<uint8_t>(i * 7);
+    ASSERT_TRUE(port.SetWriteTimeout(5000));
+    uint32_t put = 0;
+    std::thread writer([&] { put = port.Write(block.data(), uint32_t(block.size()), err); });
+    EXPECT_EQ(line.Receive(block.size()), block);
+    writer.join();
+    EXPECT_EQ(put, block.size());
+    EXPECT_EQ(err, 0);
+}
+
 TEST_F(SerialPortTest, CloseEndsPendingReadOfWorker) {
     ASSERT_TRUE(OpenPort());
     ASSERT_TRUE(port.SetReadTimeout(0xFFFFFFFF));

@@ -109,6 +109,51 @@ TEST(RadioFrameReader, CompletesFramesAndChecksThem) {
     EXPECT_EQ(reader.Push(0x00, 2), radio::FrameReader::Result::BadChecksum);
 }
 
+TEST(RadioFrameReader, TakingRunsAtOnceEndsFramesWhereSingleBytesDo) {
+    // Good, bad, extended, bare and refused frames back to back, and a stale partial frame.
+    Bytes stream = Framed({0xF5, 0x11, 0x04, 0x80, 0x10, 0x00});
+    Bytes bad = stream;
+    bad[3] ^= 0x10;
+    Bytes extended = {0xFF, 0x17, 0x01, 0x04};
+    for (int i = 0; i < 256 + 3; ++i)
+        extended.push_back(static_cast<uint8_t>(i * 13));
+    extended = Framed(extended);
+    for (const Bytes& b : {bad, extended, Bytes{0x30, 0xFF, 0x17, 0x00, 0x00}, stream})
+        stream.insert(stream.end(), b.begin(), b.end());
+    const Bytes stale = {0xF5, 0x11, 0x04};
+    struct Seen {
+        radio::FrameReader::Result result;
+        Bytes frame;
+        bool operator==(const Seen&) const = default;
+    };
+    auto run = [&](size_t chunk, bool runs) {
+        radio::FrameReader reader(100);
+        std::vector<Seen> seen;
+        auto feed = [&](const Bytes& bytes, uint64_t now) {
+            for (size_t at = 0; at < bytes.size(); at += chunk) {
+                const size_t n = std::min(chunk, bytes.size() - at);
+                for (size_t i = 0; i < n; ++i) {
+                    if (runs)
+                        i += reader.PushWithin(bytes.data() + at + i, n - i, now);
+                    if (i == n)
+                        break;
+                    const auto r = reader.Push(bytes[at + i], now);
+                    if (r != radio::FrameReader::Result::Partial)
+                        seen.push_back({r, reader.Frame()});
+                }
+            }
+        };
+        feed(stale, 0);
+        feed(stream, 500);
+        return std::make_pair(seen, reader.DroppedPartials());
+    };
+    const auto bytewise = run(1, false);
+    EXPECT_EQ(bytewise.first.size(), 6u);
+    EXPECT_EQ(bytewise.second, 1u);
+    for (size_t chunk : {1u, 2u, 7u, 64u, 4096u})
+        EXPECT_EQ(run(chunk, true), bytewise) << "chunks of " << chunk;
+}
+
 TEST(RadioFrameReader, DropsAStalePartialFrameAfterSilence) {
     radio::FrameReader reader(100);
     // Garbage that announces a 65,535-byte frame.
