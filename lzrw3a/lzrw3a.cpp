@@ -195,8 +195,13 @@ uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
             control = (control & ~0x10000u) >> 1;
             return;
         }
+        // Only an item that begins like the start string can meet an entry that still holds
+        // it; every other candidate points into the buffer.
+        const bool maybeStart = tag == kInBuffer;
         auto source = [&](uint32_t i) {
-            return (tags[base + i] & kInBuffer) ? data[base + i] : kStartString;
+            if (maybeStart) [[unlikely]]
+                return (tags[base + i] & kInBuffer) ? data[base + i] : kStartString;
+            return data[base + i];
         };
         // The first two candidates side by side, the first standing in for a missing second:
         // whether there is a second is as good as random.
