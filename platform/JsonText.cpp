@@ -193,48 +193,58 @@ bool IsLetter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
+// Where a fault is reported: at the end of the text, at the byte read last, or behind it.
+enum class Where { End, Last, Next };
+
+// nlohmann's reports, by a part of their text, in this system's words; the first match wins.
+struct Rule {
+    const char* part;
+    const char* why;
+    Where where;
+};
+
+const Rule kAtEnd[] = {
+    {"object key", "expected a key", Where::End},
+    {"object separator", "expected :", Where::End},
+    {"parsing object", "unterminated object", Where::End},
+    {"parsing array", "unterminated array", Where::End},
+    {"", "unexpected end", Where::End},
+};
+
+const Rule kInside[] = {
+    {"missing closing quote", "unterminated string", Where::End},
+    {"must be escaped", "control character in string", Where::Next},
+    {"ill-formed UTF-8", "bad UTF-8 in string", Where::Next},
+    {"invalid string", "bad escape", Where::Next},
+    {"invalid number", "bad number", Where::Last},
+    {"object key", "expected a key", Where::Last},
+    {"expected end of input", "text after the value", Where::Last},
+    {"expected ':'", "expected :", Where::Next},
+    {"expected ']'", "expected , or ]", Where::Next},
+    {"expected '}'", "expected , or }", Where::Next},
+};
+
 // nlohmann's report in this system's words; position is one past the byte read last.
 std::string Describe(const std::string& s, size_t position, const std::string& what) {
-    const auto has = [&](const char* part) { return what.find(part) != std::string::npos; };
     const auto at = [](const char* why, size_t offset) {
         return std::string(why) + " at offset " + std::to_string(offset);
     };
     const size_t end = std::min(position, s.size());
     const size_t last = end ? end - 1 : 0;
-    if (has("unexpected end of input")) {
-        if (position <= s.size())  // a NUL byte, which nlohmann takes for the end
-            return at("unexpected character", last);
-        if (has("object key"))
-            return at("expected a key", s.size());
-        if (has("object separator"))
-            return at("expected :", s.size());
-        if (has("parsing object"))
-            return at("unterminated object", s.size());
-        if (has("parsing array"))
-            return at("unterminated array", s.size());
-        return at("unexpected end", s.size());
-    }
-    if (has("missing closing quote"))
-        return at("unterminated string", end);
-    if (has("must be escaped"))
-        return at("control character in string", position);
-    if (has("ill-formed UTF-8"))
-        return at("bad UTF-8 in string", position);
-    if (has("invalid string"))
-        return at("bad escape", position);
-    if (has("invalid number"))
-        return at("bad number", last);
-    if (has("object key"))
-        return at("expected a key", last);
-    if (has("expected end of input"))
-        return at("text after the value", last);
-    if (has("expected ':'"))
-        return at("expected :", position);
-    if (has("expected ']'"))
-        return at("expected , or ]", position);
-    if (has("expected '}'"))
-        return at("expected , or }", position);
-    if (has("invalid literal")) {
+    const auto match = [&](const auto& rules) -> std::string {
+        for (const Rule& r : rules)
+            if (what.find(r.part) != std::string::npos)
+                return at(r.why, r.where == Where::End    ? end
+                                 : r.where == Where::Last ? last
+                                                          : position);
+        return {};
+    };
+    if (what.find("unexpected end of input") != std::string::npos)
+        // Before the end: a NUL byte, which nlohmann takes for the end.
+        return position <= s.size() ? at("unexpected character", last) : match(kAtEnd);
+    if (std::string found = match(kInside); !found.empty())
+        return found;
+    if (what.find("invalid literal") != std::string::npos) {
         size_t start = last;
         while (start > 0 && IsLetter(s[start - 1]))
             --start;

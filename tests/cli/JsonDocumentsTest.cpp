@@ -47,18 +47,6 @@ Bytes Framed(const Bytes& request) {
     return out;
 }
 
-Bytes Write(uint32_t address, const Bytes& data) {
-    Bytes r{0xFF,
-            0x17,
-            static_cast<uint8_t>((data.size() + 4) >> 8),
-            static_cast<uint8_t>(data.size() + 4),
-            static_cast<uint8_t>(address >> 16),
-            static_cast<uint8_t>(address >> 8),
-            static_cast<uint8_t>(address)};
-    r.insert(r.end(), data.begin(), data.end());
-    return r;
-}
-
 std::string Dump(const radio::RadioMode& mode) {
     std::ostringstream out;
     mode.WriteDump(out);
@@ -112,9 +100,9 @@ TEST(JsonDocuments, ZimpRadioDumpsRequestsMarkersAndStats) {
         now += 1000;
         r.Idle(now);
     };
-    send(Framed(Write(0x801000, {1, 2, 3})));  // NAKed
-    send(Framed(Write(0x801000, {1, 2, 3})));
-    send(Framed(Write(0x000020, {0xAB, 0xCD})));
+    send(Framed({0xFF, 0x17, 0x00, 0x07, 0x80, 0x10, 0x00, 1, 2, 3}));  // Write Data, NAKed
+    send(Framed({0xFF, 0x17, 0x00, 0x07, 0x80, 0x10, 0x00, 1, 2, 3}));
+    send(Framed({0xFF, 0x17, 0x00, 0x06, 0x00, 0x00, 0x20, 0xAB, 0xCD}));
     send(Framed({0xF5, 0x11, 4, 0x80, 0x10, 0x00}));           // Read
     send(Framed({0xF6, 0x12, 0x00, 0x06, 0x80, 0x10, 0x00}));  // Check Sum
     send(Framed({0xF1, 0x13}));                                // Configuration
@@ -124,9 +112,9 @@ TEST(JsonDocuments, ZimpRadioDumpsRequestsMarkersAndStats) {
     Bytes bad = Framed({0xF1, 0x13});
     bad.back() ^= 0x01;
     send(bad);
-    send(Framed(Write(0xFFFFFF, {})));  // end of load
-    send(Framed({0xF1, 0x15}));         // after --silent-after
-    send({0xFF, 0x17, 0x00});           // a partial frame, dropped
+    send(Framed({0xFF, 0x17, 0x00, 0x04, 0xFF, 0xFF, 0xFF}));  // end of load
+    send(Framed({0xF1, 0x15}));                                // after --silent-after
+    send({0xFF, 0x17, 0x00});                                  // a partial frame, dropped
     ExpectKept("zimp-session.dump.json", Dump(r));
 }
 
