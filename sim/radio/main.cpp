@@ -64,7 +64,6 @@ const char kHelp[] =
 
 // A dump of every memory byte written is about 34 MiB; a preload is refused well above that.
 constexpr size_t kMaxPreload = 64u << 20;
-const char kPreloadTooLarge[] = "larger than 64 MiB";
 
 radio::RadioSimulator* g_simulator = nullptr;
 
@@ -193,12 +192,14 @@ int main(int argc, char** argv) {
     if (!loadPath.empty()) {
         std::string text, error;
         const auto read = platform::ReadFileBounded(loadPath, kMaxPreload, text);
+        const int readError = errno;
         if (read != platform::ReadStatus::Ok || !zimp.LoadJson(text, error)) {
-            std::cerr << "zimp-radio-sim: cannot load " << loadPath << ": "
-                      << (read == platform::ReadStatus::Ok         ? error
-                          : read == platform::ReadStatus::TooLarge ? kPreloadTooLarge
-                                                                   : std::strerror(errno))
-                      << "\n";
+            const std::string why =
+                read == platform::ReadStatus::Ok ? error
+                : read == platform::ReadStatus::TooLarge
+                    ? "larger than " + std::to_string(kMaxPreload >> 20) + " MiB"
+                    : std::strerror(readError);
+            std::cerr << "zimp-radio-sim: cannot load " << loadPath << ": " << why << "\n";
             return 1;
         }
     }

@@ -196,3 +196,10 @@ TEST(JsonDocuments, SimulatorRefusesBadPreloadsWithItsReasons) {
         EXPECT_EQ(sim.out, "") << c.text;
     }
 }
+
+TEST(JsonDocuments, SimulatorReadsAPreloadUnderALimit) {
+    Subprocess sim({ZIMP_RADIO_SIM, "--load", "/dev/zero"});
+    sim.CloseInput();
+    EXPECT_EQ(sim.Wait(), 1);
+    EXPECT_EQ(sim.err, "zimp-radio-sim: cannot load /dev/zero: larger than 64 MiB\n");
+}
