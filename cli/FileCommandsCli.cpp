@@ -12,6 +12,7 @@
 #include "cli/Commands.h"
 #include "lzrw3a/lzrw3a.h"
 #include "platform/BoundedRead.h"
+#include "platform/JsonText.h"
 #include "platform/ReplacementFile.h"
 #include "srecord/S_Record.h"
 #include "srecord/WSRecord.h"
@@ -48,23 +49,6 @@ const char* const kDecompressHelp =
     "\"Compressed data is corrupt.\" and exits 1. Input over 16 MiB is refused (exit 1).\n";
 
 namespace {
-
-std::string JsonString(const char* text) {
-    std::string out = "\"";
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
-        char buf[8];
-        if (*p == '"' || *p == '\\') {
-            out += '\\';
-            out += static_cast<char>(*p);
-        } else if (*p < 0x20 || *p > 0x7F) {
-            std::snprintf(buf, sizeof buf, "\\u%04X", *p);
-            out += buf;
-        } else {
-            out += static_cast<char>(*p);
-        }
-    }
-    return out + "\"";
-}
 
 // compress and decompress work on one buffer in memory: far more than a load ever sends.
 constexpr size_t kMaxFilterInput = 16u << 20;
@@ -109,29 +93,27 @@ int CmdInfo(CliApp&, const std::vector<std::string>& args) {
         return kExitFailed;
     }
     if (json) {
-        std::string out = "{\"header\": " + JsonString(image.Header()) + ", \"blocks\": [";
-        bool first = true;
+        platform::Json blocks = platform::Json::array();
         for (int i = 0; i < image.BlockCount(); ++i) {
             BlockInfo b = image.Block(i);
             if (b.end <= b.start)
                 continue;
-            char buf[160];
-            std::snprintf(buf, sizeof buf,
-                          "%s{\"start\": %u, \"end\": %u, \"kind\": %d, \"line\": %d, \"sum\": %u}",
-                          first ? "" : ", ", b.start, b.end, b.kind, b.line, b.sum);
-            out += buf;
-            first = false;
+            blocks.push_back({{"start", b.start},
+                              {"end", b.end},
+                              {"kind", b.kind},
+                              {"line", b.line},
+                              {"sum", b.sum}});
         }
-        out += "], \"runs\": [";
+        platform::Json runs = platform::Json::array();
         for (int i = 0; i < image.RunCount(); ++i) {
             RunInfo r = image.Run(i);
-            char buf[128];
-            std::snprintf(buf, sizeof buf, "%s{\"start\": %u, \"length\": %u, \"sum\": %u}",
-                          i ? ", " : "", r.start, r.length, r.sum);
-            out += buf;
+            runs.push_back({{"start", r.start}, {"length", r.length}, {"sum", r.sum}});
         }
-        out += "], \"total_length\": " + std::to_string(image.TotalLength()) + "}\n";
-        std::fputs(out.c_str(), stdout);
+        const platform::Json doc = {{"header", image.Header()},
+                                    {"blocks", std::move(blocks)},
+                                    {"runs", std::move(runs)},
+                                    {"total_length", image.TotalLength()}};
+        std::fputs((platform::JsonText(doc) + "\n").c_str(), stdout);
         return kExitOk;
     }
     std::printf("header: %s\n", image.Header());

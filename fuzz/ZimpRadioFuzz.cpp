@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <sstream>
 #include <string>
 
 #include "sim/radio/ZimpRadio.h"
@@ -54,7 +55,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (line.sent == before)
         __builtin_trap();
 
+    // A preload the radio takes comes back in its dump, and the dump loads again.
     std::string error;
-    radio.LoadJson(std::string(reinterpret_cast<const char*>(data), size), error);
+    if (radio.LoadJson(std::string(reinterpret_cast<const char*>(data), size), error)) {
+        std::ostringstream dump;
+        radio.WriteDump(dump);
+        radio::ZimpRadio again;
+        if (!again.LoadJson(dump.str(), error))
+            __builtin_trap();
+    }
     return 0;
 }

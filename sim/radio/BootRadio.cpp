@@ -2,6 +2,8 @@
 
 #include <ostream>
 
+#include "platform/JsonText.h"
+
 namespace radio {
 
 void BootRadio::Receive(const uint8_t* bytes, size_t n, uint64_t, RadioLine& line) {
@@ -42,11 +44,14 @@ std::vector<uint8_t> BootRadio::Program() const {
 void BootRadio::WriteDump(std::ostream& out) const {
     std::lock_guard lock(mutex_);
     static const char kHex[] = "0123456789ABCDEF";
-    out << "{\n  \"mode\": \"boot\",\n  \"started\": " << (started_ ? "true" : "false")
-        << ",\n  \"received\": \"";
-    for (uint8_t b : program_)
-        out << kHex[b >> 4] << kHex[b & 0xF];
-    out << "\",\n  \"echoed\": " << echoed_ << "\n}\n";
+    std::string received;
+    for (uint8_t b : program_) {
+        received += kHex[b >> 4];
+        received += kHex[b & 0xF];
+    }
+    const platform::Json doc = {
+        {"mode", "boot"}, {"started", started_}, {"received", received}, {"echoed", echoed_}};
+    out << platform::JsonText(doc, {true, {}}) << '\n';
 }
 
 }  // namespace radio

@@ -2,6 +2,8 @@
 
 #include <ostream>
 
+#include "platform/JsonText.h"
+
 namespace radio {
 
 namespace {
@@ -98,17 +100,22 @@ uint32_t TqvRadio::Handshakes() const {
 void TqvRadio::WriteDump(std::ostream& out) const {
     std::lock_guard lock(mutex_);
     static const char kHex[] = "0123456789ABCDEF";
-    out << "{\n  \"mode\": \"tqv\",\n  \"handshakes\": " << handshakes_ << ",\n  \"blocks\": [";
-    for (size_t i = 0; i < blocks_.size(); ++i) {
-        const TqvBlock& b = blocks_[i];
-        out << (i ? ",\n" : "\n") << "    {\"address\": " << b.address
-            << ", \"length\": " << b.length << ", \"factor\": " << b.factor
-            << ", \"checksum_ok\": " << (b.checksumOk ? "true" : "false") << ", \"data\": \"";
-        for (uint8_t d : b.data)
-            out << kHex[d >> 4] << kHex[d & 0xF];
-        out << "\"}";
+    platform::Json blocks = platform::Json::array();
+    for (const TqvBlock& b : blocks_) {
+        std::string data;
+        for (uint8_t d : b.data) {
+            data += kHex[d >> 4];
+            data += kHex[d & 0xF];
+        }
+        blocks.push_back({{"address", b.address},
+                          {"length", b.length},
+                          {"factor", b.factor},
+                          {"checksum_ok", b.checksumOk},
+                          {"data", data}});
     }
-    out << (blocks_.empty() ? "]\n}\n" : "\n  ]\n}\n");
+    const platform::Json doc = {
+        {"mode", "tqv"}, {"handshakes", handshakes_}, {"blocks", std::move(blocks)}};
+    out << platform::JsonText(doc, {true, {"blocks"}}) << '\n';
 }
 
 }  // namespace radio

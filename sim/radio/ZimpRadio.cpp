@@ -5,7 +5,7 @@
 
 #include "lzrw3a/lzrw3a.h"
 
-#include "sim/radio/Json.h"
+#include "platform/JsonText.h"
 
 namespace radio {
 namespace {
@@ -330,55 +330,60 @@ int HexDigit(char c) {
     return -1;
 }
 
-bool Integer(const JsonValue* v, uint32_t max, uint32_t& out) {
-    if (v == nullptr || v->type != JsonValue::Type::Number || v->number < 0 || v->number > max ||
-        v->number != static_cast<double>(static_cast<uint32_t>(v->number)))
+// A whole number from 0 to max, however it is written (16, 16.0, 1.6e1).
+bool Integer(const platform::Json& object, const char* key, uint32_t max, uint32_t& out) {
+    const auto it = object.find(key);
+    if (it == object.end() || !it->is_number())
         return false;
-    out = static_cast<uint32_t>(v->number);
+    const double v = it->get<double>();
+    if (v < 0 || v > max || v != static_cast<double>(static_cast<uint32_t>(v)))
+        return false;
+    out = static_cast<uint32_t>(v);
     return true;
 }
 
 }  // namespace
 
 bool ZimpRadio::LoadJson(const std::string& text, std::string& error) {
-    JsonValue doc;
-    if (!ParseJson(text, doc, error))
+    platform::Json doc;
+    if (!platform::ParseJsonText(text, doc, error))
         return false;
-    const JsonValue* memories = doc.Find("memories");
-    if (memories == nullptr || memories->type != JsonValue::Type::Array) {
+    const auto memories = doc.find("memories");
+    if (memories == doc.end() || !memories->is_array()) {
         error = "no \"memories\" array";
         return false;
     }
     RadioMemory loaded;
-    for (const JsonValue& m : memories->items) {
+    for (const platform::Json& m : *memories) {
         uint32_t code = 0, fill = 0xFF;
-        if (!Integer(m.Find("code"), 15, code)) {
+        if (!Integer(m, "code", 15, code)) {
             error = "memory without a \"code\" from 0 to 15";
             return false;
         }
-        if (m.Find("fill") && !Integer(m.Find("fill"), 255, fill)) {
+        if (m.contains("fill") && !Integer(m, "fill", 255, fill)) {
             error = "bad \"fill\"";
             return false;
         }
         loaded.Fill(static_cast<uint8_t>(code), static_cast<uint8_t>(fill));
-        const JsonValue* blocks = m.Find("blocks");
-        if (blocks == nullptr)
+        const auto blocks = m.find("blocks");
+        if (blocks == m.end())
             continue;
-        if (blocks->type != JsonValue::Type::Array) {
+        if (!blocks->is_array()) {
             error = "\"blocks\" is not an array";
             return false;
         }
-        for (const JsonValue& b : blocks->items) {
+        for (const platform::Json& b : *blocks) {
             uint32_t address = 0;
-            const JsonValue* data = b.Find("data");
-            if (!Integer(b.Find("address"), 0xFFFFFF, address) || data == nullptr ||
-                data->type != JsonValue::Type::String || data->text.size() % 2 != 0 ||
-                data->text.size() / 2 > 0x1000000 - address) {
+            const auto data = b.find("data");
+            const std::string* hex =
+                data == b.end() ? nullptr : data->get_ptr<const std::string*>();
+            if (!Integer(b, "address", 0xFFFFFF, address) || hex == nullptr ||
+                hex->size() % 2 != 0 || hex->size() / 2 > 0x1000000 - address) {
                 error = "bad block (address from 0 to 0xFFFFFF, data as hex pairs within it)";
                 return false;
             }
-            for (size_t i = 0; i < data->text.size(); i += 2) {
-                const int hi = HexDigit(data->text[i]), lo = HexDigit(data->text[i + 1]);
+            for (size_t i = 0; i < hex->size(); i += 2) {
+                const int hi = HexDigit((*hex)[i]), lo = HexDigit((*hex)[i + 1]);
                 if (hi < 0 || lo < 0) {
                     error = "bad hex digit in block data";
                     return false;
@@ -396,39 +401,48 @@ bool ZimpRadio::LoadJson(const std::string& text, std::string& error) {
 void ZimpRadio::WriteDump(std::ostream& out) const {
     std::lock_guard lock(mutex_);
     static const char kHex[] = "0123456789abcdef";
-    out << "{\n  \"memories\": [";
-    bool firstMemory = true;
+    platform::Json memories = platform::Json::array();
     for (uint8_t code = 0; code < RadioMemory::kCodes; ++code) {
         const auto blocks = memory_.Blocks(code);
         if (blocks.empty() && memory_.FillValue(code) == 0xFF)
             continue;
-        out << (firstMemory ? "\n" : ",\n") << "    {\"code\": " << unsigned(code)
-            << ", \"name\": " << JsonQuote(MemoryName(code))
-            << ", \"fill\": " << unsigned(memory_.FillValue(code)) << ", \"blocks\": [";
-        firstMemory = false;
-        for (size_t i = 0; i < blocks.size(); ++i) {
-            out << (i ? ",\n" : "\n") << "      {\"address\": " << blocks[i].address
-                << ", \"length\": " << blocks[i].data.size() << ", \"data\": \"";
-            for (uint8_t b : blocks[i].data)
-                out << kHex[b >> 4] << kHex[b & 0xF];
-            out << "\"}";
+        platform::Json list = platform::Json::array();
+        for (const auto& block : blocks) {
+            std::string hex;
+            hex.reserve(block.data.size() * 2);
+            for (uint8_t b : block.data) {
+                hex += kHex[b >> 4];
+                hex += kHex[b & 0xF];
+            }
+            list.push_back(
+                {{"address", block.address}, {"length", block.data.size()}, {"data", hex}});
         }
-        out << (blocks.empty() ? "]}" : "\n    ]}");
+        memories.push_back({{"code", code},
+                            {"name", MemoryName(code)},
+                            {"fill", memory_.FillValue(code)},
+                            {"blocks", std::move(list)}});
     }
-    out << (firstMemory ? "],\n" : "\n  ],\n") << "  \"requests\": [";
-    for (size_t i = 0; i < records_.size(); ++i) {
-        const RequestRecord& r = records_[i];
-        out << (i ? ",\n" : "\n") << "    {\"index\": " << r.index << ", \"opcode\": " << r.opcode
-            << ", \"name\": " << JsonQuote(RequestName(r.opcode)) << ", \"address\": " << r.address
-            << ", \"length\": " << r.length << ", \"answer\": " << JsonQuote(r.answer) << "}";
-    }
-    out << (records_.empty() ? "],\n" : "\n  ],\n") << "  \"markers\": [";
-    for (size_t i = 0; i < markers_.size(); ++i)
-        out << (i ? ", " : "") << "{\"request\": " << markers_[i] << "}";
-    out << "],\n  \"stats\": {\"frames\": " << stats_.frames
-        << ", \"bad_checksums\": " << stats_.badChecksums << ", \"naks\": " << stats_.naks
-        << ", \"dropped_partials\": " << stats_.droppedPartials
-        << ", \"unrecorded_requests\": " << stats_.unrecorded << "}\n}\n";
+    platform::Json requests = platform::Json::array();
+    for (const RequestRecord& r : records_)
+        requests.push_back({{"index", r.index},
+                            {"opcode", r.opcode},
+                            {"name", RequestName(r.opcode)},
+                            {"address", r.address},
+                            {"length", r.length},
+                            {"answer", r.answer}});
+    platform::Json markers = platform::Json::array();
+    for (uint32_t m : markers_)
+        markers.push_back({{"request", m}});
+    const platform::Json doc = {{"memories", std::move(memories)},
+                                {"requests", std::move(requests)},
+                                {"markers", std::move(markers)},
+                                {"stats",
+                                 {{"frames", stats_.frames},
+                                  {"bad_checksums", stats_.badChecksums},
+                                  {"naks", stats_.naks},
+                                  {"dropped_partials", stats_.droppedPartials},
+                                  {"unrecorded_requests", stats_.unrecorded}}}};
+    out << platform::JsonText(doc, {true, {"memories", "blocks", "requests"}}) << '\n';
 }
 
 }  // namespace radio

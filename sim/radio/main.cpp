@@ -9,9 +9,9 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
 
+#include "platform/BoundedRead.h"
 #include "platform/PseudoTerminal.h"
 #include "sim/radio/BootRadio.h"
 #include "sim/radio/RadioSimulator.h"
@@ -61,6 +61,9 @@ const char kHelp[] =
     "0xFF and \"Zero Flash\" to 0, each answered 0xF484 with address 0x400000. The \"Status\"\n"
     "byte is 1 after the end-of-load marker (\"Write Data\" of no bytes at 0xFFFFFF), else 0,\n"
     "followed by the address of the last write.\n";
+
+// A dump of every memory byte written is about 34 MiB; a preload is refused well above that.
+constexpr size_t kMaxPreload = 64u << 20;
 
 radio::RadioSimulator* g_simulator = nullptr;
 
@@ -187,13 +190,16 @@ int main(int argc, char** argv) {
 
     radio::ZimpRadio zimp(options);
     if (!loadPath.empty()) {
-        std::ifstream in(loadPath, std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        std::string error;
-        if (!in || !zimp.LoadJson(text.str(), error)) {
-            std::cerr << "zimp-radio-sim: cannot load " << loadPath << ": "
-                      << (in ? error : std::strerror(errno)) << "\n";
+        std::string text, error;
+        const auto read = platform::ReadFileBounded(loadPath, kMaxPreload, text);
+        const int readError = errno;
+        if (read != platform::ReadStatus::Ok || !zimp.LoadJson(text, error)) {
+            const std::string why =
+                read == platform::ReadStatus::Ok ? error
+                : read == platform::ReadStatus::TooLarge
+                    ? "larger than " + std::to_string(kMaxPreload >> 20) + " MiB"
+                    : std::strerror(readError);
+            std::cerr << "zimp-radio-sim: cannot load " << loadPath << ": " << why << "\n";
             return 1;
         }
     }

@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "ZimpTestSupport.h"
-#include "sim/radio/Json.h"
 #include "sim/radio/RadioFrameReader.h"
 #include "sim/radio/RadioMemory.h"
 #include "sim/radio/ZimpRadio.h"
@@ -337,13 +337,13 @@ TEST(ZimpRadioCore, DumpLoadsBackIntoAnotherRadio) {
     std::ostringstream dump;
     first.WriteDump(dump);
 
-    radio::JsonValue doc;
+    const auto doc = nlohmann::json::parse(dump.str(), nullptr, false);
+    ASSERT_FALSE(doc.is_discarded()) << dump.str();
     std::string error;
-    ASSERT_TRUE(radio::ParseJson(dump.str(), doc, error)) << error << "\n" << dump.str();
-    ASSERT_NE(doc.Find("requests"), nullptr);
-    EXPECT_EQ(doc.Find("requests")->items.size(), 4u);
-    ASSERT_EQ(doc.Find("markers")->items.size(), 1u);
-    EXPECT_EQ(doc.Find("markers")->items[0].Find("request")->number, 4);
+    ASSERT_TRUE(doc.contains("requests"));
+    EXPECT_EQ(doc["requests"].size(), 4u);
+    ASSERT_EQ(doc["markers"].size(), 1u);
+    EXPECT_EQ(doc["markers"][0]["request"], 4);
 
     radio::ZimpRadio second;
     ASSERT_TRUE(second.LoadJson(dump.str(), error)) << error;

@@ -10,11 +10,11 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 
 #include "ZimpTestSupport.h"
-#include "sim/radio/Json.h"
 
 extern char** environ;
 
@@ -207,20 +207,19 @@ TEST(RadioSimTool, ServesTheEngineAndDumpsOnTerminate) {
     EXPECT_EQ(sim.Wait(), 0);
     EXPECT_NE(access(link.c_str(), F_OK), 0);  // the link went with it
 
-    radio::JsonValue doc;
-    std::string error;
-    ASSERT_TRUE(radio::ParseJson(ReadFile(dump), doc, error)) << error;
-    const radio::JsonValue* requests = doc.Find("requests");
-    ASSERT_NE(requests, nullptr);
-    ASSERT_EQ(requests->items.size(), 5u);
-    EXPECT_EQ(requests->items[0].Find("answer")->text, "nak");
-    EXPECT_EQ(requests->items[0].Find("name")->text, "Write Data");
-    ASSERT_EQ(doc.Find("markers")->items.size(), 1u);
-    EXPECT_EQ(doc.Find("markers")->items[0].Find("request")->number, 5);
-    const radio::JsonValue* memories = doc.Find("memories");
-    ASSERT_EQ(memories->items.size(), 1u);
-    EXPECT_EQ(memories->items[0].Find("name")->text, "RAM");
-    EXPECT_EQ(memories->items[0].Find("blocks")->items[0].Find("data")->text, "01020304");
+    const auto doc = nlohmann::json::parse(ReadFile(dump), nullptr, false);
+    ASSERT_FALSE(doc.is_discarded());
+    ASSERT_TRUE(doc.contains("requests"));
+    const auto& requests = doc["requests"];
+    ASSERT_EQ(requests.size(), 5u);
+    EXPECT_EQ(requests[0]["answer"], "nak");
+    EXPECT_EQ(requests[0]["name"], "Write Data");
+    ASSERT_EQ(doc["markers"].size(), 1u);
+    EXPECT_EQ(doc["markers"][0]["request"], 5);
+    const auto& memories = doc["memories"];
+    ASSERT_EQ(memories.size(), 1u);
+    EXPECT_EQ(memories[0]["name"], "RAM");
+    EXPECT_EQ(memories[0]["blocks"][0]["data"], "01020304");
 
     // The dump preloads the next run.
     SimProcess again({"--load", dump, "--echo"});
