@@ -10,13 +10,13 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include <CLI/CLI.hpp>
-
 #include "platform/PseudoTerminal.h"
+#include "sim/SimCommandLine.h"
 #include "sim/radio/BootRadio.h"
 #include "sim/radio/RadioSimulator.h"
 #include "sim/radio/TqvRadio.h"
@@ -162,38 +162,33 @@ int TakeNumbers(const std::vector<NumberOption>& numbers, SimOptions& o) {
 // The command line into o; -1 to go on, else the exit status.
 int ParseOptions(int argc, char** argv, SimOptions& o) {
     CLI::App app;
-    app.set_help_flag();
-    app.allow_extras();
-    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     bool help = false;
-    app.add_flag("-h,--help", help);
+    sim::PrepareParser(app, help, CLI::MultiOptionPolicy::TakeLast);
     app.add_flag("--echo", o.zimp.echo);
     app.add_flag("--short-read", o.zimp.shortRead);
     app.add_flag("--no-write-response", o.zimp.noWriteResponse);
     app.add_flag("--decompress", o.zimp.decompress);
     app.add_flag("--vintrel", o.tqv.vintrel);
+    std::map<std::string, const char*> why;  // what a missing value is answered with
     const TextOption texts[] = {{"--link", "--link needs a path", &o.linkPath},
                                 {"--dump", "--dump needs a file", &o.dumpPath},
                                 {"--load", "--load needs a file", &o.loadPath},
                                 {"--mode", "--mode takes zimp, boot or tqv", &o.mode}};
-    for (const TextOption& t : texts)
+    for (const TextOption& t : texts) {
         app.add_option(t.name, *t.into);
+        why[t.name] = t.why;
+    }
     std::vector<NumberOption> numbers = NumberOptions();
-    for (NumberOption& v : numbers)
+    for (NumberOption& v : numbers) {
         v.given = app.add_option(v.name, v.text);
+        why[v.name] = v.why;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        // Only a value missing after the last option gets here; CLI11 names the option first.
-        const std::string message = e.what();
-        const std::string name = message.substr(0, message.find(':'));
-        for (const TextOption& t : texts)
-            if (name == t.name)
-                return Usage(t.why);
-        for (const NumberOption& v : numbers)
-            if (name == v.name)
-                return Usage(v.why);
-        return Usage(message);
+        // Only a value missing after the last option gets here.
+        auto it = why.find(sim::OptionOfError(e));
+        return Usage(it != why.end() ? it->second : e.what());
     }
     if (help) {
         std::cout << kHelp;

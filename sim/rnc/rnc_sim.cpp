@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include <CLI/CLI.hpp>
+#include "sim/SimCommandLine.h"
 
 namespace {
 
@@ -667,12 +667,9 @@ std::vector<ValueOption> ValueOptions() {
 // The command line into o; -1 to go on, else the exit status.
 int ParseOptions(int argc, char** argv, Options& o) {
     CLI::App app;
-    app.set_help_flag();
-    app.allow_extras();
-    // Values are taken in the order given, so a later --status or --refuse wins.
-    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     bool help = false;
-    app.add_flag("-h,--help", help);
+    // Values are taken in the order given, so a later --status or --refuse wins.
+    sim::PrepareParser(app, help, CLI::MultiOptionPolicy::TakeAll);
     app.add_flag("--quiet", o.quiet);
     const CLI::Option* noBlocks = app.add_flag("--no-blocks");
     app.add_flag("--keep-running", o.keepRunning);
