@@ -125,9 +125,10 @@ bool CliApp::ParseGlobal(std::vector<std::string>& args, bool& help, std::string
         options_.echo = echo;
     help = parsed.help;
     args = parsed.rest;
-    const std::string bad = !parsed.incomplete.empty() ? parsed.incomplete
-                            : !args.empty() && !args[0].empty() && args[0][0] == '-' ? args[0]
-                                                                                     : "";
+    // An option lacking its value, or one that is no global option, before the command.
+    std::string bad = parsed.incomplete;
+    if (bad.empty() && !args.empty() && !args[0].empty() && args[0][0] == '-')
+        bad = args[0];
     if (!bad.empty() && !help) {
         error = "unknown or incomplete option '" + bad + "'";
         return false;
