@@ -2,20 +2,6 @@
 
 #include <algorithm>
 
-namespace {
-
-// CLI11 names the option first in its messages ("--bias: 1 required TEXT missing"); the user
-// is shown the argument as typed.
-std::string OptionAsGiven(const std::string& message, const std::vector<std::string>& args) {
-    const std::string name = message.substr(0, message.find(':'));
-    for (auto it = args.rbegin(); it != args.rend(); ++it)
-        if (*it == name || it->rfind(name + "=", 0) == 0)
-            return *it;
-    return name;
-}
-
-}  // namespace
-
 std::string ParsedArguments::FirstDashed() const {
     for (const std::string& a : rest)
         if (!a.empty() && a[0] == '-')
@@ -26,17 +12,41 @@ std::string ParsedArguments::FirstDashed() const {
 CommandLine::CommandLine() {
     app_.set_help_flag();
     app_.allow_extras();
-    app_.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app_.option_defaults()
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+        ->disable_flag_override();
     app_.add_flag("-h,--help", help_);
 }
 
-ParsedArguments CommandLine::Parse(const std::vector<std::string>& args) {
+// "--name=" gives an option the empty value; CLI11 would take the next argument for it.
+std::vector<std::string> CommandLine::SplitEmptyValues(const std::vector<std::string>& given) {
+    std::vector<std::string> args;
+    for (const std::string& a : given) {
+        const std::string name = a.substr(0, a.size() - 1);
+        const CLI::Option* o = a.size() > 3 && a.rfind("--", 0) == 0 && a.back() == '='
+                                   ? app_.get_option_no_throw(name)
+                                   : nullptr;
+        if (o != nullptr && o->get_type_size_max() > 0) {
+            args.push_back(name);
+            args.push_back("");
+        } else {
+            args.push_back(a);
+        }
+    }
+    return args;
+}
+
+ParsedArguments CommandLine::Parse(const std::vector<std::string>& given) {
     ParsedArguments parsed;
-    std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them so
+    const std::vector<std::string> args = SplitEmptyValues(given);
+    std::vector<std::string> left(args.rbegin(), args.rend());  // CLI11 takes from the back
     try {
-        app_.parse(reversed);
-    } catch (const CLI::ParseError& e) {
-        parsed.incomplete = OptionAsGiven(e.what(), args);
+        app_.parse(left);
+    } catch (const CLI::ParseError&) {
+        // It stops at the argument it was reading: an option whose value is missing, or a
+        // flag given a value.
+        parsed.incomplete =
+            left.size() < args.size() ? args[args.size() - left.size() - 1] : args.back();
     }
     parsed.help = help_;
     parsed.rest = app_.remaining();

@@ -25,6 +25,8 @@ class CommandLine {
     ParsedArguments Parse(const std::vector<std::string>& args);
 
   private:
+    std::vector<std::string> SplitEmptyValues(const std::vector<std::string>& given);
+
     CLI::App app_;
     bool help_ = false;
 };

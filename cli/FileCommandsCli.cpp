@@ -143,9 +143,9 @@ int CmdInfo(const std::vector<std::string>& files, bool json) {
     return kExitOk;
 }
 
-int CmdConvert(const std::vector<std::string>& files, const std::string& typeOption) {
+int CmdConvert(const std::vector<std::string>& files, const std::string* typeOption) {
     std::string type;
-    if (!typeOption.empty() && !ParseRecordType(typeOption, type))
+    if (typeOption && !ParseRecordType(*typeOption, type))
         return UsageError("--type takes S1, S2 or S3");
     if (files.size() != 2)
         return UsageError("convert takes IN and OUT");
@@ -245,12 +245,13 @@ class InfoCli final : public CliCommand {
 
 class ConvertCli final : public CliCommand {
   public:
-    void Define(CLI::App& o) override { o.add_option("--type", type_); }
+    void Define(CLI::App& o) override { typeGiven_ = o.add_option("--type", type_); }
     int Run(CliApp&, const std::vector<std::string>& operands) override {
-        return CmdConvert(operands, type_);
+        return CmdConvert(operands, typeGiven_->count() > 0 ? &type_ : nullptr);
     }
 
   private:
+    const CLI::Option* typeGiven_ = nullptr;
     std::string type_;
 };
 

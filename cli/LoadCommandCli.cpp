@@ -59,9 +59,9 @@ class LoadCli final : public CliCommand {
     void Define(CLI::App& o) override {
         bias_ = o.add_option("--bias", params_.biasText);
         o.add_flag("--compress", params_.compress);
-        o.add_option("--align", align_);
+        alignGiven_ = o.add_option("--align", align_);
         o.add_option("--fill", params_.fillText);
-        o.add_option("--checksum", checksum_);
+        checksumGiven_ = o.add_option("--checksum", checksum_);
         o.add_flag("--verify", verify_);
     }
     int Run(CliApp& app, const std::vector<std::string>& operands) override;
@@ -74,7 +74,7 @@ class LoadCli final : public CliCommand {
     bool Verify(CliApp& app, LoadCommand& command, const MemoryKind& kind);
 
     LoadParameters params_;
-    CLI::Option* bias_ = nullptr;
+    const CLI::Option *bias_ = nullptr, *alignGiven_ = nullptr, *checksumGiven_ = nullptr;
     std::string align_, checksum_;
     bool verify_ = false;
 };
@@ -101,13 +101,13 @@ int LoadCli::TakeChecksum() {
 }
 
 int LoadCli::TakeOptions() {
-    if (!align_.empty()) {
+    if (alignGiven_->count() > 0) {
         unsigned long n;
         if (!ParseUnsigned(align_, n, 10) || n > 0x7FFFFFFF)
             return UsageError("--align takes a number");
         params_.alignment = static_cast<long>(n);
     }
-    return checksum_.empty() ? kExitOk : TakeChecksum();
+    return checksumGiven_->count() > 0 ? TakeChecksum() : kExitOk;
 }
 
 bool LoadCli::Verify(CliApp& app, LoadCommand& command, const MemoryKind& kind) {

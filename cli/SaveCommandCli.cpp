@@ -58,7 +58,7 @@ bool ParseRange(const std::string& text, SaveRange& range) {
 class SaveCli final : public CliCommand {
   public:
     void Define(CLI::App& o) override {
-        o.add_option("--type", type_);
+        typeGiven_ = o.add_option("--type", type_);
         // Every --range counts, in the order given.
         o.add_option("--range", ranges_)
             ->expected(1)
@@ -68,13 +68,14 @@ class SaveCli final : public CliCommand {
     int Run(CliApp& app, const std::vector<std::string>& operands) override;
 
   private:
+    const CLI::Option* typeGiven_ = nullptr;
     std::string type_;
     std::vector<std::string> ranges_;
 };
 
 int SaveCli::Run(CliApp& app, const std::vector<std::string>& operands) {
     std::string type;
-    if (!type_.empty() && !ParseRecordType(type_, type))
+    if (typeGiven_->count() > 0 && !ParseRecordType(type_, type))
         return UsageError("--type takes S1, S2 or S3");
     std::vector<SaveRange> ranges;
     for (const std::string& text : ranges_) {

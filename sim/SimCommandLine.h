@@ -11,7 +11,7 @@ namespace sim {
 inline void PrepareParser(CLI::App& app, bool& help, CLI::MultiOptionPolicy repeated) {
     app.set_help_flag();
     app.allow_extras();
-    app.option_defaults()->multi_option_policy(repeated);
+    app.option_defaults()->multi_option_policy(repeated)->disable_flag_override();
     app.add_flag("-h,--help", help);
 }
 

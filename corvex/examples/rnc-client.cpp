@@ -77,7 +77,9 @@ struct Arguments {
 int ParseArguments(int argc, char** argv, Arguments& a) {
     CLI::App app;
     app.set_help_flag();
-    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app.option_defaults()
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+        ->disable_flag_override();
     bool help = false;
     app.add_flag("-h,--help", help);
     app.add_option("--host", a.host);
