@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli/CliApp.h"
+#include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "memops/BootLoad.h"
 #include "memops/ManualZimp.h"
@@ -38,77 +39,97 @@ const char* const kRawHelp =
     "the listening time (default 500 ms) as hex on stdout.\n";
 
 namespace {
-bool TakeNumber(const std::vector<std::string>& args, size_t& i, const std::string& name, long& out,
-                bool& bad) {
-    std::string v;
-    if (!TakeValue(args, i, name, v))
-        return false;
+
+// A decimal number as strtol reads it; false for an empty text or anything after the digits.
+bool ParseLong(const std::string& text, long& out) {
     char* end = nullptr;
-    long n = std::strtol(v.c_str(), &end, 10);
-    if (v.empty() || *end != '\0')
-        bad = true;
-    out = n;
-    return true;
+    out = std::strtol(text.c_str(), &end, 10);
+    return !text.empty() && *end == '\0';
 }
-}  // namespace
 
-int CmdBoot(CliApp& app, const std::vector<std::string>& args) {
-    BootLoadSettings s;
-    ReadBootLoadSettings(app.Profile(), s);
-    bool bad = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (TakeNumber(args, i, "--rate", s.rate, bad))
-            continue;
-        if (!args[i].empty() && args[i][0] == '-')
-            return UsageError("boot: unknown or incomplete option '" + args[i] + "'");
-        s.fileName = args[i];
+class BootCli final : public CliCommand {
+  public:
+    void Define(CLI::App& o) override { rate_ = o.add_option("--rate", rateText_); }
+    int Run(CliApp& app, const std::vector<std::string>& operands) override {
+        BootLoadSettings s;
+        ReadBootLoadSettings(app.Profile(), s);
+        if (rate_->count() > 0 && !ParseLong(rateText_, s.rate))
+            return UsageError("--rate takes a number");
+        if (!operands.empty())
+            s.fileName = operands.back();
+        if (!ValidateBootLoadSettings(s))
+            return kExitUsage;
+        app.OpenPort();
+        BootLoad boot(&app.Port());
+        app.Canceller().SetHandler([&] { boot.Cancel(); });
+        bool ok = boot.Run(s);
+        app.Canceller().SetHandler(nullptr);
+        if (!app.Quiet())
+            std::printf("echo: %u of %u bytes\n", boot.EchoCount(), boot.ProgramLength());
+        return app.Finish(ok);
     }
-    if (bad)
-        return UsageError("--rate takes a number");
-    if (!ValidateBootLoadSettings(s))
-        return kExitUsage;
-    app.OpenPort();
-    BootLoad boot(&app.Port());
-    app.Canceller().SetHandler([&] { boot.Cancel(); });
-    bool ok = boot.Run(s);
-    app.Canceller().SetHandler(nullptr);
-    if (!app.Quiet())
-        std::printf("echo: %u of %u bytes\n", boot.EchoCount(), boot.ProgramLength());
-    return app.Finish(ok);
+
+  private:
+    const CLI::Option* rate_ = nullptr;
+    std::string rateText_;
+};
+
+class TqvBootCli final : public CliCommand {
+  public:
+    void Define(CLI::App& o) override {
+        numbers_[0].option = o.add_option("--header-rate", numbers_[0].text);
+        numbers_[1].option = o.add_option("--data-rate", numbers_[1].text);
+        numbers_[2].option = o.add_option("--tqv-factor", numbers_[2].text);
+        patch_ = o.add_option("--patch", patchFile_);
+        noPatch_ = o.add_flag("--no-patch");
+        processor_ = o.add_flag("--vintrel,!--ambrel", vintrel_);
+        options_ = &o;
+    }
+    int Run(CliApp& app, const std::vector<std::string>& operands) override;
+
+  private:
+    // The options over the section's values; false when a number is not one.
+    bool Apply(TqvSettings& s) const;
+
+    struct Number {
+        const CLI::Option* option = nullptr;
+        std::string text;
+    };
+    Number numbers_[3];  // header rate, data rate, factor
+    const CLI::Option *patch_ = nullptr, *noPatch_ = nullptr, *processor_ = nullptr;
+    const CLI::App* options_ = nullptr;
+    std::string patchFile_;
+    bool vintrel_ = false;
+};
+
+bool TqvBootCli::Apply(TqvSettings& s) const {
+    long factor = static_cast<long>(s.factor);
+    long* targets[] = {&s.headerRate, &s.dataRate, &factor};
+    bool good = true;
+    for (int i = 0; i < 3; ++i)
+        if (numbers_[i].option->count() > 0 && !ParseLong(numbers_[i].text, *targets[i]))
+            good = false;
+    if (numbers_[2].option->count() > 0) {
+        good = good && factor >= 0;
+        s.factor = static_cast<unsigned long>(factor);
+    }
+    // --patch FILE and --no-patch: the later one counts.
+    if (patch_->count() > 0)
+        s.patchFile = patchFile_;
+    if (const CLI::Option* last = LastGiven(*options_, patch_, noPatch_))
+        s.disablePatch = last == noPatch_ ? 1 : 0;
+    if (processor_->count() > 0)
+        s.processorType = vintrel_ ? 1 : 0;
+    return good;
 }
 
-int CmdTqvBoot(CliApp& app, const std::vector<std::string>& args) {
+int TqvBootCli::Run(CliApp& app, const std::vector<std::string>& operands) {
     TqvSettings s;
     ReadTqvSettings(app.Profile(), s);
-    bool bad = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string v;
-        long factor = 0;
-        if (TakeNumber(args, i, "--header-rate", s.headerRate, bad))
-            continue;
-        if (TakeNumber(args, i, "--data-rate", s.dataRate, bad))
-            continue;
-        if (TakeNumber(args, i, "--tqv-factor", factor, bad)) {
-            if (factor < 0)
-                bad = true;
-            s.factor = static_cast<unsigned long>(factor);
-        } else if (TakeValue(args, i, "--patch", v)) {
-            s.patchFile = v;
-            s.disablePatch = 0;
-        } else if (args[i] == "--no-patch") {
-            s.disablePatch = 1;
-        } else if (args[i] == "--ambrel") {
-            s.processorType = 0;
-        } else if (args[i] == "--vintrel") {
-            s.processorType = 1;
-        } else if (!args[i].empty() && args[i][0] == '-') {
-            return UsageError("tqv-boot: unknown or incomplete option '" + args[i] + "'");
-        } else {
-            s.file = args[i];
-        }
-    }
-    if (bad)
+    if (!Apply(s))
         return UsageError("rates and the factor take numbers");
+    if (!operands.empty())
+        s.file = operands.back();
     if (!ValidateTqvSettings(s))
         return kExitUsage;
     app.OpenPort();
@@ -120,7 +141,6 @@ int CmdTqvBoot(CliApp& app, const std::vector<std::string>& args) {
     return app.Finish(ok);
 }
 
-namespace {
 class HexCollector : public ManualZimpView {
   public:
     void AppendReply(const std::string& text) override {
@@ -129,41 +149,28 @@ class HexCollector : public ManualZimpView {
     }
     std::string hex;
 };
-}  // namespace
 
-int CmdRaw(CliApp& app, const std::vector<std::string>& args) {
-    bool checksum = true;
-    long listen = 500;
-    bool bad = false, haveText = false;
-    std::string text;
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--checksum")
-            checksum = true;
-        else if (args[i] == "--no-checksum")
-            checksum = false;
-        else if (TakeNumber(args, i, "--listen", listen, bad))
-            continue;
-        else if (!haveText) {
-            text = args[i];
-            haveText = true;
-        } else {
-            return UsageError("raw takes one HEX argument");
-        }
+// Operands may start with '-': the bytes are refused by the raw sender's own checks.
+class RawCli final : public CliCommand {
+  public:
+    void Define(CLI::App& o) override {
+        o.add_flag("--checksum,!--no-checksum", checksum_);
+        listen_ = o.add_option("--listen", listenText_);
     }
-    if (bad || listen < 0 || listen > 600000)
-        return UsageError("--listen takes 0 to 600000 ms");
-    if (!haveText)
-        return UsageError("raw needs the bytes as HEX (may be \"\")");
-    app.OpenPort();
-    HexCollector view;
-    PostedMessages messages;
-    ManualZimp manual(&app.Port(), view, messages);
-    if (!manual.Open())
-        return app.Finish(false);
-    if (!manual.Send(text, checksum))
-        return kExitUsage;
-    app.Canceller().SetHandler([&] { manual.Close(); });
-    const uint64_t end = platform::TickMs() + static_cast<uint64_t>(listen);
+    bool DashedOperands() const override { return true; }
+    int Run(CliApp& app, const std::vector<std::string>& operands) override;
+
+  private:
+    // Prints what arrives until the listening time is over or the run is interrupted.
+    void Listen(CliApp& app, ManualZimp& manual, PostedMessages& messages, long ms) const;
+
+    bool checksum_ = true;
+    const CLI::Option* listen_ = nullptr;
+    std::string listenText_;
+};
+
+void RawCli::Listen(CliApp& app, ManualZimp& manual, PostedMessages& messages, long ms) const {
+    const uint64_t end = platform::TickMs() + static_cast<uint64_t>(ms);
     for (;;) {
         const uint64_t now = platform::TickMs();
         if (now >= end || app.Canceller().Cancelled())
@@ -172,7 +179,41 @@ int CmdRaw(CliApp& app, const std::vector<std::string>& args) {
         if (messages.Take(m, static_cast<uint32_t>(end - now)))
             manual.OnEvent(static_cast<int32_t>(m.wParam));
     }
+}
+
+int RawCli::Run(CliApp& app, const std::vector<std::string>& operands) {
+    long listen = 500;
+    if (listen_->count() > 0 && (!ParseLong(listenText_, listen) || listen < 0 || listen > 600000))
+        return UsageError("--listen takes 0 to 600000 ms");
+    if (operands.size() > 1)
+        return UsageError("raw takes one HEX argument");
+    if (operands.empty())
+        return UsageError("raw needs the bytes as HEX (may be \"\")");
+    app.OpenPort();
+    HexCollector view;
+    PostedMessages messages;
+    ManualZimp manual(&app.Port(), view, messages);
+    if (!manual.Open())
+        return app.Finish(false);
+    if (!manual.Send(operands[0], checksum_))
+        return kExitUsage;
+    app.Canceller().SetHandler([&] { manual.Close(); });
+    Listen(app, manual, messages, listen);
     app.Canceller().SetHandler(nullptr);
     std::printf("%s\n", view.hex.c_str());
     return app.Finish(true);
+}
+
+}  // namespace
+
+std::unique_ptr<CliCommand> MakeBootCommand() {
+    return std::make_unique<BootCli>();
+}
+
+std::unique_ptr<CliCommand> MakeTqvBootCommand() {
+    return std::make_unique<TqvBootCli>();
+}
+
+std::unique_ptr<CliCommand> MakeRawCommand() {
+    return std::make_unique<RawCli>();
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "memops/Startup.h"
 #include "platform/FileLocator.h"
@@ -81,22 +82,6 @@ int UsageError(const std::string& message) {
     return kExitUsage;
 }
 
-bool TakeValue(const std::vector<std::string>& args, size_t& i, const std::string& name,
-               std::string& value) {
-    const std::string& a = args[i];
-    if (a == name) {
-        if (i + 1 >= args.size())
-            return false;
-        value = args[++i];
-        return true;
-    }
-    if (a.rfind(name + "=", 0) == 0) {
-        value = a.substr(name.size() + 1);
-        return true;
-    }
-    return false;
-}
-
 bool ParseRecordType(std::string value, std::string& type) {
     for (char& c : value)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -104,13 +89,6 @@ bool ParseRecordType(std::string value, std::string& type) {
         return false;
     type = value;
     return true;
-}
-
-bool WantsHelp(const std::vector<std::string>& args) {
-    for (const auto& a : args)
-        if (a == "--help" || a == "-h")
-            return true;
-    return false;
 }
 
 CliApp::CliApp() {
@@ -125,39 +103,35 @@ CliApp::~CliApp() {
     SetMessagePresenter(nullptr);
 }
 
-bool CliApp::ParseGlobal(std::vector<std::string>& args, std::string& error) {
-    size_t i = 0;
-    for (; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a.empty() || a[0] != '-')
-            break;
-        std::string v;
-        if (TakeValue(args, i, "--config", v))
-            options_.config = v;
-        else if (TakeValue(args, i, "--port", v))
-            options_.port = v;
-        else if (TakeValue(args, i, "--baud", v))
-            options_.baud = v;
-        else if (TakeValue(args, i, "--factor", v))
-            options_.factor = v;
-        else if (TakeValue(args, i, "--block-size", v))
-            options_.blockSize = v;
-        else if (TakeValue(args, i, "--response-timeout", v))
-            options_.responseTimeout = v;
-        else if (a == "--echo")
-            options_.echo = true;
-        else if (a == "--no-echo")
-            options_.echo = false;
-        else if (a == "--debug")
-            options_.debug = true;
-        else if (a == "--quiet" || a == "-q")
-            options_.quiet = true;
-        else if (a == "--help" || a == "-h")
-            break;
-        else {
-            error = "unknown or incomplete option '" + a + "'";
-            return false;
-        }
+bool CliApp::ParseGlobal(std::vector<std::string>& args, bool& help, std::string& error) {
+    CommandLine line;
+    line.StopAtOperand();
+    CLI::App& o = line.Options();
+    auto text = [&](const char* name, std::optional<std::string>& to) {
+        o.add_option_function<std::string>(name, [&to](const std::string& v) { to = v; });
+    };
+    o.add_option("--config", options_.config);
+    text("--port", options_.port);
+    text("--baud", options_.baud);
+    text("--factor", options_.factor);
+    text("--block-size", options_.blockSize);
+    text("--response-timeout", options_.responseTimeout);
+    bool echo = false;
+    const CLI::Option* echoOption = o.add_flag("--echo,!--no-echo", echo);
+    o.add_flag("--debug", options_.debug);
+    o.add_flag("-q,--quiet", options_.quiet);
+    ParsedArguments parsed = line.Parse(args);
+    if (echoOption->count() > 0)
+        options_.echo = echo;
+    help = parsed.help;
+    args = parsed.rest;
+    // An option lacking its value, or one that is no global option, before the command.
+    std::string bad = parsed.incomplete;
+    if (bad.empty() && !args.empty() && !args[0].empty() && args[0][0] == '-')
+        bad = args[0];
+    if (!bad.empty() && !help) {
+        error = "unknown or incomplete option '" + bad + "'";
+        return false;
     }
     unsigned long n;
     if (options_.baud &&
@@ -172,7 +146,6 @@ bool CliApp::ParseGlobal(std::vector<std::string>& args, std::string& error) {
     if (options_.responseTimeout &&
         (!ParseUnsigned(*options_.responseTimeout, n) || n == 0 || n > kMaxWriteResponseSeconds))
         error = "--response-timeout takes 1 to 86400 seconds";
-    args.erase(args.begin(), args.begin() + static_cast<long>(i));
     return error.empty();
 }
 
@@ -261,26 +234,39 @@ int CliApp::Main(int argc, char** argv) {
     return code;
 }
 
+void CliApp::PrintUsage() const {
+    std::fputs(kUsage, stdout);
+    for (const Command& c : AllCommands())
+        std::printf("  %-11s %s\n", c.name, c.summary);
+}
+
 int CliApp::RunCommand(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string error;
-    if (!ParseGlobal(args, error))
+    bool help = false;
+    if (!ParseGlobal(args, help, error))
         return UsageError(error + " (see zimp --help)");
-    if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-        std::fputs(kUsage, stdout);
-        for (const Command& c : AllCommands())
-            std::printf("  %-11s %s\n", c.name, c.summary);
-        return args.empty() ? kExitUsage : kExitOk;
+    if (help || args.empty() || args[0] == "help") {
+        PrintUsage();
+        return help || !args.empty() ? kExitOk : kExitUsage;
     }
     const Command* cmd = FindCommand(args[0]);
     if (!cmd)
         return UsageError("unknown command '" + args[0] + "' (see zimp --help)");
-    std::vector<std::string> rest(args.begin() + 1, args.end());
-    if (WantsHelp(rest)) {
+    std::unique_ptr<CliCommand> command = cmd->make();
+    CommandLine line;
+    command->Define(line.Options());
+    ParsedArguments parsed = line.Parse({args.begin() + 1, args.end()});
+    if (parsed.help) {
         std::fputs(cmd->help, stdout);
         return kExitOk;
     }
     if (!SetUpConfiguration())
         return kExitUsage;
-    return cmd->run(*this, rest);
+    std::string bad = parsed.incomplete;
+    if (bad.empty() && !command->DashedOperands())
+        bad = parsed.FirstDashed();
+    if (!bad.empty())
+        return UsageError(command->UnknownOption(cmd->name, bad));
+    return command->Run(*this, parsed.rest);
 }

@@ -47,7 +47,9 @@ class CliApp {
 
   private:
     int RunCommand(int argc, char** argv);
-    bool ParseGlobal(std::vector<std::string>& args, std::string& error);
+    // Takes the global options off the front of args; false with error for a bad one.
+    bool ParseGlobal(std::vector<std::string>& args, bool& help, std::string& error);
+    void PrintUsage() const;
     bool SetUpConfiguration();
 
     CancelWatcher canceller_;  // first: blocks the interrupt signals before any thread starts
@@ -65,9 +67,5 @@ bool FlushOutput();
 bool ParseUnsigned(const std::string& text, unsigned long& value, int base = 0);
 bool ParseHex(const std::string& text, unsigned long& value);
 int UsageError(const std::string& message);
-// "--name value" or "--name=value": takes the value from args at i (advancing i).
-bool TakeValue(const std::vector<std::string>& args, size_t& i, const std::string& name,
-               std::string& value);
-bool WantsHelp(const std::vector<std::string>& args);
 // "--type S1|S2|S3" (any case) into type, upper case; false for another value.
 bool ParseRecordType(std::string value, std::string& type);

@@ -2,17 +2,18 @@
 
 const std::vector<Command>& AllCommands() {
     static const std::vector<Command> commands = {
-        {"load", "load an S-Record file into a radio memory", kLoadHelp, CmdLoad},
-        {"save", "save radio memory ranges to an S-Record file", kSaveHelp, CmdSave},
-        {"request", "send one ZIMP request and print the answer", kRequestHelp, CmdRequest},
-        {"boot", "boot-load a program through the serial bootstrap", kBootHelp, CmdBoot},
-        {"tqv-boot", "boot-load a patch and a program into a TQV radio", kTqvBootHelp, CmdTqvBoot},
-        {"raw", "send raw hex bytes and print what comes back", kRawHelp, CmdRaw},
-        {"info", "show the blocks and runs of an S-Record file", kInfoHelp, CmdInfo},
-        {"convert", "rewrite an S-Record file (S1, S2 or S3)", kConvertHelp, CmdConvert},
-        {"compress", "LZRW3-A compress standard input", kCompressHelp, CmdCompress},
-        {"decompress", "LZRW3-A decompress standard input", kDecompressHelp, CmdDecompress},
-        {"ports", "list the serial ports of this machine", kPortsHelp, CmdPorts},
+        {"load", "load an S-Record file into a radio memory", kLoadHelp, MakeLoadCommand},
+        {"save", "save radio memory ranges to an S-Record file", kSaveHelp, MakeSaveCommand},
+        {"request", "send one ZIMP request and print the answer", kRequestHelp, MakeRequestCommand},
+        {"boot", "boot-load a program through the serial bootstrap", kBootHelp, MakeBootCommand},
+        {"tqv-boot", "boot-load a patch and a program into a TQV radio", kTqvBootHelp,
+         MakeTqvBootCommand},
+        {"raw", "send raw hex bytes and print what comes back", kRawHelp, MakeRawCommand},
+        {"info", "show the blocks and runs of an S-Record file", kInfoHelp, MakeInfoCommand},
+        {"convert", "rewrite an S-Record file (S1, S2 or S3)", kConvertHelp, MakeConvertCommand},
+        {"compress", "LZRW3-A compress standard input", kCompressHelp, MakeCompressCommand},
+        {"decompress", "LZRW3-A decompress standard input", kDecompressHelp, MakeDecompressCommand},
+        {"ports", "list the serial ports of this machine", kPortsHelp, MakePortsCommand},
     };
     return commands;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/CliApp.h"
+#include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "lzrw3a/lzrw3a.h"
 #include "platform/BoundedRead.h"
@@ -74,17 +75,7 @@ bool WriteAll(const uint8_t* data, size_t n) {
 
 }  // namespace
 
-int CmdInfo(CliApp&, const std::vector<std::string>& args) {
-    bool json = false;
-    std::vector<std::string> files;
-    for (const auto& a : args) {
-        if (a == "--json")
-            json = true;
-        else if (!a.empty() && a[0] == '-')
-            return UsageError("info: unknown option '" + a + "'");
-        else
-            files.push_back(a);
-    }
+int CmdInfo(const std::vector<std::string>& files, bool json) {
     if (files.size() != 1)
         return UsageError("info takes one FILE");
     S_Record image;
@@ -134,20 +125,10 @@ int CmdInfo(CliApp&, const std::vector<std::string>& args) {
     return kExitOk;
 }
 
-int CmdConvert(CliApp&, const std::vector<std::string>& args) {
-    std::vector<std::string> files;
+int CmdConvert(const std::vector<std::string>& files, const std::string* typeOption) {
     std::string type;
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string v;
-        if (TakeValue(args, i, "--type", v)) {
-            if (!ParseRecordType(v, type))
-                return UsageError("--type takes S1, S2 or S3");
-        } else if (!args[i].empty() && args[i][0] == '-') {
-            return UsageError("convert: unknown or incomplete option '" + args[i] + "'");
-        } else {
-            files.push_back(args[i]);
-        }
-    }
+    if (typeOption && !ParseRecordType(*typeOption, type))
+        return UsageError("--type takes S1, S2 or S3");
     if (files.size() != 2)
         return UsageError("convert takes IN and OUT");
     S_Record image;
@@ -218,4 +199,50 @@ int CmdDecompress(CliApp&, const std::vector<std::string>& args) {
         return kExitFailed;
     }
     return WriteAll(out.data(), n) ? kExitOk : kExitFailed;
+}
+
+std::unique_ptr<CliCommand> MakeCompressCommand() {
+    return std::make_unique<OperandsOnlyCommand>(CmdCompress);
+}
+
+std::unique_ptr<CliCommand> MakeDecompressCommand() {
+    return std::make_unique<OperandsOnlyCommand>(CmdDecompress);
+}
+
+namespace {
+
+class InfoCli final : public CliCommand {
+  public:
+    void Define(CLI::App& o) override { o.add_flag("--json", json_); }
+    int Run(CliApp&, const std::vector<std::string>& operands) override {
+        return CmdInfo(operands, json_);
+    }
+    std::string UnknownOption(const std::string&, const std::string& arg) const override {
+        return "info: unknown option '" + arg + "'";
+    }
+
+  private:
+    bool json_ = false;
+};
+
+class ConvertCli final : public CliCommand {
+  public:
+    void Define(CLI::App& o) override { typeGiven_ = o.add_option("--type", type_); }
+    int Run(CliApp&, const std::vector<std::string>& operands) override {
+        return CmdConvert(operands, typeGiven_->count() > 0 ? &type_ : nullptr);
+    }
+
+  private:
+    const CLI::Option* typeGiven_ = nullptr;
+    std::string type_;
+};
+
+}  // namespace
+
+std::unique_ptr<CliCommand> MakeInfoCommand() {
+    return std::make_unique<InfoCli>();
+}
+
+std::unique_ptr<CliCommand> MakeConvertCommand() {
+    return std::make_unique<ConvertCli>();
 }

@@ -5,6 +5,7 @@
 
 #include "cli/CliApp.h"
 #include "cli/CliProgress.h"
+#include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "memops/LoadCommand.h"
 #include "memops/MemoryKinds.h"
@@ -53,106 +54,125 @@ class CliLoadFrontEnd : public LoadFrontEnd {
     CliProgress& progress_;
 };
 
-}  // namespace
-
-int CmdLoad(CliApp& app, const std::vector<std::string>& args) {
-    std::vector<std::string> positional;
-    LoadParameters params;
-    bool verify = false, biasGiven = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string v;
-        const std::string& a = args[i];
-        if (TakeValue(args, i, "--bias", v)) {
-            params.biasText = v;
-            biasGiven = true;
-        } else if (a == "--compress") {
-            params.compress = true;
-        } else if (TakeValue(args, i, "--align", v)) {
-            unsigned long n;
-            if (!ParseUnsigned(v, n, 10) || n > 0x7FFFFFFF)
-                return UsageError("--align takes a number");
-            params.alignment = static_cast<long>(n);
-        } else if (TakeValue(args, i, "--fill", v)) {
-            params.fillText = v;
-        } else if (TakeValue(args, i, "--checksum", v)) {
-            if (v == "none") {
-                params.checksumMode = LoadParameters::kNone;
-            } else if (v == "last") {
-                params.checksumMode = LoadParameters::kLastAddress;
-            } else if (v.rfind("address=", 0) == 0) {
-                params.checksumMode = LoadParameters::kAddress;
-                params.addressText = v.substr(8);
-            } else if (v.rfind("block=", 0) == 0) {
-                unsigned long n;
-                if (!ParseUnsigned(v.substr(6), n, 10) || n > 100000)
-                    return UsageError("--checksum block=N takes N from 0 to 100000");
-                params.checksumMode = LoadParameters::kBlock;
-                params.blockIndex = static_cast<long>(n);
-            } else {
-                return UsageError("--checksum takes none, last, address=HEX or block=N");
-            }
-        } else if (a == "--verify") {
-            verify = true;
-        } else if (!a.empty() && a[0] == '-') {
-            return UsageError("load: unknown or incomplete option '" + a + "'");
-        } else {
-            positional.push_back(a);
-        }
+class LoadCli final : public CliCommand {
+  public:
+    void Define(CLI::App& o) override {
+        bias_ = o.add_option("--bias", params_.biasText);
+        o.add_flag("--compress", params_.compress);
+        alignGiven_ = o.add_option("--align", align_);
+        o.add_option("--fill", params_.fillText);
+        checksumGiven_ = o.add_option("--checksum", checksum_);
+        o.add_flag("--verify", verify_);
     }
-    if (positional.size() != 2)
+    int Run(CliApp& app, const std::vector<std::string>& operands) override;
+
+  private:
+    // The options into params_; the exit status of a refused one, else kExitOk.
+    int TakeOptions();
+    int TakeChecksum();
+    // The image as loaded, read back and compared; false with the message written.
+    bool Verify(CliApp& app, LoadCommand& command, const MemoryKind& kind);
+
+    LoadParameters params_;
+    const CLI::Option *bias_ = nullptr, *alignGiven_ = nullptr, *checksumGiven_ = nullptr;
+    std::string align_, checksum_;
+    bool verify_ = false;
+};
+
+int LoadCli::TakeChecksum() {
+    const std::string& v = checksum_;
+    if (v == "none") {
+        params_.checksumMode = LoadParameters::kNone;
+    } else if (v == "last") {
+        params_.checksumMode = LoadParameters::kLastAddress;
+    } else if (v.rfind("address=", 0) == 0) {
+        params_.checksumMode = LoadParameters::kAddress;
+        params_.addressText = v.substr(8);
+    } else if (v.rfind("block=", 0) == 0) {
+        unsigned long n;
+        if (!ParseUnsigned(v.substr(6), n, 10) || n > 100000)
+            return UsageError("--checksum block=N takes N from 0 to 100000");
+        params_.checksumMode = LoadParameters::kBlock;
+        params_.blockIndex = static_cast<long>(n);
+    } else {
+        return UsageError("--checksum takes none, last, address=HEX or block=N");
+    }
+    return kExitOk;
+}
+
+int LoadCli::TakeOptions() {
+    if (alignGiven_->count() > 0) {
+        unsigned long n;
+        if (!ParseUnsigned(align_, n, 10) || n > 0x7FFFFFFF)
+            return UsageError("--align takes a number");
+        params_.alignment = static_cast<long>(n);
+    }
+    return checksumGiven_->count() > 0 ? TakeChecksum() : kExitOk;
+}
+
+bool LoadCli::Verify(CliApp& app, LoadCommand& command, const MemoryKind& kind) {
+    S_Record image;
+    uint32_t fill = 0xFF;
+    ParseHexText(params_.fillText, fill);
+    if (image.Open(params_.fileName.c_str(), static_cast<int>(params_.alignment)) != 0 ||
+        !AddChecksumTableFor(image, params_)) {
+        msgout() << "Cannot open S Record file - " << params_.fileName << "\n";
+        return false;
+    }
+    ZimpEngine& engine = command.Engine();
+    engine.Attach(&app.Port(), ConfiguredEcho(app.Profile()));
+    app.Canceller().SetHandler([&] { app.Port().AbortAll(); });
+    uint32_t bad = 0;
+    bool engineFailed = false;
+    bool same = VerifyLoad(engine, image, command.Loader().Bias(), kind.code,
+                           static_cast<uint8_t>(fill), bad, engineFailed);
+    app.Canceller().SetHandler(nullptr);
+    engine.Detach();
+    if (!same) {
+        if (!engineFailed)
+            msgout() << "Verify failed at address " << std::hex << bad << std::dec << "\n";
+        if (!app.Canceller().Cancelled())
+            msgout() << "File was not loaded.\n";
+    }
+    return same;
+}
+
+int LoadCli::Run(CliApp& app, const std::vector<std::string>& operands) {
+    if (const int refused = TakeOptions(); refused != kExitOk)
+        return refused;
+    if (operands.size() != 2)
         return UsageError("load takes MEMORY and FILE (see zimp load --help)");
-    auto type = MemoryTypeByName(positional[0]);
+    auto type = MemoryTypeByName(operands[0]);
     if (!type)
-        return UsageError("unknown memory '" + positional[0] + "'");
-    params.fileName = positional[1];
-    if (!ValidateLoadParameters(params))
+        return UsageError("unknown memory '" + operands[0] + "'");
+    params_.fileName = operands[1];
+    if (!ValidateLoadParameters(params_))
         return kExitUsage;
-    if (params.alignment < 1)
-        params.alignment = 1;
+    if (params_.alignment < 1)
+        params_.alignment = 1;
 
     app.OpenPort();  // a port that does not open is reported by the transfer
     CliProgress progress(app.Quiet());
-    CliLoadFrontEnd frontEnd(params, progress);
-    frontEnd.biasGiven = biasGiven;
+    CliLoadFrontEnd frontEnd(params_, progress);
+    frontEnd.biasGiven = bias_->count() > 0;
     LoadCommand command(&app.Port(), &app.Profile());
     app.Canceller().SetHandler([&] { progress.Cancel([&] { command.Cancel(); }); });
     LoadCommand::Outcome outcome = command.Run(*type, frontEnd);
     app.Canceller().SetHandler(nullptr);
-    if (outcome == LoadCommand::Outcome::Refused)
-        return app.Finish(false);
     if (outcome != LoadCommand::Outcome::Loaded)
         return app.Finish(false);
 
     const MemoryKind& kind = MemoryKindOf(*type);
-    uint32_t total = command.Loader().Image().TotalLength();
-    if (verify) {
-        S_Record image;
-        uint32_t fill = 0xFF;
-        ParseHexText(params.fillText, fill);
-        if (image.Open(params.fileName.c_str(), static_cast<int>(params.alignment)) != 0 ||
-            !AddChecksumTableFor(image, params)) {
-            msgout() << "Cannot open S Record file - " << params.fileName << "\n";
-            return app.Finish(false);
-        }
-        ZimpEngine& engine = command.Engine();
-        engine.Attach(&app.Port(), ConfiguredEcho(app.Profile()));
-        app.Canceller().SetHandler([&] { app.Port().AbortAll(); });
-        uint32_t bad = 0;
-        bool engineFailed = false;
-        bool same = VerifyLoad(engine, image, command.Loader().Bias(), kind.code,
-                               static_cast<uint8_t>(fill), bad, engineFailed);
-        app.Canceller().SetHandler(nullptr);
-        engine.Detach();
-        if (!same) {
-            if (!engineFailed)
-                msgout() << "Verify failed at address " << std::hex << bad << std::dec << "\n";
-            if (!app.Canceller().Cancelled())
-                msgout() << "File was not loaded.\n";
-            return app.Finish(false);
-        }
-    }
+    if (verify_ && !Verify(app, command, kind))
+        return app.Finish(false);
     if (!app.Quiet())
-        std::printf("loaded %u bytes from %s into %s%s\n", total, params.fileName.c_str(),
-                    kind.cliName, verify ? " (verified)" : "");
+        std::printf("loaded %u bytes from %s into %s%s\n", command.Loader().Image().TotalLength(),
+                    params_.fileName.c_str(), kind.cliName, verify_ ? " (verified)" : "");
     return app.Finish(true);
+}
+
+}  // namespace
+
+std::unique_ptr<CliCommand> MakeLoadCommand() {
+    return std::make_unique<LoadCli>();
 }

@@ -74,3 +74,7 @@ int CmdPorts(CliApp&, const std::vector<std::string>& args) {
         std::fprintf(stderr, "No serial ports found.\n");
     return kExitOk;
 }
+
+std::unique_ptr<CliCommand> MakePortsCommand() {
+    return std::make_unique<OperandsOnlyCommand>(CmdPorts);
+}

@@ -91,3 +91,7 @@ int CmdRequest(CliApp& app, const std::vector<std::string>& args) {
     std::fflush(stdout);
     return app.Finish(session.Succeeded());
 }
+
+std::unique_ptr<CliCommand> MakeRequestCommand() {
+    return std::make_unique<OperandsOnlyCommand>(CmdRequest);
+}

@@ -4,6 +4,7 @@
 
 #include "cli/CliApp.h"
 #include "cli/CliProgress.h"
+#include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "memops/MemoryKinds.h"
 #include "memops/SaveCommand.h"
@@ -53,33 +54,41 @@ bool ParseRange(const std::string& text, SaveRange& range) {
     range = {static_cast<uint32_t>(s), static_cast<uint32_t>(e)};
     return true;
 }
-}  // namespace
 
-int CmdSave(CliApp& app, const std::vector<std::string>& args) {
-    std::vector<std::string> positional;
-    std::vector<SaveRange> ranges;
-    std::string type;
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string v;
-        if (TakeValue(args, i, "--type", v)) {
-            if (!ParseRecordType(v, type))
-                return UsageError("--type takes S1, S2 or S3");
-        } else if (TakeValue(args, i, "--range", v)) {
-            SaveRange r;
-            if (!ParseRange(v, r))
-                return UsageError("--range takes START,END");
-            ranges.push_back(r);
-        } else if (!args[i].empty() && args[i][0] == '-') {
-            return UsageError("save: unknown or incomplete option '" + args[i] + "'");
-        } else {
-            positional.push_back(args[i]);
-        }
+class SaveCli final : public CliCommand {
+  public:
+    void Define(CLI::App& o) override {
+        typeGiven_ = o.add_option("--type", type_);
+        // Every --range counts, in the order given.
+        o.add_option("--range", ranges_)
+            ->expected(1)
+            ->allow_extra_args(false)
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     }
-    if (positional.size() != 2)
+    int Run(CliApp& app, const std::vector<std::string>& operands) override;
+
+  private:
+    const CLI::Option* typeGiven_ = nullptr;
+    std::string type_;
+    std::vector<std::string> ranges_;
+};
+
+int SaveCli::Run(CliApp& app, const std::vector<std::string>& operands) {
+    std::string type;
+    if (typeGiven_->count() > 0 && !ParseRecordType(type_, type))
+        return UsageError("--type takes S1, S2 or S3");
+    std::vector<SaveRange> ranges;
+    for (const std::string& text : ranges_) {
+        SaveRange r;
+        if (!ParseRange(text, r))
+            return UsageError("--range takes START,END");
+        ranges.push_back(r);
+    }
+    if (operands.size() != 2)
         return UsageError("save takes MEMORY and FILE (see zimp save --help)");
-    auto memory = MemoryTypeByName(positional[0]);
+    auto memory = MemoryTypeByName(operands[0]);
     if (!memory)
-        return UsageError("unknown memory '" + positional[0] + "'");
+        return UsageError("unknown memory '" + operands[0] + "'");
 
     app.OpenPort();
     SaveCommand command(&app.Port(), &app.Profile());
@@ -94,13 +103,18 @@ int CmdSave(CliApp& app, const std::vector<std::string>& args) {
     progress.Start(0);
     CliSaveFrontEnd frontEnd(progress);
     app.Canceller().SetHandler([&] { command.Cancel(); });
-    SaveOutcome outcome = ranges.empty() ? command.Save(positional[1], &frontEnd)
-                                         : command.Save(positional[1], &frontEnd, ranges);
+    SaveOutcome outcome = ranges.empty() ? command.Save(operands[1], &frontEnd)
+                                         : command.Save(operands[1], &frontEnd, ranges);
     const bool ok = outcome == SaveOutcome::Saved;
     app.Canceller().SetHandler(nullptr);
     progress.Close();
     command.Close();
     if (ok && !app.Quiet())
-        std::printf("saved %s to %s\n", MemoryKindOf(*memory).cliName, positional[1].c_str());
+        std::printf("saved %s to %s\n", MemoryKindOf(*memory).cliName, operands[1].c_str());
     return app.Finish(ok);
+}
+}  // namespace
+
+std::unique_ptr<CliCommand> MakeSaveCommand() {
+    return std::make_unique<SaveCli>();
 }

@@ -15,6 +15,8 @@
 #include <string>
 #include <thread>
 
+#include <CLI/CLI.hpp>
+
 namespace {
 
 // The window of this program: a posted message wakes the main loop through a pipe.
@@ -64,76 +66,67 @@ int Usage() {
 
 constexpr int kConnectRetryMs = 200;
 
-}  // namespace
-
-int main(int argc, char** argv) {
+struct Arguments {
     std::string host = "127.0.0.1";
     std::string device = "0012AB34";
     int inPort = -1, outPort = -1, listenMs = 2000, connectWaitMs = 5000;
     unsigned long cid = 5;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (a == "--help" || a == "-h") {
-            Usage();
-            return 0;
-        }
-        if (!v)
-            return Usage();
-        if (a == "--host")
-            host = v;
-        else if (a == "--in-port")
-            inPort = std::atoi(v);
-        else if (a == "--out-port")
-            outPort = std::atoi(v);
-        else if (a == "--cid")
-            cid = std::strtoul(v, nullptr, 0);
-        else if (a == "--device")
-            device = v;
-        else if (a == "--listen")
-            listenMs = std::atoi(v);
-        else if (a == "--connect-wait")
-            connectWaitMs = std::atoi(v);
-        else
-            return Usage();
-        ++i;
-    }
-    if (inPort < 0 || outPort < 0)
-        return Usage();
+};
 
-    PipeWindow window;
-    CRnc rnc;
-    rnc.SetEventMsgWnd(&window);
-    // The server may still be starting (a script starts both at once): retry for a while.
+// The command line into a; -1 to go on, else the exit status.
+int ParseArguments(int argc, char** argv, Arguments& a) {
+    CLI::App app;
+    app.set_help_flag();
+    app.option_defaults()
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+        ->disable_flag_override();
+    bool help = false;
+    app.add_flag("-h,--help", help);
+    app.add_option("--host", a.host);
+    app.add_option("--device", a.device);
+    // Numbers as atoi and strtoul read them: what is not one counts as 0.
+    std::string in, out, cid, listen, wait;
+    app.add_option("--in-port", in);
+    app.add_option("--out-port", out);
+    app.add_option("--cid", cid);
+    app.add_option("--listen", listen);
+    app.add_option("--connect-wait", wait);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError&) {
+        Usage();
+        return help ? 0 : 2;
+    }
+    if (help) {
+        Usage();
+        return 0;
+    }
+    auto number = [](const std::string& text, int& to) {
+        if (!text.empty())
+            to = std::atoi(text.c_str());
+    };
+    number(in, a.inPort);
+    number(out, a.outPort);
+    number(listen, a.listenMs);
+    number(wait, a.connectWaitMs);
+    if (!cid.empty())
+        a.cid = std::strtoul(cid.c_str(), nullptr, 0);
+    return a.inPort < 0 || a.outPort < 0 ? Usage() : -1;
+}
+
+// The server may still be starting (a script starts both at once): retry for a while.
+bool Connect(CRnc& rnc, Arguments& a) {
     for (int waited = 0;; waited += kConnectRetryMs) {
-        server_struct server{host.data(), inPort, outPort, INVALID_SOCKET, INVALID_SOCKET};
-        if (rnc.MakeSocket(server, cid))
-            break;
-        if (waited >= connectWaitMs) {
-            std::printf("connect failed\n");
-            return 1;
-        }
+        server_struct server{a.host.data(), a.inPort, a.outPort, INVALID_SOCKET, INVALID_SOCKET};
+        if (rnc.MakeSocket(server, a.cid))
+            return true;
+        if (waited >= a.connectWaitMs)
+            return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(kConnectRetryMs));
     }
-    std::printf("connected, cid %u\n", rnc.GetCID());
-    int r;
-    if ((r = rnc.InitServerCon()) != 0 || (r = rnc.ActivateRnc()) != 0 ||
-        (r = rnc.StartFlow()) != 0) {
-        std::printf("link set-up failed: %d\n", r);
-        return 1;
-    }
-    rnc.SetConnected();
-    std::printf("flow started\n");
+}
 
-    r = rnc.RegisterDevice(device.c_str(), 1, 2, 3);
-    std::printf("RegisterDevice %s: %d\n", device.c_str(), r);
-    static unsigned char block[UPLOAD_BUFFER_SIZE];
-    r = rnc.Upload(block);
-    std::printf("Upload: %d\n", r);
-    if (r == 0) {
-        std::printf("block: %.18s...\n", reinterpret_cast<const char*>(block));
-    }
-
+void PrintHostMessages(CRnc& rnc, PipeWindow& window, int listenMs) {
     std::printf("listening for host messages for %d ms\n", listenMs);
     std::fflush(stdout);
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(listenMs);
@@ -155,8 +148,43 @@ int main(int argc, char** argv) {
             }
         }
     }
+}
 
-    r = rnc.DeRegisterDevice(device.c_str());
+}  // namespace
+
+int main(int argc, char** argv) {
+    Arguments a;
+    if (const int status = ParseArguments(argc, argv, a); status >= 0)
+        return status;
+
+    PipeWindow window;
+    CRnc rnc;
+    rnc.SetEventMsgWnd(&window);
+    if (!Connect(rnc, a)) {
+        std::printf("connect failed\n");
+        return 1;
+    }
+    std::printf("connected, cid %u\n", rnc.GetCID());
+    int r;
+    if ((r = rnc.InitServerCon()) != 0 || (r = rnc.ActivateRnc()) != 0 ||
+        (r = rnc.StartFlow()) != 0) {
+        std::printf("link set-up failed: %d\n", r);
+        return 1;
+    }
+    rnc.SetConnected();
+    std::printf("flow started\n");
+
+    r = rnc.RegisterDevice(a.device.c_str(), 1, 2, 3);
+    std::printf("RegisterDevice %s: %d\n", a.device.c_str(), r);
+    static unsigned char block[UPLOAD_BUFFER_SIZE];
+    r = rnc.Upload(block);
+    std::printf("Upload: %d\n", r);
+    if (r == 0) {
+        std::printf("block: %.18s...\n", reinterpret_cast<const char*>(block));
+    }
+
+    PrintHostMessages(rnc, window, a.listenMs);
+    r = rnc.DeRegisterDevice(a.device.c_str());
     std::printf("DeRegisterDevice: %d\n", r);
     rnc.EndConnection();
     std::printf("ended\n");

@@ -8,11 +8,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iostream>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "platform/BoundedRead.h"
 #include "platform/PseudoTerminal.h"
+#include "sim/SimCommandLine.h"
 #include "sim/radio/BootRadio.h"
 #include "sim/radio/RadioSimulator.h"
 #include "sim/radio/TqvRadio.h"
@@ -89,147 +93,148 @@ int Usage(const std::string& why) {
     return 2;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    radio::ZimpRadioOptions options;
-    radio::BootRadioOptions bootOptions;
-    radio::TqvRadioOptions tqvOptions;
+struct SimOptions {
+    radio::ZimpRadioOptions zimp;
+    radio::BootRadioOptions boot;
+    radio::TqvRadioOptions tqv;
     std::string linkPath, dumpPath, loadPath, mode = "zimp";
     uint32_t baud = 0;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+};
+
+// What is said when an option's value is missing or refused.
+struct TextOption {
+    const char* name;
+    const char* why;
+    std::string* into;
+};
+
+struct NumberOption {
+    const char* name;
+    const char* why;
+    uint32_t max;
+    bool nonZero;
+    std::function<void(SimOptions&, uint32_t)> set;
+    const CLI::Option* given = nullptr;
+    std::string text = {};
+};
+
+std::vector<NumberOption> NumberOptions() {
+    using S = SimOptions;
+    constexpr uint32_t kAny = 0xFFFFFFFF;
+    return {
+        {"--ack", "--ack needs a byte", 0xFF, false,
+         [](S& s, uint32_t n) { s.tqv.ack = static_cast<uint8_t>(n); }},
+        {"--corrupt-at", "--corrupt-at needs a byte position", kAny, false,
+         [](S& s, uint32_t n) { s.boot.corruptAt = n; }},
+        {"--echo-limit", "--echo-limit needs a count", kAny, false,
+         [](S& s, uint32_t n) { s.boot.echoLimit = n; }},
+        {"--baud", "--baud needs a rate from 1 to 4000000", 4000000, true,
+         [](S& s, uint32_t n) { s.baud = n; }},
+        {"--idle-ms", "--idle-ms needs 1 to 600000", 600000, true,
+         [](S& s, uint32_t n) { s.zimp.idleMs = n; }},
+        {"--buffer-length", "--buffer-length needs 0 to 0xFFFF", 0xFFFF, false,
+         [](S& s, uint32_t n) { s.zimp.bufferLength = static_cast<uint16_t>(n); }},
+        {"--nak", "--nak needs a count", kAny, false,
+         [](S& s, uint32_t n) { s.zimp.nakFirstWrites = n; }},
+        {"--nak-every", "--nak-every needs a count", kAny, false,
+         [](S& s, uint32_t n) { s.zimp.nakEvery = n; }},
+        {"--bad-write-at", "--bad-write-at needs an address up to 0xFFFFFF", 0xFFFFFF, false,
+         [](S& s, uint32_t n) { s.zimp.badWriteAt = n; }},
+        {"--silent-after", "--silent-after needs a count", kAny, false,
+         [](S& s, uint32_t n) { s.zimp.silentAfter = n; }},
+        {"--wrong-opcode-at", "--wrong-opcode-at needs a request number from 1", kAny, true,
+         [](S& s, uint32_t n) { s.zimp.wrongOpcodeAt = n; }},
+    };
+}
+
+// The usage status for the first refused value, else 0.
+int TakeNumbers(const std::vector<NumberOption>& numbers, SimOptions& o) {
+    for (const NumberOption& v : numbers) {
         uint32_t n = 0;
-        auto number = [&](uint32_t max) {
-            if (!Number(value, n) || n > max)
-                return false;
-            ++i;
-            return true;
-        };
-        auto text = [&](std::string& out) {
-            if (value == nullptr)
-                return false;
-            out = value;
-            ++i;
-            return true;
-        };
-        if (arg == "--help" || arg == "-h") {
-            std::cout << kHelp;
-            return 0;
-        } else if (arg == "--echo") {
-            options.echo = true;
-        } else if (arg == "--short-read") {
-            options.shortRead = true;
-        } else if (arg == "--no-write-response") {
-            options.noWriteResponse = true;
-        } else if (arg == "--decompress") {
-            options.decompress = true;
-        } else if (arg == "--vintrel") {
-            tqvOptions.vintrel = true;
-        } else if (arg == "--ack") {
-            if (!number(0xFF))
-                return Usage("--ack needs a byte");
-            tqvOptions.ack = static_cast<uint8_t>(n);
-        } else if (arg == "--corrupt-at") {
-            if (!number(0xFFFFFFFF))
-                return Usage("--corrupt-at needs a byte position");
-            bootOptions.corruptAt = n;
-        } else if (arg == "--echo-limit") {
-            if (!number(0xFFFFFFFF))
-                return Usage("--echo-limit needs a count");
-            bootOptions.echoLimit = n;
-        } else if (arg == "--link") {
-            if (!text(linkPath))
-                return Usage("--link needs a path");
-        } else if (arg == "--dump") {
-            if (!text(dumpPath))
-                return Usage("--dump needs a file");
-        } else if (arg == "--load") {
-            if (!text(loadPath))
-                return Usage("--load needs a file");
-        } else if (arg == "--mode") {
-            if (!text(mode) || (mode != "zimp" && mode != "boot" && mode != "tqv"))
-                return Usage("--mode takes zimp, boot or tqv");
-        } else if (arg == "--baud") {
-            if (!number(4000000) || n == 0)
-                return Usage("--baud needs a rate from 1 to 4000000");
-            baud = n;
-        } else if (arg == "--idle-ms") {
-            if (!number(600000) || n == 0)
-                return Usage("--idle-ms needs 1 to 600000");
-            options.idleMs = n;
-        } else if (arg == "--buffer-length") {
-            if (!number(0xFFFF))
-                return Usage("--buffer-length needs 0 to 0xFFFF");
-            options.bufferLength = static_cast<uint16_t>(n);
-        } else if (arg == "--nak") {
-            if (!number(0xFFFFFFFF))
-                return Usage("--nak needs a count");
-            options.nakFirstWrites = n;
-        } else if (arg == "--nak-every") {
-            if (!number(0xFFFFFFFF))
-                return Usage("--nak-every needs a count");
-            options.nakEvery = n;
-        } else if (arg == "--bad-write-at") {
-            if (!number(0xFFFFFF))
-                return Usage("--bad-write-at needs an address up to 0xFFFFFF");
-            options.badWriteAt = n;
-        } else if (arg == "--silent-after") {
-            if (!number(0xFFFFFFFF))
-                return Usage("--silent-after needs a count");
-            options.silentAfter = n;
-        } else if (arg == "--wrong-opcode-at") {
-            if (!number(0xFFFFFFFF) || n == 0)
-                return Usage("--wrong-opcode-at needs a request number from 1");
-            options.wrongOpcodeAt = n;
-        } else {
-            return Usage("unknown option " + arg);
-        }
+        if (v.given->count() == 0)
+            continue;
+        if (!Number(v.text.c_str(), n) || n > v.max || (v.nonZero && n == 0))
+            return Usage(v.why);
+        v.set(o, n);
     }
+    if (o.mode != "zimp" && o.mode != "boot" && o.mode != "tqv")
+        return Usage("--mode takes zimp, boot or tqv");
+    return 0;
+}
 
-    radio::ZimpRadio zimp(options);
-    if (!loadPath.empty()) {
-        std::string text, error;
-        const auto read = platform::ReadFileBounded(loadPath, kMaxPreload, text);
-        const int readError = errno;
-        if (read != platform::ReadStatus::Ok || !zimp.LoadJson(text, error)) {
-            const std::string why =
-                read == platform::ReadStatus::Ok ? error
-                : read == platform::ReadStatus::TooLarge
-                    ? "larger than " + std::to_string(kMaxPreload >> 20) + " MiB"
-                    : std::strerror(readError);
-            std::cerr << "zimp-radio-sim: cannot load " << loadPath << ": " << why << "\n";
-            return 1;
-        }
+// The command line into o; -1 to go on, else the exit status.
+int ParseOptions(int argc, char** argv, SimOptions& o) {
+    CLI::App app;
+    bool help = false;
+    sim::PrepareParser(app, help, CLI::MultiOptionPolicy::TakeLast);
+    app.add_flag("--echo", o.zimp.echo);
+    app.add_flag("--short-read", o.zimp.shortRead);
+    app.add_flag("--no-write-response", o.zimp.noWriteResponse);
+    app.add_flag("--decompress", o.zimp.decompress);
+    app.add_flag("--vintrel", o.tqv.vintrel);
+    std::map<std::string, const char*> why;  // what a missing value is answered with
+    const TextOption texts[] = {{"--link", "--link needs a path", &o.linkPath},
+                                {"--dump", "--dump needs a file", &o.dumpPath},
+                                {"--load", "--load needs a file", &o.loadPath},
+                                {"--mode", "--mode takes zimp, boot or tqv", &o.mode}};
+    for (const TextOption& t : texts) {
+        app.add_option(t.name, *t.into);
+        why[t.name] = t.why;
     }
+    std::vector<NumberOption> numbers = NumberOptions();
+    for (NumberOption& v : numbers) {
+        v.given = app.add_option(v.name, v.text);
+        why[v.name] = v.why;
+    }
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        // Only a value missing after the last option gets here.
+        auto it = why.find(sim::OptionOfError(e));
+        return Usage(it != why.end() ? it->second : e.what());
+    }
+    if (help) {
+        std::cout << kHelp;
+        return 0;
+    }
+    if (!app.remaining().empty())
+        return Usage("unknown option " + app.remaining().front());
+    const int refused = TakeNumbers(numbers, o);
+    return refused != 0 ? refused : -1;
+}
 
-    platform::PseudoTerminal pty;
-    if (!pty.Open(true)) {
-        std::cerr << "zimp-radio-sim: cannot open a pseudo-terminal: " << std::strerror(errno)
+// The memories of a dump file; false with the message written.
+bool Preload(radio::ZimpRadio& zimp, const std::string& loadPath) {
+    std::string text, error;
+    const auto read = platform::ReadFileBounded(loadPath, kMaxPreload, text);
+    const int readError = errno;
+    if (read != platform::ReadStatus::Ok || !zimp.LoadJson(text, error)) {
+        const std::string why = read == platform::ReadStatus::Ok ? error
+                                : read == platform::ReadStatus::TooLarge
+                                    ? "larger than " + std::to_string(kMaxPreload >> 20) + " MiB"
+                                    : std::strerror(readError);
+        std::cerr << "zimp-radio-sim: cannot load " << loadPath << ": " << why << "\n";
+        return false;
+    }
+    return true;
+}
+
+// Replaces an old link left by an earlier run, never a file of another kind.
+bool LinkSlave(const platform::PseudoTerminal& pty, const std::string& linkPath) {
+    char target[4096];
+    if (readlink(linkPath.c_str(), target, sizeof target) >= 0)
+        unlink(linkPath.c_str());
+    if (symlink(pty.SlavePath().c_str(), linkPath.c_str()) != 0) {
+        std::cerr << "zimp-radio-sim: cannot link " << linkPath << ": " << std::strerror(errno)
                   << "\n";
-        return 1;
+        return false;
     }
-    if (!linkPath.empty()) {
-        // Replace an old link left by an earlier run, never a file of another kind.
-        char target[4096];
-        if (readlink(linkPath.c_str(), target, sizeof target) >= 0)
-            unlink(linkPath.c_str());
-        if (symlink(pty.SlavePath().c_str(), linkPath.c_str()) != 0) {
-            std::cerr << "zimp-radio-sim: cannot link " << linkPath << ": " << std::strerror(errno)
-                      << "\n";
-            return 1;
-        }
-    }
+    return true;
+}
 
-    tqvOptions.echo = options.echo;
-    tqvOptions.idleMs = options.idleMs;
-    radio::BootRadio boot(bootOptions);
-    radio::TqvRadio tqv(tqvOptions);
-    radio::RadioMode& active = mode == "boot"  ? static_cast<radio::RadioMode&>(boot)
-                               : mode == "tqv" ? static_cast<radio::RadioMode&>(tqv)
-                                               : static_cast<radio::RadioMode&>(zimp);
-    radio::RadioSimulator simulator(pty.MasterFd(), active, baud);
+// Serves the line until a signal ends it; true when it ended cleanly.
+bool Serve(int masterFd, radio::RadioMode& active, uint32_t baud, const std::string& slave) {
+    radio::RadioSimulator simulator(masterFd, active, baud);
     g_simulator = &simulator;
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
@@ -239,21 +244,53 @@ int main(int argc, char** argv) {
     sigaction(SIGHUP, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    std::cout << "PTY " << pty.SlavePath() << std::endl;
+    std::cout << "PTY " << slave << std::endl;
     const bool ok = simulator.Run();
     g_simulator = nullptr;
+    return ok;
+}
 
-    int status = ok ? 0 : 1;
-    if (!dumpPath.empty()) {
-        std::ofstream out(dumpPath, std::ios::binary | std::ios::trunc);
-        active.WriteDump(out);
-        out.flush();
-        if (!out) {
-            std::cerr << "zimp-radio-sim: cannot write " << dumpPath << "\n";
-            status = 1;
-        }
+bool WriteDump(radio::RadioMode& active, const std::string& dumpPath) {
+    std::ofstream out(dumpPath, std::ios::binary | std::ios::trunc);
+    active.WriteDump(out);
+    out.flush();
+    if (!out) {
+        std::cerr << "zimp-radio-sim: cannot write " << dumpPath << "\n";
+        return false;
     }
-    if (!linkPath.empty())
-        unlink(linkPath.c_str());
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    SimOptions o;
+    if (const int status = ParseOptions(argc, argv, o); status >= 0)
+        return status;
+
+    radio::ZimpRadio zimp(o.zimp);
+    if (!o.loadPath.empty() && !Preload(zimp, o.loadPath))
+        return 1;
+    platform::PseudoTerminal pty;
+    if (!pty.Open(true)) {
+        std::cerr << "zimp-radio-sim: cannot open a pseudo-terminal: " << std::strerror(errno)
+                  << "\n";
+        return 1;
+    }
+    if (!o.linkPath.empty() && !LinkSlave(pty, o.linkPath))
+        return 1;
+
+    o.tqv.echo = o.zimp.echo;
+    o.tqv.idleMs = o.zimp.idleMs;
+    radio::BootRadio boot(o.boot);
+    radio::TqvRadio tqv(o.tqv);
+    radio::RadioMode& active = o.mode == "boot"  ? static_cast<radio::RadioMode&>(boot)
+                               : o.mode == "tqv" ? static_cast<radio::RadioMode&>(tqv)
+                                                 : static_cast<radio::RadioMode&>(zimp);
+    int status = Serve(pty.MasterFd(), active, o.baud, pty.SlavePath()) ? 0 : 1;
+    if (!o.dumpPath.empty() && !WriteDump(active, o.dumpPath))
+        status = 1;
+    if (!o.linkPath.empty())
+        unlink(o.linkPath.c_str());
     return status;
 }

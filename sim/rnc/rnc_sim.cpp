@@ -20,11 +20,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <map>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "sim/SimCommandLine.h"
 
 namespace {
 
@@ -610,75 +613,112 @@ bool ParseInt(const char* s, long lo, long hi, long& out) {
     return end != s && *end == '\0' && out >= lo && out <= hi;
 }
 
+// An option with a value, and how the value is taken into the options.
+struct ValueOption {
+    const char* name;
+    std::function<bool(Options&, const std::string&)> take;
+};
+
+template <typename T>
+ValueOption IntOption(const char* name, long lo, long hi, T Options::*field) {
+    return {name, [=](Options& o, const std::string& v) {
+                long n = 0;
+                if (!ParseInt(v.c_str(), lo, hi, n))
+                    return false;
+                o.*field = static_cast<T>(n);
+                return true;
+            }};
+}
+
+bool TakeStatus(Options& o, const std::string& key, const std::string& value) {
+    unsigned k;
+    Bytes b;
+    if (!ParseStatusKey(key, k) || !ParseHex(value, b) || b.size() != 1)
+        return false;
+    o.status[k] = b[0];
+    return true;
+}
+
+std::vector<ValueOption> ValueOptions() {
+    return {
+        {"--host",
+         [](Options& o, const std::string& v) {
+             o.host = v;
+             return true;
+         }},
+        IntOption("--in-port", 0, 65535, &Options::inPort),
+        IntOption("--out-port", 0, 65535, &Options::outPort),
+        {"--status",
+         [](Options& o, const std::string& s) {
+             const std::string key = s.substr(0, s.find('='));
+             return TakeStatus(o, key, s.substr(std::min(s.size(), key.size() + 1)));
+         }},
+        {"--refuse", [](Options& o, const std::string& key) { return TakeStatus(o, key, "40"); }},
+        IntOption("--marker-offset", 13, 5008 - 18, &Options::markerOffset),
+        IntOption("--upload-len", 32, 5008, &Options::uploadLen),
+        IntOption("--response-len", 4, 5004, &Options::responseLen),
+        {"--lid", [](Options& o, const std::string& v) { return ParseLid(v, o.lid); }},
+        IntOption("--delay", 0, 600000, &Options::delayMs),
+        {"--fault", [](Options& o, const std::string& v) { return SetFaults(o, v); }},
+        IntOption("--split-size", 1, 5008, &Options::splitSize),
+    };
+}
+
+// The command line into o; -1 to go on, else the exit status.
+int ParseOptions(int argc, char** argv, Options& o) {
+    CLI::App app;
+    bool help = false;
+    // Values are taken in the order given, so a later --status or --refuse wins.
+    sim::PrepareParser(app, help, CLI::MultiOptionPolicy::TakeAll);
+    app.add_flag("--quiet", o.quiet);
+    const CLI::Option* noBlocks = app.add_flag("--no-blocks");
+    app.add_flag("--keep-running", o.keepRunning);
+    std::vector<ValueOption> values = ValueOptions();
+    std::map<const CLI::Option*, const ValueOption*> byOption;
+    for (const ValueOption& v : values)
+        byOption[app.add_option(v.name)] = &v;
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError&) {
+        std::fprintf(stderr, "rnc-sim: %s needs a value (see --help)\n", argv[argc - 1]);
+        return 2;
+    }
+    if (help) {
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
+    const std::vector<std::string> rest = app.remaining();
+    if (!rest.empty()) {
+        // An unknown last argument reads as an option that lacks its value.
+        std::fprintf(stderr,
+                     rest.size() == 1 && rest[0] == argv[argc - 1]
+                         ? "rnc-sim: %s needs a value (see --help)\n"
+                         : "rnc-sim: unknown option %s (see --help)\n",
+                     rest[0].c_str());
+        return 2;
+    }
+    o.blocks = noBlocks->count() == 0;
+    std::map<const CLI::Option*, size_t> taken;
+    for (const CLI::Option* given : app.parse_order()) {
+        auto it = byOption.find(given);
+        if (it == byOption.end())
+            continue;
+        const std::string& v = given->results()[taken[given]++];
+        if (!it->second->take(o, v)) {
+            std::fprintf(stderr, "rnc-sim: bad value for %s: %s\n", it->second->name, v.c_str());
+            return 2;
+        }
+    }
+    return -1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     ::signal(SIGPIPE, SIG_IGN);
     Options o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
-            std::fputs(kHelp, stdout);
-            return 0;
-        }
-        if (a == "--quiet") {
-            o.quiet = true;
-            continue;
-        }
-        if (a == "--no-blocks") {
-            o.blocks = false;
-            continue;
-        }
-        if (a == "--keep-running") {
-            o.keepRunning = true;
-            continue;
-        }
-        if (i + 1 >= argc) {
-            std::fprintf(stderr, "rnc-sim: %s needs a value (see --help)\n", a.c_str());
-            return 2;
-        }
-        const char* v = argv[++i];
-        long n = 0;
-        bool ok = true;
-        if (a == "--host") {
-            o.host = v;
-        } else if (a == "--in-port") {
-            ok = ParseInt(v, 0, 65535, n) && (o.inPort = static_cast<int>(n), true);
-        } else if (a == "--out-port") {
-            ok = ParseInt(v, 0, 65535, n) && (o.outPort = static_cast<int>(n), true);
-        } else if (a == "--status" || a == "--refuse") {
-            std::string s = v;
-            std::string key = a == "--refuse" ? s : s.substr(0, s.find('='));
-            std::string value =
-                a == "--refuse" ? "40" : s.substr(std::min(s.size(), key.size() + 1));
-            unsigned k;
-            Bytes b;
-            ok = ParseStatusKey(key, k) && ParseHex(value, b) && b.size() == 1;
-            if (ok)
-                o.status[k] = b[0];
-        } else if (a == "--marker-offset") {
-            ok = ParseInt(v, 13, 5008 - 18, n) && (o.markerOffset = static_cast<size_t>(n), true);
-        } else if (a == "--upload-len") {
-            ok = ParseInt(v, 32, 5008, n) && (o.uploadLen = static_cast<size_t>(n), true);
-        } else if (a == "--response-len") {
-            ok = ParseInt(v, 4, 5004, n) && (o.responseLen = static_cast<size_t>(n), true);
-        } else if (a == "--lid") {
-            ok = ParseLid(v, o.lid);
-        } else if (a == "--delay") {
-            ok = ParseInt(v, 0, 600000, n) && (o.delayMs = static_cast<int>(n), true);
-        } else if (a == "--fault") {
-            ok = SetFaults(o, v);
-        } else if (a == "--split-size") {
-            ok = ParseInt(v, 1, 5008, n) && (o.splitSize = static_cast<size_t>(n), true);
-        } else {
-            std::fprintf(stderr, "rnc-sim: unknown option %s (see --help)\n", a.c_str());
-            return 2;
-        }
-        if (!ok) {
-            std::fprintf(stderr, "rnc-sim: bad value for %s: %s\n", a.c_str(), v);
-            return 2;
-        }
-    }
+    if (const int status = ParseOptions(argc, argv, o); status >= 0)
+        return status;
     if (o.markerOffset + kMarkerLen > o.uploadLen) {
         std::fprintf(stderr, "rnc-sim: the marker does not fit the upload block\n");
         return 2;

@@ -279,6 +279,65 @@ TEST_F(CliTest, UsageErrorsExitTwo) {
     EXPECT_NE(help.out.find("usage: zimp load"), std::string::npos);
 }
 
+TEST_F(CliTest, OptionsAreNamedInTheirMessages) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;
+    };
+    const std::string img = Image();
+    for (const Case& c : std::vector<Case>{
+             {{"--bogus", "ports"},
+              "zimp: unknown or incomplete option '--bogus' (see zimp --help)\n"},
+             {{"--port"}, "zimp: unknown or incomplete option '--port' (see zimp --help)\n"},
+             {{"--factor=0", "ports"},
+              "zimp: --factor takes a number from 1 to 1024 (see zimp --help)\n"},
+             {{"--baud", "9600", "--baud", "x", "ports"},
+              "zimp: --baud takes a number from 60 to 10000000 (see zimp --help)\n"},
+             {{"load", "ram", img, "--bias"},
+              "zimp: load: unknown or incomplete option '--bias'\n"},
+             {{"load", "ram", img, "-"}, "zimp: load: unknown or incomplete option '-'\n"},
+             {{"load", "ram", img, "--align=x"}, "zimp: --align takes a number\n"},
+             {{"save", "ram", "f", "--range", "0,1", "--range", "1"},
+              "zimp: --range takes START,END\n"},
+             {{"info", "--x", img}, "zimp: info: unknown option '--x'\n"},
+             {{"convert", img, "out", "--type=S4"}, "zimp: --type takes S1, S2 or S3\n"},
+             {{"convert", img, "out", "--type=", "S1"}, "zimp: --type takes S1, S2 or S3\n"},
+             {{"load", "ram", img, "--verify=1"},
+              "zimp: load: unknown or incomplete option '--verify=1'\n"},
+             {{"boot", "--rate"}, "zimp: boot: unknown or incomplete option '--rate'\n"},
+             {{"raw", "00", "--listen", "x"}, "zimp: --listen takes 0 to 600000 ms\n"},
+             {{"ports", "--x"}, "zimp: ports takes no arguments\n"},
+         }) {
+        Result r = Zimp(c.args);
+        EXPECT_EQ(r.code, 2) << c.args[0];
+        EXPECT_EQ(r.err, c.err);
+    }
+}
+
+TEST_F(CliTest, OptionValuesTakeBothFormsAndTheLastOneCounts) {
+    const std::string img = Image();
+    Result conv = Zimp({"convert", img, "out.s37", "--type", "S1", "--type=s3"});
+    EXPECT_EQ(conv.code, 0) << conv.err;
+    EXPECT_NE(dir.Read("out.s37").find("\r\nS3"), std::string::npos);
+    // The later of --patch/--no-patch and of --vintrel/--ambrel is what is written back.
+    for (bool patchLast : {false, true}) {
+        dir.Write("ZIMPProtocol.ini", "");
+        std::vector<std::string> args = {"tqv-boot",   img,         "--patch", img,
+                                         "--no-patch", "--vintrel", "--ambrel"};
+        if (patchLast)
+            args = {"tqv-boot", img, "--no-patch", "--patch=" + img, "--ambrel", "--vintrel"};
+        Zimp(args);
+        const std::string ini = dir.Read("ZIMPProtocol.ini");
+        EXPECT_NE(ini.find(patchLast ? "DisablePatch=0" : "DisablePatch=1"), std::string::npos)
+            << ini;
+        EXPECT_NE(ini.find(patchLast ? "ProcessorType=1" : "ProcessorType=0"), std::string::npos)
+            << ini;
+    }
+    Result help = Zimp({"--quiet", "save", "ram", "f", "--range", "1", "-h"});
+    EXPECT_EQ(help.code, 0);
+    EXPECT_EQ(help.out.rfind("usage: zimp save", 0), 0u);
+}
+
 TEST_F(CliTest, BootLoadThroughTheBootstrap) {
     StartRadio({"--mode", "boot"});
     auto prog = dir.Write("p.s19", "S1061000010203E3\nS9030000FC\n");

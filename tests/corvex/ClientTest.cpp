@@ -554,6 +554,28 @@ TEST_F(RncTest, AbruptCloseEndsTheReaderAndLaterSendsFail) {
     EXPECT_EQ(result, 7);  // no SIGPIPE on the way
 }
 
+// The simulator's --status and --refuse for the same request: the later one counts.
+class RefuseThenStatusTest : public RncTest {
+  protected:
+    RefuseThenStatusTest() : RncTest({"--refuse", "29", "--status", "29=3F"}) {}
+};
+class StatusThenRefuseTest : public RncTest {
+  protected:
+    StatusThenRefuseTest() : RncTest({"--status", "29=3F", "--refuse", "29"}) {}
+};
+
+TEST_F(RefuseThenStatusTest, LaterStatusAccepts) {
+    Link();
+    Register();
+    EXPECT_EQ(rnc.SendDebugMessage(), 0);
+}
+
+TEST_F(StatusThenRefuseTest, LaterRefusalRefuses) {
+    Link();
+    Register();
+    EXPECT_EQ(rnc.SendDebugMessage(), 15);
+}
+
 class SlowPeerTest : public RncTest {
   protected:
     SlowPeerTest() : RncTest({"--fault", "slow-read"}) {}
