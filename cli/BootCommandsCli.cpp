@@ -7,7 +7,7 @@
 #include "memops/BootLoad.h"
 #include "memops/ManualZimp.h"
 #include "memops/TqvBootLoad.h"
-#include "platform/Clock.h"
+#include "platform/Deadline.h"
 
 const char* const kBootHelp =
     "usage: zimp boot [FILE] [--rate N]\n"
@@ -163,13 +163,13 @@ int CmdRaw(CliApp& app, const std::vector<std::string>& args) {
     if (!manual.Send(text, checksum))
         return kExitUsage;
     app.Canceller().SetHandler([&] { manual.Close(); });
-    const uint64_t end = platform::TickMs() + static_cast<uint64_t>(listen);
+    const platform::Deadline deadline = platform::Deadline::In(static_cast<uint64_t>(listen));
     for (;;) {
-        const uint64_t now = platform::TickMs();
-        if (now >= end || app.Canceller().Cancelled())
+        const int left = deadline.RemainingMs();
+        if (left == 0 || app.Canceller().Cancelled())
             break;
         PostedMessages::Message m;
-        if (messages.Take(m, static_cast<uint32_t>(end - now)))
+        if (messages.Take(m, static_cast<uint32_t>(left)))
             manual.OnEvent(static_cast<int32_t>(m.wParam));
     }
     app.Canceller().SetHandler(nullptr);

@@ -63,7 +63,6 @@ class CliApp {
 // Flushes standard output; false when it fails (the reason is kept for the closing report).
 bool FlushOutput();
 bool ParseUnsigned(const std::string& text, unsigned long& value, int base = 0);
-bool ParseHex(const std::string& text, unsigned long& value);
 int UsageError(const std::string& message);
 // "--name value" or "--name=value": takes the value from args at i (advancing i).
 bool TakeValue(const std::vector<std::string>& args, size_t& i, const std::string& name,

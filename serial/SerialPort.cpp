@@ -4,6 +4,7 @@
 #include <new>
 
 #include "platform/Clock.h"
+#include "platform/Deadline.h"
 #include "serial/PortSettingsEditor.h"
 #include "streams/MessageStreams.h"
 
@@ -325,9 +326,9 @@ bool SerialPort::WaitWorkerIdle(PortWorkerKind worker, uint32_t ms) {
     PortWorker* w = Worker(worker);
     if (w == nullptr || !w->IsRunning())
         return true;
-    const uint64_t end = platform::TickMs() + ms;
+    const platform::Deadline deadline = platform::Deadline::In(ms);
     while (!w->IsQuiet()) {
-        if (platform::TickMs() >= end)
+        if (deadline.Passed())
             return false;
         platform::SleepMs(1);
     }

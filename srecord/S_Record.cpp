@@ -15,6 +15,7 @@
 #include <string>
 
 #include "lzrw3a/lzrw3a.h"
+#include "platform/HexText.h"
 #include "streams/MessageStreams.h"
 
 namespace {
@@ -31,13 +32,7 @@ constexpr long kMaxFileSize = 1L << 30;
 constexpr std::array<uint8_t, 256> MakeNibbles(bool high) {
     std::array<uint8_t, 256> t{};
     for (int c = 0; c < 256; ++c) {
-        int v = -1;
-        if (c >= '0' && c <= '9')
-            v = c - '0';
-        if (c >= 'A' && c <= 'F')
-            v = c - 'A' + 10;
-        if (c >= 'a' && c <= 'f')
-            v = c - 'a' + 10;
+        const int v = platform::HexDigitValue(static_cast<char>(c));
         t[c] = v < 0 ? 0xFF : static_cast<uint8_t>(high ? v << 4 : v);
     }
     return t;

@@ -2,6 +2,8 @@
 
 #include <ostream>
 
+#include "platform/HexText.h"
+
 namespace radio {
 
 void BootRadio::Receive(const uint8_t* bytes, size_t n, uint64_t, RadioLine& line) {
@@ -41,12 +43,9 @@ std::vector<uint8_t> BootRadio::Program() const {
 
 void BootRadio::WriteDump(std::ostream& out) const {
     std::lock_guard lock(mutex_);
-    static const char kHex[] = "0123456789ABCDEF";
     out << "{\n  \"mode\": \"boot\",\n  \"started\": " << (started_ ? "true" : "false")
         << ",\n  \"received\": \"";
-    for (uint8_t b : program_)
-        out << kHex[b >> 4] << kHex[b & 0xF];
-    out << "\",\n  \"echoed\": " << echoed_ << "\n}\n";
+    out << platform::HexText(program_) << "\",\n  \"echoed\": " << echoed_ << "\n}\n";
 }
 
 }  // namespace radio

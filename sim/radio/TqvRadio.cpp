@@ -2,6 +2,8 @@
 
 #include <ostream>
 
+#include "platform/HexText.h"
+
 namespace radio {
 
 namespace {
@@ -97,16 +99,13 @@ uint32_t TqvRadio::Handshakes() const {
 
 void TqvRadio::WriteDump(std::ostream& out) const {
     std::lock_guard lock(mutex_);
-    static const char kHex[] = "0123456789ABCDEF";
     out << "{\n  \"mode\": \"tqv\",\n  \"handshakes\": " << handshakes_ << ",\n  \"blocks\": [";
     for (size_t i = 0; i < blocks_.size(); ++i) {
         const TqvBlock& b = blocks_[i];
         out << (i ? ",\n" : "\n") << "    {\"address\": " << b.address
             << ", \"length\": " << b.length << ", \"factor\": " << b.factor
             << ", \"checksum_ok\": " << (b.checksumOk ? "true" : "false") << ", \"data\": \"";
-        for (uint8_t d : b.data)
-            out << kHex[d >> 4] << kHex[d & 0xF];
-        out << "\"}";
+        out << platform::HexText(b.data) << "\"}";
     }
     out << (blocks_.empty() ? "]\n}\n" : "\n  ]\n}\n");
 }

@@ -4,6 +4,8 @@
 #include <cstdio>
 
 #include "lzrw3a/lzrw3a.h"
+#include "platform/HexText.h"
+#include "zimp/ZimpFrame.h"
 
 #include "sim/radio/Json.h"
 
@@ -85,10 +87,7 @@ std::vector<uint8_t> MakeReplyFrame(uint8_t command, const std::vector<uint8_t>&
         f = {static_cast<uint8_t>(0xF0 | count), command};
     }
     f.insert(f.end(), payload.begin(), payload.end());
-    unsigned sum = 0;
-    for (uint8_t b : f)
-        sum += b;
-    f.push_back(static_cast<uint8_t>(0xFF - (sum & 0xFF)));
+    f.push_back(zimp::Checksum(f.data(), f.size()));
     return f;
 }
 
@@ -320,16 +319,6 @@ ZimpRadioStats ZimpRadio::Stats() const {
 
 namespace {
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 bool Integer(const JsonValue* v, uint32_t max, uint32_t& out) {
     if (v == nullptr || v->type != JsonValue::Type::Number || v->number < 0 || v->number > max ||
         v->number != static_cast<double>(static_cast<uint32_t>(v->number)))
@@ -378,7 +367,8 @@ bool ZimpRadio::LoadJson(const std::string& text, std::string& error) {
                 return false;
             }
             for (size_t i = 0; i < data->text.size(); i += 2) {
-                const int hi = HexDigit(data->text[i]), lo = HexDigit(data->text[i + 1]);
+                const int hi = platform::HexDigitValue(data->text[i]),
+                          lo = platform::HexDigitValue(data->text[i + 1]);
                 if (hi < 0 || lo < 0) {
                     error = "bad hex digit in block data";
                     return false;
@@ -395,7 +385,6 @@ bool ZimpRadio::LoadJson(const std::string& text, std::string& error) {
 
 void ZimpRadio::WriteDump(std::ostream& out) const {
     std::lock_guard lock(mutex_);
-    static const char kHex[] = "0123456789abcdef";
     out << "{\n  \"memories\": [";
     bool firstMemory = true;
     for (uint8_t code = 0; code < RadioMemory::kCodes; ++code) {
@@ -409,8 +398,7 @@ void ZimpRadio::WriteDump(std::ostream& out) const {
         for (size_t i = 0; i < blocks.size(); ++i) {
             out << (i ? ",\n" : "\n") << "      {\"address\": " << blocks[i].address
                 << ", \"length\": " << blocks[i].data.size() << ", \"data\": \"";
-            for (uint8_t b : blocks[i].data)
-                out << kHex[b >> 4] << kHex[b & 0xF];
+            out << platform::HexText(blocks[i].data, platform::HexCase::Lower);
             out << "\"}";
         }
         out << (blocks.empty() ? "]}" : "\n    ]}");
