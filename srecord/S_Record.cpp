@@ -40,6 +40,12 @@ constexpr std::array<uint8_t, 256> MakeNibbles(bool high) {
 constexpr std::array<uint8_t, 256> kLow = MakeNibbles(false);
 constexpr std::array<uint8_t, 256> kHigh = MakeNibbles(true);
 
+// Item i of a summary list, or an empty item for an index out of range.
+template <typename T>
+T ItemOrEmpty(const std::vector<T>& items, int i) {
+    return i < 0 || static_cast<size_t>(i) >= items.size() ? T{} : items[static_cast<size_t>(i)];
+}
+
 inline bool IsSpace(int c) {
     return c == ' ' || (c >= 0x09 && c <= 0x0D);
 }
@@ -925,9 +931,7 @@ int S_Record::BlockCount() const {
 
 BlockInfo S_Record::Block(int i) const {
     std::lock_guard lock(lock_);
-    if (i < 0 || static_cast<size_t>(i) >= blocks_.size())
-        return BlockInfo{};
-    return blocks_[static_cast<size_t>(i)];
+    return ItemOrEmpty(blocks_, i);
 }
 
 int S_Record::RunCount() const {
@@ -937,7 +941,5 @@ int S_Record::RunCount() const {
 
 RunInfo S_Record::Run(int i) const {
     std::lock_guard lock(lock_);
-    if (i < 0 || static_cast<size_t>(i) >= runs_.size())
-        return RunInfo{};
-    return runs_[static_cast<size_t>(i)];
+    return ItemOrEmpty(runs_, i);
 }
