@@ -226,14 +226,10 @@ std::optional<TransferStatus> SerialDevice::AwaitDevice(int fd, short events, in
 
 TransferStatus SerialDevice::Read(void* buf, uint32_t n, uint32_t& got, int abortFd) {
     got = 0;
-    int fd = Fd();
-    if (fd < 0)
-        return TransferStatus::Failed;
+    const int fd = Fd();
     SerialTimeouts to;
-    {
-        std::lock_guard lock(mutex_);
-        to = timeouts_;
-    }
+    if (fd < 0 || !GetTimeouts(to))
+        return TransferStatus::Failed;
     auto* out = static_cast<unsigned char*>(buf);
     const bool immediate =
         to.readInterval == kMaxDword && to.readMultiplier == 0 && to.readConstant == 0;
@@ -274,14 +270,10 @@ TransferStatus SerialDevice::Read(void* buf, uint32_t n, uint32_t& got, int abor
 
 TransferStatus SerialDevice::Write(const void* buf, uint32_t n, uint32_t& put, int abortFd) {
     put = 0;
-    int fd = Fd();
-    if (fd < 0)
-        return TransferStatus::Failed;
+    const int fd = Fd();
     SerialTimeouts to;
-    {
-        std::lock_guard lock(mutex_);
-        to = timeouts_;
-    }
+    if (fd < 0 || !GetTimeouts(to))
+        return TransferStatus::Failed;
     const auto* in = static_cast<const unsigned char*>(buf);
     const bool limited = to.writeMultiplier || to.writeConstant;
     const Deadline deadline =
