@@ -8,7 +8,7 @@
 #include "memops/BootLoad.h"
 #include "memops/ManualZimp.h"
 #include "memops/TqvBootLoad.h"
-#include "platform/Clock.h"
+#include "platform/Deadline.h"
 
 const char* const kBootHelp =
     "usage: zimp boot [FILE] [--rate N]\n"
@@ -170,13 +170,13 @@ class RawCli final : public CliCommand {
 };
 
 void RawCli::Listen(CliApp& app, ManualZimp& manual, PostedMessages& messages, long ms) const {
-    const uint64_t end = platform::TickMs() + static_cast<uint64_t>(ms);
+    const platform::Deadline deadline = platform::Deadline::In(static_cast<uint64_t>(ms));
     for (;;) {
-        const uint64_t now = platform::TickMs();
-        if (now >= end || app.Canceller().Cancelled())
+        const int left = deadline.RemainingMs();
+        if (left == 0 || app.Canceller().Cancelled())
             break;
         PostedMessages::Message m;
-        if (messages.Take(m, static_cast<uint32_t>(end - now)))
+        if (messages.Take(m, static_cast<uint32_t>(left)))
             manual.OnEvent(static_cast<int32_t>(m.wParam));
     }
 }

@@ -70,13 +70,6 @@ bool ParseUnsigned(const std::string& text, unsigned long& value, int base) {
     return true;
 }
 
-bool ParseHex(const std::string& text, unsigned long& value) {
-    std::string t = text;
-    if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X'))
-        t = t.substr(2);
-    return ParseUnsigned(t, value, 16);
-}
-
 int UsageError(const std::string& message) {
     std::fprintf(stderr, "zimp: %s\n", message.c_str());
     return kExitUsage;

@@ -65,7 +65,6 @@ class CliApp {
 // Flushes standard output; false when it fails (the reason is kept for the closing report).
 bool FlushOutput();
 bool ParseUnsigned(const std::string& text, unsigned long& value, int base = 0);
-bool ParseHex(const std::string& text, unsigned long& value);
 int UsageError(const std::string& message);
 // "--type S1|S2|S3" (any case) into type, upper case; false for another value.
 bool ParseRecordType(std::string value, std::string& type);

@@ -8,6 +8,7 @@
 #include "cli/Commands.h"
 #include "memops/MemoryKinds.h"
 #include "memops/SaveCommand.h"
+#include "platform/HexText.h"
 
 const char* const kSaveHelp =
     "usage: zimp save MEMORY FILE [--type S1|S2|S3] [--range START,END]...\n"
@@ -33,7 +34,8 @@ class CliSaveFrontEnd : public SaveFrontEnd {
   public:
     explicit CliSaveFrontEnd(CliProgress& progress) : progress_(progress) {}
     void ShowAddress(const std::string& text) override {
-        address_ = text.empty() ? 0 : static_cast<uint32_t>(std::stoul(text, nullptr, 16));
+        address_ = 0;
+        platform::ParseHexNumber(text, address_, {.prefix = false});
     }
     void BytesSaved(uint32_t done, uint32_t total) override {
         progress_.Draw(done, total, address_);

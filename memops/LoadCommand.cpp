@@ -1,6 +1,5 @@
 #include "memops/LoadCommand.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 
@@ -8,31 +7,12 @@
 #include "memops/MemoryKinds.h"
 #include "memops/Startup.h"
 #include "platform/Clock.h"
+#include "platform/HexText.h"
 #include "streams/MessageStreams.h"
 
 bool ParseHexText(const std::string& text, uint32_t& value) {
-    size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
-    if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X'))
-        i += 2;
-    uint64_t v = 0;
-    for (; i < text.size(); ++i) {
-        int c = static_cast<unsigned char>(text[i]);
-        if (!std::isxdigit(c))
-            return false;
-        int d = std::isdigit(c) ? c - '0' : std::tolower(c) - 'a' + 10;
-        v = v * 16 + static_cast<uint64_t>(d);
-        if (v > 0xFFFFFFFFull)
-            v = 0x100000000ull;  // saturates below
-    }
-    if (v > 0xFFFFFFFFull)
-        v = 0xFFFFFFFFull;
-    value = static_cast<uint32_t>(negative ? (0x100000000ull - v) & 0xFFFFFFFFull : v);
-    return true;
+    return platform::ParseHexNumber(
+        text, value, {.leadingSpaceAndSign = true, .emptyIsZero = true, .saturate = true});
 }
 
 bool CheckHexField(const std::string& text) {

@@ -1,10 +1,10 @@
 #include "memops/ManualZimp.h"
 
-#include <cstdio>
-
 #include "memops/RequestsSession.h"
+#include "platform/HexText.h"
 #include "platform/SerialDevice.h"
 #include "streams/MessageStreams.h"
+#include "zimp/ZimpFrame.h"
 
 void PostedMessages::PostMessage(uint32_t message, intptr_t wParam, intptr_t lParam) {
     std::lock_guard lock(mutex_);
@@ -49,14 +49,9 @@ bool ManualZimp::Send(const std::string& commandText, bool checksum) {
         return false;
     command_ = text;
     std::vector<uint8_t> bytes;
-    for (size_t i = 0; i + 1 < text.size(); i += 2)
-        bytes.push_back(static_cast<uint8_t>(std::stoul(text.substr(i, 2), nullptr, 16)));
-    if (bytes.size() < kBufferSize && checksum) {
-        unsigned sum = 0;
-        for (uint8_t b : bytes)
-            sum += b;
-        bytes.push_back(static_cast<uint8_t>(0xFF - (sum & 0xFF)));
-    }
+    platform::HexToBytes(text, bytes);
+    if (bytes.size() < kBufferSize && checksum)
+        bytes.push_back(zimp::Checksum(bytes.data(), bytes.size()));
     sent_ = bytes;
     view_.AppendReply("\r\n>");
     if (port_ && !bytes.empty()) {
@@ -78,11 +73,8 @@ void ManualZimp::OnEvent(int32_t r) {
         uint8_t b;
         int32_t lineError = 0;
         std::string hex;
-        char two[3];
-        while (port_->Read(&b, 1, lineError) == 1) {
-            std::snprintf(two, sizeof two, "%02x", b);
-            hex += two;
-        }
+        while (port_->Read(&b, 1, lineError) == 1)
+            platform::AppendHex(hex, &b, 1, platform::HexCase::Lower);
         if (!hex.empty())
             view_.AppendReply(hex);
     } else if (reportErrors_) {

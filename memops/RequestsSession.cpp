@@ -1,11 +1,11 @@
 #include "memops/RequestsSession.h"
 
-#include <cctype>
 #include <cstdio>
 #include <iomanip>
 
 #include "memops/FieldChecks.h"
 #include "memops/Startup.h"
+#include "platform/HexText.h"
 #include "streams/MessageStreams.h"
 
 namespace {
@@ -15,13 +15,6 @@ std::string Trim(const std::string& s) {
         return "";
     size_t e = s.find_last_not_of(" \t\r\n");
     return s.substr(b, e - b + 1);
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 }  // namespace
 
@@ -36,7 +29,7 @@ bool CheckHexField(const std::string& text, size_t limit, std::string& trimmed) 
         return false;
     }
     for (char c : trimmed) {
-        if (HexDigit(c) < 0) {
+        if (platform::HexDigitValue(c) < 0) {
             msgout() << "Characters must be in hex format( 0-9, a-f)\n";
             return false;
         }
@@ -127,7 +120,8 @@ bool RequestsSession::Run(ZimpRequest request, const std::string& addressText,
     if (profile_)
         ApplyWriteResponseTimeout(*profile_, engine_);  // each request is an operation of its own
     view.SetStatusText("Waiting Response");
-    uint32_t addr = address.empty() ? 0 : static_cast<uint32_t>(std::stoul(address, nullptr, 16));
+    uint32_t addr = 0;
+    platform::ParseHexNumber(address, addr, {.prefix = false, .emptyIsZero = true});
     char field[16];
     std::snprintf(field, sizeof field, "%06x", addr);
     lastAddress_ = field;
@@ -142,13 +136,7 @@ bool RequestsSession::Run(ZimpRequest request, const std::string& addressText,
             std::vector<uint8_t> buf(counter);
             uint32_t n = engine_.ReadMemory(addr, buf.data(), counter, kReplyTimeoutMs);
             if (!Failed()) {
-                std::string hex;
-                char two[3];
-                for (uint32_t i = 0; i < n; ++i) {
-                    std::snprintf(two, sizeof two, "%02X", buf[i]);
-                    hex += two;
-                }
-                view.AppendResponse(hex);
+                view.AppendResponse(platform::HexText(buf.data(), n));
                 readData_.assign(buf.begin(), buf.begin() + n);
                 succeeded_ = true;
             }
@@ -198,8 +186,7 @@ bool RequestsSession::Run(ZimpRequest request, const std::string& addressText,
         case ZimpRequest::WriteData: {
             view.SetAddressResponse("");
             std::vector<uint8_t> bytes;
-            for (size_t i = 0; i + 1 < data.size(); i += 2)
-                bytes.push_back(static_cast<uint8_t>(std::stoul(data.substr(i, 2), nullptr, 16)));
+            platform::HexToBytes(data, bytes);
             if (engine_.WriteData(addr, bytes.data(), static_cast<uint32_t>(bytes.size())) ==
                 ZimpEngine::kAcknowledged)
                 WriteResponseStep(view);

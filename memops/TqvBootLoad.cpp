@@ -5,6 +5,7 @@
 
 #include "memops/FieldChecks.h"
 #include "platform/Clock.h"
+#include "platform/Deadline.h"
 #include "platform/SerialDevice.h"
 #include "streams/MessageStreams.h"
 
@@ -70,7 +71,7 @@ std::vector<uint8_t> BuildTqvBlock(S_Record& image, uint32_t factor) {
 }
 
 bool TqvBootLoad::Handshake(uint32_t headerRate) {
-    const uint64_t deadline = platform::TickMs() + 5000;
+    const platform::Deadline deadline = platform::Deadline::In(5000);
     port_->Purge(platform::kPurgeAll);
     port_->SetBaudRate(headerRate);
     const uint32_t t = 640000 / headerRate + 1;
@@ -85,7 +86,7 @@ bool TqvBootLoad::Handshake(uint32_t headerRate) {
         // A closed port moves nothing and returns at once: do not spin on it.
         if (!port_->IsOpen())
             platform::SleepMs(t);
-    } while (platform::TickMs() < deadline);
+    } while (!deadline.Passed());
     msgout() << "Can not receive the baudrate acknowladge.\n";
     return false;
 }

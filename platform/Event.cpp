@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "platform/Clock.h"
+#include "platform/Deadline.h"
 
 namespace platform {
 
@@ -66,21 +66,19 @@ int WaitAny(std::span<Event* const> events, std::span<const int> readFds, uint32
         fds.push_back({e->fd(), POLLIN, 0});
     for (int fd : readFds)
         fds.push_back({fd, POLLIN, 0});
-    const uint64_t start = TickMs();
+    const Deadline deadline = ms == kInfinite ? Deadline::Never() : Deadline::In(ms);
     for (;;) {
-        int timeout = -1;
-        if (ms != kInfinite) {
-            uint64_t elapsed = TickMs() - start;
-            timeout = elapsed >= ms ? 0 : static_cast<int>(ms - elapsed);
-        }
-        int r = poll(fds.data(), fds.size(), timeout);
+        int r = poll(fds.data(), fds.size(), deadline.RemainingMs());
         if (r < 0) {
             if (errno == EINTR)
                 continue;
             return kWaitTimeout;
         }
-        if (r == 0)
-            return kWaitTimeout;
+        if (r == 0) {
+            if (deadline.Passed())
+                return kWaitTimeout;
+            continue;  // a wait longer than one poll's limit
+        }
         for (size_t i = 0; i < fds.size(); ++i) {
             if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
                 continue;

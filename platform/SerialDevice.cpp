@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "platform/Clock.h"
+#include "platform/Deadline.h"
 #include "platform/TermiosIo.h"
 
 namespace platform {
@@ -30,14 +31,6 @@ void Drain(int fd) {
 int MakeWake() {
     int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     return fd;
-}
-
-// Remaining milliseconds to a deadline, for poll; -1 for none.
-int Remaining(bool limited, uint64_t deadline) {
-    if (!limited)
-        return -1;
-    uint64_t now = TickMs();
-    return now >= deadline ? 0 : static_cast<int>(std::min<uint64_t>(deadline - now, 1u << 30));
 }
 
 }  // namespace
@@ -233,22 +226,17 @@ std::optional<TransferStatus> SerialDevice::AwaitDevice(int fd, short events, in
 
 TransferStatus SerialDevice::Read(void* buf, uint32_t n, uint32_t& got, int abortFd) {
     got = 0;
-    int fd = Fd();
-    if (fd < 0)
-        return TransferStatus::Failed;
+    const int fd = Fd();
     SerialTimeouts to;
-    {
-        std::lock_guard lock(mutex_);
-        to = timeouts_;
-    }
+    if (fd < 0 || !GetTimeouts(to))
+        return TransferStatus::Failed;
     auto* out = static_cast<unsigned char*>(buf);
     const bool immediate =
         to.readInterval == kMaxDword && to.readMultiplier == 0 && to.readConstant == 0;
     const bool totalLimited =
         !immediate && to.readConstant != kMaxDword && (to.readMultiplier || to.readConstant);
-    const uint64_t start = TickMs();
-    const uint64_t deadline =
-        start + uint64_t(to.readMultiplier) * n + (totalLimited ? to.readConstant : 0);
+    const Deadline total =
+        Deadline::ForTransfer(totalLimited, to.readMultiplier, n, to.readConstant);
     const bool intervalLimited = !immediate && to.readInterval != 0 && to.readInterval != kMaxDword;
     uint64_t lastByte = 0;
     Drain(readWake_);
@@ -268,11 +256,9 @@ TransferStatus SerialDevice::Read(void* buf, uint32_t n, uint32_t& got, int abor
         }
         if (immediate)
             return TransferStatus::Done;
-        int wait = Remaining(totalLimited, deadline);
-        if (intervalLimited && got > 0) {
-            int iw = Remaining(true, lastByte + to.readInterval);
-            wait = wait < 0 ? iw : std::min(wait, iw);
-        }
+        const int wait = intervalLimited && got > 0
+                             ? total.Earlier(Deadline::At(lastByte, to.readInterval)).RemainingMs()
+                             : total.RemainingMs();
         if (wait == 0)
             return TransferStatus::Done;
         // A hang-up may leave data buffered: the read above drains it, then reports EIO.
@@ -284,17 +270,14 @@ TransferStatus SerialDevice::Read(void* buf, uint32_t n, uint32_t& got, int abor
 
 TransferStatus SerialDevice::Write(const void* buf, uint32_t n, uint32_t& put, int abortFd) {
     put = 0;
-    int fd = Fd();
-    if (fd < 0)
-        return TransferStatus::Failed;
+    const int fd = Fd();
     SerialTimeouts to;
-    {
-        std::lock_guard lock(mutex_);
-        to = timeouts_;
-    }
+    if (fd < 0 || !GetTimeouts(to))
+        return TransferStatus::Failed;
     const auto* in = static_cast<const unsigned char*>(buf);
     const bool limited = to.writeMultiplier || to.writeConstant;
-    const uint64_t deadline = TickMs() + uint64_t(to.writeMultiplier) * n + to.writeConstant;
+    const Deadline deadline =
+        Deadline::ForTransfer(limited, to.writeMultiplier, n, to.writeConstant);
     Drain(writeWake_);
     const uint64_t gen = writeGen_.load();
 
@@ -308,7 +291,7 @@ TransferStatus SerialDevice::Write(const void* buf, uint32_t n, uint32_t& put, i
             pendingErrors_ |= kErrIo;
             return TransferStatus::Failed;
         }
-        int wait = Remaining(limited, deadline);
+        const int wait = deadline.RemainingMs();
         if (wait == 0)
             return TransferStatus::Done;  // write time-out: partial count
         if (auto end = AwaitDevice(fd, POLLOUT, abortFd, writeWake_, writeGen_, gen, wait, true))

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -30,32 +31,30 @@ bool ParseUnsigned(const std::string& s, uint32_t& out) {
     return true;
 }
 
+// The value a word names in a table of words; false, out untouched, for a word not in it.
+template <typename T, size_t N>
+bool Lookup(const std::string& word, const std::pair<const char*, T> (&table)[N], T& out) {
+    for (const auto& [name, value] : table) {
+        if (word == name) {
+            out = value;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool ParseParity(const std::string& v, Parity& p) {
-    if (v == "n")
-        p = Parity::None;
-    else if (v == "o")
-        p = Parity::Odd;
-    else if (v == "e")
-        p = Parity::Even;
-    else if (v == "m")
-        p = Parity::Mark;
-    else if (v == "s")
-        p = Parity::Space;
-    else
-        return false;
-    return true;
+    static constexpr std::pair<const char*, Parity> kWords[] = {
+        {"n", Parity::None}, {"o", Parity::Odd},   {"e", Parity::Even},
+        {"m", Parity::Mark}, {"s", Parity::Space},
+    };
+    return Lookup(v, kWords, p);
 }
 
 bool ParseStop(const std::string& v, StopBits& s) {
-    if (v == "1")
-        s = StopBits::One;
-    else if (v == "1.5")
-        s = StopBits::OneAndHalf;
-    else if (v == "2")
-        s = StopBits::Two;
-    else
-        return false;
-    return true;
+    static constexpr std::pair<const char*, StopBits> kWords[] = {
+        {"1", StopBits::One}, {"1.5", StopBits::OneAndHalf}, {"2", StopBits::Two}};
+    return Lookup(v, kWords, s);
 }
 
 bool ParseData(const std::string& v, uint8_t& bits) {
@@ -67,27 +66,19 @@ bool ParseData(const std::string& v, uint8_t& bits) {
 }
 
 bool ParseOnOff(const std::string& v, bool& b) {
-    if (v == "on")
-        b = true;
-    else if (v == "off")
-        b = false;
-    else
-        return false;
-    return true;
+    static constexpr std::pair<const char*, bool> kWords[] = {{"on", true}, {"off", false}};
+    return Lookup(v, kWords, b);
 }
 
+// Toggle is a choice of RTS only.
 bool ParseLine(const std::string& v, LineControl& c, bool allowToggle) {
-    if (v == "on")
-        c = LineControl::Enable;
-    else if (v == "off")
-        c = LineControl::Disable;
-    else if (v == "hs")
-        c = LineControl::Handshake;
-    else if (allowToggle && v == "tg")
-        c = LineControl::Toggle;
-    else
-        return false;
-    return true;
+    static constexpr std::pair<const char*, LineControl> kWords[] = {
+        {"on", LineControl::Enable},
+        {"off", LineControl::Disable},
+        {"hs", LineControl::Handshake},
+        {"tg", LineControl::Toggle},
+    };
+    return (allowToggle || v != "tg") && Lookup(v, kWords, c);
 }
 
 bool ParseShortForm(const std::string& text, SerialSettings& s) {

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "platform/Clock.h"
+#include "platform/Deadline.h"
 #include "serial/PortSettingsEditor.h"
 #include "streams/MessageStreams.h"
 
@@ -134,35 +135,39 @@ bool SerialPort::SetBaudrateFactor(uint32_t factor) {
     return true;
 }
 
+namespace {
+// Reads the device's time-outs, lets change adjust them and sets them again.
+template <typename Change>
+bool UpdateTimeouts(platform::SerialDevice& device, Change change) {
+    platform::SerialTimeouts t;
+    if (!device.GetTimeouts(t))
+        return false;
+    change(t);
+    return device.SetTimeouts(t);
+}
+}  // namespace
+
 bool SerialPort::SetReadTimeout(uint32_t ms) {
     readConstant_ = ms;
-    if (!IsOpen())
-        return true;
-    platform::SerialTimeouts t;
-    if (!device_.GetTimeouts(t))
-        return false;
-    if (ms != 0) {
-        t.readInterval = 0;
-        t.readMultiplier = ByteMultiplier();
-        t.readConstant = ms;
-    } else {
-        t.readInterval = platform::kMaxDword;
-        t.readMultiplier = 0;
-        t.readConstant = 0;
-    }
-    return device_.SetTimeouts(t);
+    return !IsOpen() || UpdateTimeouts(device_, [&](platform::SerialTimeouts& t) {
+        if (ms != 0) {
+            t.readInterval = 0;
+            t.readMultiplier = ByteMultiplier();
+            t.readConstant = ms;
+        } else {
+            t.readInterval = platform::kMaxDword;
+            t.readMultiplier = 0;
+            t.readConstant = 0;
+        }
+    });
 }
 
 bool SerialPort::SetWriteTimeout(uint32_t ms) {
     writeConstant_ = ms;
-    if (!IsOpen())
-        return true;
-    platform::SerialTimeouts t;
-    if (!device_.GetTimeouts(t))
-        return false;
-    t.writeMultiplier = ByteMultiplier();
-    t.writeConstant = ms;
-    return device_.SetTimeouts(t);
+    return !IsOpen() || UpdateTimeouts(device_, [&](platform::SerialTimeouts& t) {
+        t.writeMultiplier = ByteMultiplier();
+        t.writeConstant = ms;
+    });
 }
 
 bool SerialPort::SetQueueSizes(uint32_t inSize, uint32_t outSize) {
@@ -325,9 +330,9 @@ bool SerialPort::WaitWorkerIdle(PortWorkerKind worker, uint32_t ms) {
     PortWorker* w = Worker(worker);
     if (w == nullptr || !w->IsRunning())
         return true;
-    const uint64_t end = platform::TickMs() + ms;
+    const platform::Deadline deadline = platform::Deadline::In(ms);
     while (!w->IsQuiet()) {
-        if (platform::TickMs() >= end)
+        if (deadline.Passed())
             return false;
         platform::SleepMs(1);
     }

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "lzrw3a/lzrw3a.h"
+#include "platform/HexText.h"
 #include "streams/MessageStreams.h"
 
 namespace {
@@ -31,19 +32,19 @@ constexpr long kMaxFileSize = 1L << 30;
 constexpr std::array<uint8_t, 256> MakeNibbles(bool high) {
     std::array<uint8_t, 256> t{};
     for (int c = 0; c < 256; ++c) {
-        int v = -1;
-        if (c >= '0' && c <= '9')
-            v = c - '0';
-        if (c >= 'A' && c <= 'F')
-            v = c - 'A' + 10;
-        if (c >= 'a' && c <= 'f')
-            v = c - 'a' + 10;
+        const int v = platform::HexDigitValue(static_cast<char>(c));
         t[c] = v < 0 ? 0xFF : static_cast<uint8_t>(high ? v << 4 : v);
     }
     return t;
 }
 constexpr std::array<uint8_t, 256> kLow = MakeNibbles(false);
 constexpr std::array<uint8_t, 256> kHigh = MakeNibbles(true);
+
+// Item i of a summary list, or an empty item for an index out of range.
+template <typename T>
+T ItemOrEmpty(const std::vector<T>& items, int i) {
+    return i < 0 || static_cast<size_t>(i) >= items.size() ? T{} : items[static_cast<size_t>(i)];
+}
 
 inline bool IsSpace(int c) {
     return c == ' ' || (c >= 0x09 && c <= 0x0D);
@@ -930,9 +931,7 @@ int S_Record::BlockCount() const {
 
 BlockInfo S_Record::Block(int i) const {
     std::lock_guard lock(lock_);
-    if (i < 0 || static_cast<size_t>(i) >= blocks_.size())
-        return BlockInfo{};
-    return blocks_[static_cast<size_t>(i)];
+    return ItemOrEmpty(blocks_, i);
 }
 
 int S_Record::RunCount() const {
@@ -942,7 +941,5 @@ int S_Record::RunCount() const {
 
 RunInfo S_Record::Run(int i) const {
     std::lock_guard lock(lock_);
-    if (i < 0 || static_cast<size_t>(i) >= runs_.size())
-        return RunInfo{};
-    return runs_[static_cast<size_t>(i)];
+    return ItemOrEmpty(runs_, i);
 }

@@ -5,17 +5,12 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/HexText.h"
+
 namespace {
 
 // The reader takes at most 256 characters a line, so a record's count is at most 0x7D.
 constexpr int kMaxCount = 0x7D;
-constexpr char kDigits[] = "0123456789ABCDEF";
-
-char* PutHex(char* p, uint32_t v, int digits) {
-    for (int i = digits - 1; i >= 0; --i)
-        *p++ = kDigits[(v >> (4 * i)) & 0xF];
-    return p;
-}
 
 }  // namespace
 
@@ -106,11 +101,11 @@ bool WSRecord::WriteLine(Mode mode, uint32_t address, const uint8_t* data, int l
     char* p = line;
     std::memcpy(p, kTypes[addressSize_][mode], 2);
     p += 2;
-    p = PutHex(p, count, 2);
-    p = PutHex(p, address, 2 * addressBytes);
+    p = platform::PutHexDigits(p, count, 2);
+    p = platform::PutHexDigits(p, address, 2 * addressBytes);
     for (int i = 0; i < length; ++i)
-        p = PutHex(p, data[i], 2);
-    p = PutHex(p, 255 - (sum & 0xFF), 2);
+        p = platform::PutHexDigits(p, data[i], 2);
+    p = platform::PutHexDigits(p, 255 - (sum & 0xFF), 2);
     *p++ = '\r';
     *p++ = '\n';
     const size_t n = static_cast<size_t>(p - line);

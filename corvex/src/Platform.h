@@ -1,6 +1,6 @@
 #pragma once
 // The little of the operating system the library needs: manual-reset events that can be
-// polled as file descriptors, sleeps, and debug output.
+// polled as file descriptors, sleeps, debug output and hex digits.
 
 #include <sys/types.h>
 
@@ -32,6 +32,15 @@ struct ManualEvent {
 };
 
 void SleepMs(unsigned ms);
+
+// The value of one hexadecimal digit of either case, or -1 for any other character.
+constexpr int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+}
 
 // Writes text to stderr when CORVEX_DEBUG is set in the environment, else nowhere.
 void DebugOut(const char* text);

@@ -21,16 +21,6 @@ constexpr int kDownloadMaxLen = FRAME_MAX_PDU + 7;
 
 enum ExchangeResult { kOk = 0, kNotSent, kNoResponse };
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 }  // namespace
 
 CRnc::CRnc() {
@@ -224,7 +214,7 @@ void CRnc::InitDeviceID(unsigned char* out, CString id) {
         int value = 0;
         for (int k = 0; k < 2; ++k) {
             const int pos = start + 2 * i + k;
-            const int digit = pos < length ? HexDigit(text[pos]) : -1;
+            const int digit = pos < length ? corvex_detail::HexDigitValue(text[pos]) : -1;
             if (digit < 0) {
                 break;
             }

@@ -21,6 +21,15 @@ std::mutex g_handoverLock;
 unsigned char g_responseBuffer[FRAME_BUFFER_SIZE];
 unsigned char g_uploadBuffer[UPLOAD_BUFFER_SIZE];
 
+// A frame into a hand-over buffer, cut to its size, the rest zeroed.
+template <size_t N>
+void Store(unsigned char (&buffer)[N], const unsigned char* frame, size_t len) {
+    len = std::min(len, N);
+    std::lock_guard<std::mutex> g(g_handoverLock);
+    std::memset(buffer, 0, N);
+    std::memcpy(buffer, frame, len);
+}
+
 }  // namespace
 
 std::shared_ptr<ProcessEvents> AcquireEvents() {
@@ -48,10 +57,7 @@ std::shared_ptr<ProcessEvents> CurrentEvents() {
 }
 
 void StoreResponse(const unsigned char* frame, size_t len) {
-    len = std::min<size_t>(len, FRAME_BUFFER_SIZE);
-    std::lock_guard<std::mutex> g(g_handoverLock);
-    std::memset(g_responseBuffer, 0, sizeof g_responseBuffer);
-    std::memcpy(g_responseBuffer, frame, len);
+    Store(g_responseBuffer, frame, len);
 }
 
 unsigned CopyResponse(unsigned char* dst) {
@@ -64,10 +70,7 @@ unsigned CopyResponse(unsigned char* dst) {
 }
 
 void StoreUpload(const unsigned char* frame, size_t len) {
-    len = std::min<size_t>(len, UPLOAD_BUFFER_SIZE);
-    std::lock_guard<std::mutex> g(g_handoverLock);
-    std::memset(g_uploadBuffer, 0, sizeof g_uploadBuffer);
-    std::memcpy(g_uploadBuffer, frame, len);
+    Store(g_uploadBuffer, frame, len);
 }
 
 int TakeUpload(unsigned char* dst) {

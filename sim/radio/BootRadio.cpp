@@ -2,6 +2,7 @@
 
 #include <ostream>
 
+#include "platform/HexText.h"
 #include "platform/JsonText.h"
 
 namespace radio {
@@ -43,14 +44,10 @@ std::vector<uint8_t> BootRadio::Program() const {
 
 void BootRadio::WriteDump(std::ostream& out) const {
     std::lock_guard lock(mutex_);
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string received;
-    for (uint8_t b : program_) {
-        received += kHex[b >> 4];
-        received += kHex[b & 0xF];
-    }
-    const platform::Json doc = {
-        {"mode", "boot"}, {"started", started_}, {"received", received}, {"echoed", echoed_}};
+    const platform::Json doc = {{"mode", "boot"},
+                                {"started", started_},
+                                {"received", platform::HexText(program_)},
+                                {"echoed", echoed_}};
     out << platform::JsonText(doc, {true, {}}) << '\n';
 }
 

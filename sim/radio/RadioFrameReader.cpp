@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "zimp/ZimpFrame.h"
+
 namespace radio {
 
 size_t FrameReader::Expected() const {
@@ -56,12 +58,10 @@ FrameReader::Result FrameReader::Push(uint8_t byte, uint64_t nowMs) {
     const unsigned code = frame_[0] & 0xF;
     if (code == 0)
         return Result::Frame;  // a bare opcode carries no checksum
-    unsigned sum = 0;
-    for (uint8_t b : frame_)
-        sum += b;
+    const bool checksumOk = zimp::Checksum(frame_.data(), frame_.size() - 1) == frame_.back();
     const bool lengthZero = code == 0xF && expected == frame_.size() &&
                             frame_.size() == ((frame_[0] >> 4) == 0xF ? 4u : 3u);
-    return (sum & 0xFF) == 0xFF && !lengthZero ? Result::Frame : Result::BadChecksum;
+    return checksumOk && !lengthZero ? Result::Frame : Result::BadChecksum;
 }
 
 }  // namespace radio

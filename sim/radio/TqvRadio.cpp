@@ -2,6 +2,7 @@
 
 #include <ostream>
 
+#include "platform/HexText.h"
 #include "platform/JsonText.h"
 
 namespace radio {
@@ -99,19 +100,13 @@ uint32_t TqvRadio::Handshakes() const {
 
 void TqvRadio::WriteDump(std::ostream& out) const {
     std::lock_guard lock(mutex_);
-    static const char kHex[] = "0123456789ABCDEF";
     platform::Json blocks = platform::Json::array();
     for (const TqvBlock& b : blocks_) {
-        std::string data;
-        for (uint8_t d : b.data) {
-            data += kHex[d >> 4];
-            data += kHex[d & 0xF];
-        }
         blocks.push_back({{"address", b.address},
                           {"length", b.length},
                           {"factor", b.factor},
                           {"checksum_ok", b.checksumOk},
-                          {"data", data}});
+                          {"data", platform::HexText(b.data)}});
     }
     const platform::Json doc = {
         {"mode", "tqv"}, {"handshakes", handshakes_}, {"blocks", std::move(blocks)}};

@@ -4,8 +4,9 @@
 #include <cstdio>
 
 #include "lzrw3a/lzrw3a.h"
-
+#include "platform/HexText.h"
 #include "platform/JsonText.h"
+#include "zimp/ZimpFrame.h"
 
 namespace radio {
 namespace {
@@ -85,10 +86,7 @@ std::vector<uint8_t> MakeReplyFrame(uint8_t command, const std::vector<uint8_t>&
         f = {static_cast<uint8_t>(0xF0 | count), command};
     }
     f.insert(f.end(), payload.begin(), payload.end());
-    unsigned sum = 0;
-    for (uint8_t b : f)
-        sum += b;
-    f.push_back(static_cast<uint8_t>(0xFF - (sum & 0xFF)));
+    f.push_back(zimp::Checksum(f.data(), f.size()));
     return f;
 }
 
@@ -320,16 +318,6 @@ ZimpRadioStats ZimpRadio::Stats() const {
 
 namespace {
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // A whole number from 0 to max, however it is written (16, 16.0, 1.6e1).
 bool Integer(const platform::Json& object, const char* key, uint32_t max, uint32_t& out) {
     const auto it = object.find(key);
@@ -383,7 +371,8 @@ bool ZimpRadio::LoadJson(const std::string& text, std::string& error) {
                 return false;
             }
             for (size_t i = 0; i < hex->size(); i += 2) {
-                const int hi = HexDigit((*hex)[i]), lo = HexDigit((*hex)[i + 1]);
+                const int hi = platform::HexDigitValue((*hex)[i]),
+                          lo = platform::HexDigitValue((*hex)[i + 1]);
                 if (hi < 0 || lo < 0) {
                     error = "bad hex digit in block data";
                     return false;
@@ -400,7 +389,6 @@ bool ZimpRadio::LoadJson(const std::string& text, std::string& error) {
 
 void ZimpRadio::WriteDump(std::ostream& out) const {
     std::lock_guard lock(mutex_);
-    static const char kHex[] = "0123456789abcdef";
     platform::Json memories = platform::Json::array();
     for (uint8_t code = 0; code < RadioMemory::kCodes; ++code) {
         const auto blocks = memory_.Blocks(code);
@@ -408,14 +396,9 @@ void ZimpRadio::WriteDump(std::ostream& out) const {
             continue;
         platform::Json list = platform::Json::array();
         for (const auto& block : blocks) {
-            std::string hex;
-            hex.reserve(block.data.size() * 2);
-            for (uint8_t b : block.data) {
-                hex += kHex[b >> 4];
-                hex += kHex[b & 0xF];
-            }
-            list.push_back(
-                {{"address", block.address}, {"length", block.data.size()}, {"data", hex}});
+            list.push_back({{"address", block.address},
+                            {"length", block.data.size()},
+                            {"data", platform::HexText(block.data, platform::HexCase::Lower)}});
         }
         memories.push_back({{"code", code},
                             {"name", MemoryName(code)},

@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/HexText.h"
 #include "sim/SimCommandLine.h"
 
 namespace {
@@ -119,29 +120,8 @@ bool ParseHex(const std::string& text, Bytes& out) {
         if (!std::isspace(static_cast<unsigned char>(c)))
             digits += c;
     }
-    if (digits.size() % 2)
-        return false;
     out.clear();
-    for (size_t i = 0; i < digits.size(); i += 2) {
-        char* end = nullptr;
-        std::string pair = digits.substr(i, 2);
-        long v = std::strtol(pair.c_str(), &end, 16);
-        if (*end)
-            return false;
-        out.push_back(static_cast<uint8_t>(v));
-    }
-    return true;
-}
-
-std::string Hex(const uint8_t* p, size_t n) {
-    static const char* d = "0123456789ABCDEF";
-    std::string s;
-    s.reserve(n * 2);
-    for (size_t i = 0; i < n; ++i) {
-        s += d[p[i] >> 4];
-        s += d[p[i] & 15];
-    }
-    return s;
+    return platform::HexToBytes(digits, out);
 }
 
 bool ParseStatusKey(const std::string& key, unsigned& out) {
@@ -364,7 +344,8 @@ class Server {
         Bytes frame;
         while (frames.Next(frame)) {
             if (!o_.quiet) {
-                std::printf("RECV %s %s\n", which, Hex(frame.data(), frame.size()).c_str());
+                std::printf("RECV %s %s\n", which,
+                            platform::HexText(frame.data(), frame.size()).c_str());
                 std::fflush(stdout);
             }
             if (&fd == &out_)

@@ -10,22 +10,14 @@
 namespace apptest {
 
 RadioRig::RadioRig(radio::ZimpRadioOptions options, const std::string& extra, bool start)
-    : radio(options) {
-    if (!pty.Open(true))
+    : SimulatedRadio(options) {
+    if (!OpenLine())
         return;
     iniPath = dir.Write("ZIMPProtocol.ini",
                         "[configuration]\nPort=" + pty.SlavePath() + "\nBaudrate=115200\n" + extra);
     if (!start)
         return;
-    simulator = std::make_unique<radio::RadioSimulator>(pty.MasterFd(), radio, 0);
-    thread = std::thread([this] { simulator->Run(); });
-}
-
-RadioRig::~RadioRig() {
-    if (simulator) {
-        simulator->Stop();
-        thread.join();
-    }
+    Start();
 }
 
 std::unique_ptr<app::MainWindow> RadioRig::MakeWindow(app::AppOptions options) {

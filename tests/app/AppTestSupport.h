@@ -9,32 +9,25 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "app/MainWindow.h"
-#include "platform/PseudoTerminal.h"
-#include "sim/radio/RadioSimulator.h"
-#include "sim/radio/ZimpRadio.h"
 #include "streams/MessagePresenter.h"
+#include "support/SimulatedRadio.h"
 #include "support/TempDir.h"
 
 namespace apptest {
 
+// The simulated radio (running unless start is false) and a configuration naming its line:
 // "[configuration]\nPort=<pty>\nBaudrate=115200\n" followed by extra.
-class RadioRig {
+class RadioRig : public SimulatedRadio {
   public:
     explicit RadioRig(radio::ZimpRadioOptions options = {}, const std::string& extra = "",
                       bool start = true);
-    ~RadioRig();
     std::string Ini() const { return dir.Read("ZIMPProtocol.ini"); }
     std::unique_ptr<app::MainWindow> MakeWindow(app::AppOptions options = {});
 
     TempDir dir;
     std::string iniPath;
-    platform::PseudoTerminal pty;
-    radio::ZimpRadio radio;
-    std::unique_ptr<radio::RadioSimulator> simulator;
-    std::thread thread;
 };
 
 // Boxes recorded instead of shown, for the life of the object.

@@ -39,24 +39,21 @@ std::string SRecordFile(const std::vector<std::pair<uint32_t, Bytes>>& blocks) {
     return text + "S9030000FC\n";
 }
 
-RadioRig::RadioRig(radio::ZimpRadioOptions options, const std::string& ini) : radio(options) {
+RadioRig::RadioRig(radio::ZimpRadioOptions options, const std::string& ini)
+    : SimulatedRadio(options) {
     iniPath = dir.Write("ZIMPProtocol.ini", ini.empty() ? "[configuration]\nEcho=0\n"
                                                           "[LoadMemory]\nBlockSize=64\n"
                                                         : ini);
     profile = std::make_unique<profilestream>(iniPath);
-    if (!pty.Open(true))
+    if (!OpenLine())
         return;
-    simulator = std::make_unique<radio::RadioSimulator>(pty.MasterFd(), radio, 0);
-    thread = std::thread([this] { simulator->Run(); });
+    Start();
     ok = port.Open(pty.SlavePath(), 115200);
 }
 
 RadioRig::~RadioRig() {
     port.Close();
-    if (simulator) {
-        simulator->Stop();
-        thread.join();
-    }
+    Stop();
 }
 
 void RecordingProgress::Show(const std::string& t, const std::string&, const std::string& h,

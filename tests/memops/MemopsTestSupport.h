@@ -4,16 +4,13 @@
 
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "memops/LoadCommand.h"
 #include "memops/ProgressView.h"
 #include "platform/Event.h"
-#include "platform/PseudoTerminal.h"
 #include "serial/SerialPort.h"
-#include "sim/radio/RadioSimulator.h"
-#include "sim/radio/ZimpRadio.h"
 #include "streams/profilestream.h"
+#include "support/SimulatedRadio.h"
 #include "support/TempDir.h"
 #include "zimp/ZimpTestSupport.h"
 
@@ -26,17 +23,14 @@ std::string Record(uint32_t address, const Bytes& data, bool s2 = false);
 // A file of the given records with an S0 header and an S9 end.
 std::string SRecordFile(const std::vector<std::pair<uint32_t, Bytes>>& blocks);
 
-class RadioRig {
+// The simulated radio with a port open on its line and a configuration of its own.
+class RadioRig : public SimulatedRadio {
   public:
     explicit RadioRig(radio::ZimpRadioOptions options = {}, const std::string& ini = "");
     ~RadioRig();
 
     TempDir dir;
     std::string iniPath;
-    platform::PseudoTerminal pty;
-    radio::ZimpRadio radio;
-    std::unique_ptr<radio::RadioSimulator> simulator;
-    std::thread thread;
     SerialPort port;
     std::unique_ptr<profilestream> profile;
     bool ok = false;

@@ -37,3 +37,33 @@ TEST(SerialSettings, RejectsBadTextAndKeepsSettings) {
         EXPECT_EQ(s, before) << bad;
     }
 }
+
+TEST(SerialSettings, EachWordOfAField) {
+    struct Case {
+        const char* text;
+        Parity parity;
+        StopBits stop;
+        LineControl rts, dtr;
+    };
+    const Case cases[] = {
+        {"parity=n stop=1 rts=on dtr=on", Parity::None, StopBits::One, LineControl::Enable,
+         LineControl::Enable},
+        {"parity=o stop=1.5 rts=off dtr=off", Parity::Odd, StopBits::OneAndHalf,
+         LineControl::Disable, LineControl::Disable},
+        {"parity=e stop=2 rts=hs dtr=hs", Parity::Even, StopBits::Two, LineControl::Handshake,
+         LineControl::Handshake},
+        {"parity=m rts=tg", Parity::Mark, StopBits::Two, LineControl::Toggle,
+         LineControl::Handshake},
+        {"parity=s", Parity::Space, StopBits::Two, LineControl::Toggle, LineControl::Handshake},
+    };
+    SerialSettings s;
+    for (const Case& c : cases) {
+        ASSERT_TRUE(ParseSettingsText(c.text, s)) << c.text;
+        EXPECT_EQ(s.parity, c.parity) << c.text;
+        EXPECT_EQ(s.stopBits, c.stop) << c.text;
+        EXPECT_EQ(s.fRtsControl, c.rts) << c.text;
+        EXPECT_EQ(s.fDtrControl, c.dtr) << c.text;
+    }
+    for (const char* bad : {"dtr=tg", "rts=x", "odsr=hs", "parity=none", "stop=1.0"})
+        EXPECT_FALSE(ParseSettingsText(bad, s)) << bad;
+}
