@@ -323,8 +323,8 @@ TEST(ZimpEngineReply, ChecksumError) {
 }
 
 // The opcode word carries the length code, so a "Check Sum" reply framed with one payload
-// byte is F2 81: another opcode, -7. A short payload under the expected opcode is possible
-// only with an extended length, as in a "Read" reply too short for its address.
+// byte is F2 81: another opcode, UnwelcomeReply. A short payload under the expected opcode is
+// possible only with an extended length, as in a "Read" reply too short for its address.
 TEST(ZimpEngineReply, ShortPayloads) {
     MessageCapture boxes;
     {
