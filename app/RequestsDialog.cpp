@@ -70,12 +70,12 @@ void RequestsDialog::accept() {
     ok->setEnabled(false);
     QApplication::setOverrideCursor(Qt::WaitCursor);
     response->moveCursor(QTextCursor::End);
-    const bool ran =
+    const RequestOutcome outcome =
         session_->Run(selected_, address->text().toStdString(), data->text().toStdString(),
                       counter->text().toStdString(), *this);
     QApplication::restoreOverrideCursor();
     ok->setEnabled(true);
-    if (!ran) {
+    if (outcome == RequestOutcome::Refused) {
         QLineEdit* field = nullptr;
         switch (session_->FailedField()) {
             case RequestsField::Counter:

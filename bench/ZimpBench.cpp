@@ -97,8 +97,8 @@ void BM_WriteData(benchmark::State& state) {
     std::vector<uint8_t> data(n, 0xA5);
     uint32_t at = 0;
     for (auto _ : state) {
-        if (rig.engine.WriteData(0x400000, data.data(), n) != ZimpEngine::kAcknowledged ||
-            rig.engine.AwaitWriteResponse(at) != ZimpEngine::kReplyOk)
+        if (rig.engine.WriteData(0x400000, data.data(), n) != zimp::RequestResult::Acknowledged ||
+            rig.engine.AwaitWriteResponse(at) != zimp::RequestResult::ReplyOk)
             state.SkipWithError("write failed");
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * n);

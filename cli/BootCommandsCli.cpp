@@ -62,7 +62,7 @@ class BootCli final : public CliCommand {
         app.OpenPort();
         BootLoad boot(&app.Port());
         app.Canceller().SetHandler([&] { boot.Cancel(); });
-        bool ok = boot.Run(s);
+        bool ok = boot.Run(s) == BootOutcome::Loaded;
         app.Canceller().SetHandler(nullptr);
         if (!app.Quiet())
             std::printf("echo: %u of %u bytes\n", boot.EchoCount(), boot.ProgramLength());
@@ -134,7 +134,7 @@ int TqvBootCli::Run(CliApp& app, const std::vector<std::string>& operands) {
         return kExitUsage;
     app.OpenPort();
     TqvBootLoad tqv(&app.Port());
-    bool ok = tqv.Run(s);
+    bool ok = tqv.Run(s) == BootOutcome::Loaded;
     WriteTqvSettings(app.Profile(), s);
     if (!app.Quiet())
         std::printf("blocks acknowledged: %u\n", tqv.BlocksSent());

@@ -123,13 +123,13 @@ bool LoadCli::Verify(CliApp& app, LoadCommand& command, const MemoryKind& kind) 
     engine.Attach(&app.Port(), ConfiguredEcho(app.Profile()));
     app.Canceller().SetHandler([&] { app.Port().AbortAll(); });
     uint32_t bad = 0;
-    bool engineFailed = false;
-    bool same = VerifyLoad(engine, image, command.Loader().Bias(), kind.code,
-                           static_cast<uint8_t>(fill), bad, engineFailed);
+    const VerifyOutcome verified = VerifyLoad(engine, image, command.Loader().Bias(), kind.code,
+                                              static_cast<uint8_t>(fill), bad);
     app.Canceller().SetHandler(nullptr);
     engine.Detach();
+    const bool same = verified == VerifyOutcome::Same;
     if (!same) {
-        if (!engineFailed)
+        if (verified == VerifyOutcome::Differs)
             msgout() << "Verify failed at address " << std::hex << bad << std::dec << "\n";
         if (!app.Canceller().Cancelled())
             msgout() << "File was not loaded.\n";

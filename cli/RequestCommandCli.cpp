@@ -79,17 +79,17 @@ int CmdRequest(CliApp& app, const std::vector<std::string>& args) {
     }
     CliRequestsView view;
     app.Canceller().SetHandler([&] { session.Abort(); });
-    bool accepted = session.Run(shape->request, address, data, counter, view);
+    const RequestOutcome outcome = session.Run(shape->request, address, data, counter, view);
     app.Canceller().SetHandler(nullptr);
     session.Close();
-    if (!accepted)
+    if (outcome == RequestOutcome::Refused || outcome == RequestOutcome::Busy)
         return kExitUsage;
     if (!view.data.empty())
         std::printf("%s\n", view.data.c_str());
     if (!view.response.empty())
         std::printf("%s\n", view.response.c_str());
     std::fflush(stdout);
-    return app.Finish(session.Succeeded());
+    return app.Finish(outcome == RequestOutcome::Succeeded);
 }
 
 std::unique_ptr<CliCommand> MakeRequestCommand() {

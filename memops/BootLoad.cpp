@@ -31,7 +31,7 @@ void BootLoad::Cancel() {
         port_->AbortAll();
 }
 
-bool BootLoad::Run(const BootLoadSettings& settings) {
+BootOutcome BootLoad::Run(const BootLoadSettings& settings) {
     const uint32_t savedRate = port_->EffectiveRate();
     const uint32_t rate = static_cast<uint32_t>(settings.rate);
     port_->SetBaudRate(rate);
@@ -41,22 +41,8 @@ bool BootLoad::Run(const BootLoadSettings& settings) {
 
     std::ostream& out = msgout();
     int32_t result = 0;
-    bool fileOk = false;
     uint32_t span = 0;
-    {
-        auto* image = new (std::nothrow) S_Record();
-        ReportOutOfMemory("ZIMPApplication", image == nullptr);
-        std::unique_ptr<S_Record> owner(image);
-        if (image->Open(settings.fileName.c_str(), 1) == 0) {
-            span = image->EndAddress() - image->FirstAddress();
-            int got = span > kMaxProgram
-                          ? 0
-                          : image->ReadWindow(program_, static_cast<int>(kMaxProgram), 0x00);
-            if (got > 0)
-                n_ = static_cast<uint32_t>(got);
-        }
-        fileOk = image->GetError() >= 0;
-    }
+    const bool fileOk = ReadProgram(settings.fileName, span);
     if (fileOk && span > kMaxProgram) {
         // The controller would run a program cut short: nothing is sent.
         n_ = 0;
@@ -64,25 +50,13 @@ bool BootLoad::Run(const BootLoadSettings& settings) {
             << " bytes long; the limit is " << kMaxProgram << " bytes.\n";
         busy_ = false;
         port_->SetBaudRate(savedRate);
-        return false;
+        return BootOutcome::NotSent;
     }
     if (!fileOk) {
         n_ = 0;
         out << "Cannot download program from file '" << settings.fileName << "'\r";
     } else {
-        // Twice the line time of the program at 10 bits a byte, multiplied before dividing and
-        // rounded up, and never below 50 ms: a time-out of 0 would not wait for the echo at all.
-        const uint64_t lineMs = (2ull * n_ * 10000 + (rate ? rate : 1) - 1) / (rate ? rate : 1);
-        port_->SetReadTimeout(static_cast<uint32_t>(n_ ? std::max<uint64_t>(lineMs, 50) : 0));
-        port_->Purge(platform::kPurgeAll);
-        write_ = {program_, n_, 0};
-        port_->ClearLineErrors();
-        const uint8_t start = 0xFF;
-        int32_t lineError = 0;
-        port_->Write(&start, 1, lineError);
-        port_->ClearLineErrors();
-        port_->PostWithCallback(PortWorkerKind::Writer, &write_, nullptr);
-        echoCount_ = port_->ReadPumping(echo_, n_, result);
+        result = SendProgram(rate);
     }
 
     // Completion.
@@ -90,31 +64,74 @@ bool BootLoad::Run(const BootLoadSettings& settings) {
     if (port_->IsOpen())
         port_->Purge(platform::kPurgeAll);
     port_->WaitWorkerIdle(PortWorkerKind::Writer, 5000);  // the program buffer is ours
-    bool quiet = false;
-    if (result == 0 && echoCount_ == 0) {
-        out << "There is not echo from radio\n";
-    } else if (result == 0) {
-        quiet = true;
-        for (uint32_t i = 0; i < echoCount_; ++i) {
-            if (program_[i] != echo_[i]) {
-                out << std::dec << "Error at position " << i
-                    << ".\rIf position more than 100 don't take care.\n";
-                quiet = false;
-                break;
-            }
-        }
-        if (echoCount_ < n_) {
-            // The read waits out the program's line time twice: the radio did not take it all.
-            out << std::dec << "Echo stopped after " << echoCount_ << " of " << n_ << " bytes.\n";
-            quiet = false;
-        }
-    } else if (result == SerialPort::kAborted) {
-        out << "Loading was aborted by User\n";
-    } else {
-        out << "Error Communication - " << std::hex << std::nouppercase << result << std::dec
-            << "\n";
-    }
+    BootOutcome outcome = Judge(result);
+    if (outcome == BootOutcome::Failed && !fileOk)
+        outcome = BootOutcome::NotSent;
     busy_ = false;
     port_->SetBaudRate(savedRate);
-    return quiet;
+    return outcome;
+}
+
+bool BootLoad::ReadProgram(const std::string& fileName, uint32_t& span) {
+    auto* image = NewOrExit<S_Record>("ZIMPApplication");
+    std::unique_ptr<S_Record> owner(image);
+    if (image->Open(fileName.c_str(), 1) == 0) {
+        span = image->EndAddress() - image->FirstAddress();
+        int got = span > kMaxProgram
+                      ? 0
+                      : image->ReadWindow(program_, static_cast<int>(kMaxProgram), 0x00);
+        if (got > 0)
+            n_ = static_cast<uint32_t>(got);
+    }
+    return image->GetError() >= 0;
+}
+
+int32_t BootLoad::SendProgram(uint32_t rate) {
+    // Twice the line time of the program at 10 bits a byte, multiplied before dividing and
+    // rounded up, and never below 50 ms: a time-out of 0 would not wait for the echo at all.
+    const uint64_t lineMs = (2ull * n_ * 10000 + (rate ? rate : 1) - 1) / (rate ? rate : 1);
+    port_->SetReadTimeout(static_cast<uint32_t>(n_ ? std::max<uint64_t>(lineMs, 50) : 0));
+    port_->Purge(platform::kPurgeAll);
+    write_ = {program_, n_, 0};
+    port_->ClearLineErrors();
+    const uint8_t start = 0xFF;
+    int32_t lineError = 0;
+    port_->Write(&start, 1, lineError);
+    port_->ClearLineErrors();
+    port_->PostWithCallback(PortWorkerKind::Writer, &write_, nullptr);
+    int32_t result = 0;
+    echoCount_ = port_->ReadPumping(echo_, n_, result);
+    return result;
+}
+
+BootOutcome BootLoad::Judge(int32_t result) {
+    std::ostream& out = msgout();
+    if (result == SerialPort::kAborted) {
+        out << "Loading was aborted by User\n";
+        return BootOutcome::Cancelled;
+    }
+    if (result != 0) {
+        out << "Error Communication - " << std::hex << std::nouppercase << result << std::dec
+            << "\n";
+        return BootOutcome::Failed;
+    }
+    if (echoCount_ == 0) {
+        out << "There is not echo from radio\n";
+        return BootOutcome::Failed;
+    }
+    BootOutcome outcome = BootOutcome::Loaded;
+    for (uint32_t i = 0; i < echoCount_; ++i) {
+        if (program_[i] != echo_[i]) {
+            out << std::dec << "Error at position " << i
+                << ".\rIf position more than 100 don't take care.\n";
+            outcome = BootOutcome::Failed;
+            break;
+        }
+    }
+    if (echoCount_ < n_) {
+        // The read waits out the program's line time twice: the radio did not take it all.
+        out << std::dec << "Echo stopped after " << echoCount_ << " of " << n_ << " bytes.\n";
+        outcome = BootOutcome::Failed;
+    }
+    return outcome;
 }

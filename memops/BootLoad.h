@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "memops/BootOutcome.h"
 #include "serial/SerialPort.h"
 #include "streams/profilestream.h"
 
@@ -27,9 +28,9 @@ class BootLoad {
     explicit BootLoad(SerialPort* port) : port_(port) {}
 
     // Sends the program and reports the outcome on the message stream; the port's rate is
-    // restored in every case. Returns true when no message was written (the whole echo came
-    // back and agreed). A program longer than kMaxProgram bytes is refused unsent.
-    bool Run(const BootLoadSettings& settings);
+    // restored in every case. Loaded when the whole echo came back and agreed (nothing was
+    // written then). A program longer than kMaxProgram bytes is refused unsent.
+    BootOutcome Run(const BootLoadSettings& settings);
     // Cancel while busy: ends the pending read at once ("Loading was aborted by User").
     void Cancel();
     bool Busy() const { return busy_.load(); }
@@ -39,6 +40,14 @@ class BootLoad {
     const uint8_t* Program() const { return program_; }
 
   private:
+    // Reads the program into program_ (none when its span is over kMaxProgram); false when
+    // the file is not a readable image.
+    bool ReadProgram(const std::string& fileName, uint32_t& span);
+    // 0xFF, then the program on the writer while the echo is read; the read's result.
+    int32_t SendProgram(uint32_t rate);
+    // The outcome of the echo read, with its message.
+    BootOutcome Judge(int32_t result);
+
     SerialPort* port_;
     std::atomic<bool> busy_{false};
     uint8_t program_[kMaxProgram] = {};

@@ -51,34 +51,30 @@ bool AddChecksumTableFor(S_Record& image, const LoadParameters& p) {
     }
 }
 
-bool VerifyLoad(ZimpEngine& engine, S_Record& image, uint32_t bias, uint8_t memoryCode,
-                uint8_t fill, uint32_t& firstBad, bool& engineFailed) {
-    engineFailed = false;
+VerifyOutcome VerifyLoad(ZimpEngine& engine, S_Record& image, uint32_t bias, uint8_t memoryCode,
+                         uint8_t fill, uint32_t& firstBad) {
     uint8_t expected[128], actual[128];
     for (;;) {
         int n = image.ReadChunk(expected, sizeof expected, fill);
         if (n <= 0)
-            return true;
+            return VerifyOutcome::Same;
         const uint32_t address = image.ChunkAddress();
         uint32_t got = 0;
         while (got < static_cast<uint32_t>(n)) {
             uint32_t r = engine.ReadMemory(WireAddress(address + bias + got, memoryCode),
                                            actual + got, static_cast<uint32_t>(n) - got, 2000);
-            if (engine.ReportError()) {
-                engineFailed = true;
-                return false;
-            }
+            if (engine.ReportError())
+                return VerifyOutcome::ReadFailed;
             if (r == 0) {
                 msgout() << "Reply Format is wrong.\n";
-                engineFailed = true;
-                return false;
+                return VerifyOutcome::ReadFailed;
             }
             got += r;
         }
         for (int i = 0; i < n; ++i) {
             if (expected[i] != actual[i]) {
                 firstBad = address + static_cast<uint32_t>(i);
-                return false;
+                return VerifyOutcome::Differs;
             }
         }
     }
@@ -87,17 +83,21 @@ bool VerifyLoad(ZimpEngine& engine, S_Record& image, uint32_t bias, uint8_t memo
 LoadCommand::LoadCommand(SerialPort* port, profilestream* profile)
     : port_(port), profile_(profile) {}
 
-LoadCommand::Outcome LoadCommand::Run(int memoryType, LoadFrontEnd& frontEnd) {
-    const MemoryKind& kind = MemoryKindOf(memoryType);
+std::optional<unsigned long> LoadCommand::UsableBlockSize() {
     std::optional<unsigned long> blockSize = 0ul;
     if (profile_)
         blockSize = ConfiguredBlockSize(*profile_);
-    if (!blockSize)
-        return Outcome::Refused;
-    if (*blockSize == 0) {
+    if (blockSize && *blockSize == 0) {
         msgout() << "Transfer Block has to be more than 0.\n";
-        return Outcome::Refused;
+        return std::nullopt;
     }
+    return blockSize;
+}
+
+LoadCommand::Outcome LoadCommand::Run(int memoryType, LoadFrontEnd& frontEnd) {
+    const MemoryKind& kind = MemoryKindOf(memoryType);
+    if (!UsableBlockSize())
+        return Outcome::Refused;
     LoadParameters params;
     if (profile_)
         params.fileName = profile_->ReadText("LoadMemory", kind.loadKey, 254);
@@ -132,22 +132,22 @@ LoadCommand::Outcome LoadCommand::Run(int memoryType, LoadFrontEnd& frontEnd) {
     }
     profile_->Select("LoadMemory", kind.loadKey) << params.fileName;
     const bool echo = ConfiguredEcho(*profile_);  // the selection stores the file name
-    blockSize = ConfiguredBlockSize(*profile_);
+    const std::optional<unsigned long> blockSize = UsableBlockSize();
     if (!blockSize)
         return Outcome::Refused;
-    if (*blockSize == 0) {
-        msgout() << "Transfer Block has to be more than 0.\n";
-        return Outcome::Refused;
-    }
+    return Transfer(kind, *blockSize, echo, frontEnd);
+}
 
+LoadCommand::Outcome LoadCommand::Transfer(const MemoryKind& kind, unsigned long blockSize,
+                                           bool echo, LoadFrontEnd& frontEnd) {
     platform::SetProcessPriority(platform::ProcessPriority::High);
-    const uint32_t queue = *blockSize * 2 < 1024 ? 1024 : static_cast<uint32_t>(*blockSize * 2);
+    const uint32_t queue = blockSize * 2 < 1024 ? 1024 : static_cast<uint32_t>(blockSize * 2);
     port_->SetQueueSizes(queue, queue);
     engine_.Attach(port_, echo);
     ApplyWriteResponseTimeout(*profile_, engine_);
     loader_.SetEngine(&engine_);
     loader_.SetProgressView(frontEnd.Progress());
-    TransferParams tp{kind.code, static_cast<uint32_t>(*blockSize)};
+    TransferParams tp{kind.code, static_cast<uint32_t>(blockSize)};
     int result = loader_.Run(&tp);
     if (!result)
         msgout() << "File was not loaded.\n";

@@ -3,12 +3,15 @@
 // opens the image (with a checksum table when asked), and runs the memory transfer.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "memops/MemoryTransfer.h"
 #include "serial/SerialPort.h"
 #include "streams/profilestream.h"
 #include "zimp/ZimpEngine.h"
+
+struct MemoryKind;
 
 // The "Loading Parameters" values, as texts where the dialog has texts.
 struct LoadParameters {
@@ -37,11 +40,15 @@ bool ValidateLoadParameters(const LoadParameters& p);
 // Appends the checksum table the parameters ask for; false when it cannot be added.
 bool AddChecksumTableFor(S_Record& image, const LoadParameters& p);
 
+enum class VerifyOutcome {
+    Same,        // the radio holds what the image holds
+    Differs,     // firstBad is the first differing image address; nothing was written
+    ReadFailed,  // a read failed; a message was written
+};
+
 // Reads back what a load of image sent (the same chunks, at their wire addresses) and compares.
-// Returns true when equal; false with firstBad = the first differing image address, or false
-// with the engine's message written when a read failed (engineFailed).
-bool VerifyLoad(ZimpEngine& engine, S_Record& image, uint32_t bias, uint8_t memoryCode,
-                uint8_t fill, uint32_t& firstBad, bool& engineFailed);
+VerifyOutcome VerifyLoad(ZimpEngine& engine, S_Record& image, uint32_t bias, uint8_t memoryCode,
+                         uint8_t fill, uint32_t& firstBad);
 
 class LoadFrontEnd {
   public:
@@ -67,6 +74,12 @@ class LoadCommand {
     void Cancel() { loader_.Cancel(); }
 
   private:
+    // The configured block size; nullopt (with the message written) when it cannot be used.
+    std::optional<unsigned long> UsableBlockSize();
+    // The transfer of the opened image at raised priority.
+    Outcome Transfer(const MemoryKind& kind, unsigned long blockSize, bool echo,
+                     LoadFrontEnd& frontEnd);
+
     SerialPort* port_;
     profilestream* profile_;
     ZimpEngine engine_;

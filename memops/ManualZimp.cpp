@@ -64,7 +64,7 @@ bool ManualZimp::Send(const std::string& commandText, bool checksum) {
 void ManualZimp::OnEvent(int32_t r) {
     // Aborted: the wait is not posted again. After Close, completions still queued are
     // dropped, so that none of them starts a new wait.
-    if (r == -1 || closed_.load())
+    if (r == SerialPort::kAborted || closed_.load())
         return;
     const uint32_t events = eventWord_;
     PostWait();

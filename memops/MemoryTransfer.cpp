@@ -11,8 +11,7 @@
 int MemoryTransfer::Transfer(void* params) {
     const auto* p = static_cast<const TransferParams*>(params);
     const uint32_t blockSize = p->blockSize;
-    uint8_t* buffer = new (std::nothrow) uint8_t[blockSize + 32];
-    ReportOutOfMemory("pChar Class", buffer == nullptr);
+    uint8_t* buffer = NewArrayOrExit<uint8_t>("pChar Class", blockSize + 32);
     std::unique_ptr<uint8_t[]> owner(buffer);
     if (engine_ == nullptr)
         return 0;
@@ -65,12 +64,12 @@ int MemoryTransfer::WriteBlock(uint32_t address, const uint8_t* data, uint32_t n
         // the workers' abort), so it is checked before each of them.
         if (CancelSeen())
             return 1;
-        if (engine_->WriteData(address, data, n) == ZimpEngine::kAcknowledged) {
+        if (engine_->WriteData(address, data, n) == zimp::RequestResult::Acknowledged) {
             if (CancelSeen())
                 return 1;
             engine_->AwaitWriteResponse(address);
         }
-        if (engine_->LinkError() != ZimpEngine::kLinkNak)
+        if (engine_->LinkError() != zimp::LinkError::Nak)
             break;
         platform::SleepMs(kNakPauseMs);
     }
@@ -78,7 +77,7 @@ int MemoryTransfer::WriteBlock(uint32_t address, const uint8_t* data, uint32_t n
         return 1;
     if (engine_->ReportError())
         return 0;
-    if (engine_->RequestResult() == ZimpEngine::kBadWrite) {
+    if (engine_->RequestResult() == zimp::RequestResult::BadWrite) {
         std::ostream& out = msgout();
         out << "Bad Write Response with address " << std::hex << std::nouppercase << address
             << std::dec << "\n";

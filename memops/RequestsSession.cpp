@@ -89,37 +89,50 @@ void RequestsSession::Abort() {
         port_->AbortAll();
 }
 
-bool RequestsSession::Run(ZimpRequest request, const std::string& addressText,
-                          const std::string& dataText, const std::string& counterText,
-                          RequestsView& view) {
+RequestOutcome RequestsSession::Run(ZimpRequest request, const std::string& addressText,
+                                    const std::string& dataText, const std::string& counterText,
+                                    RequestsView& view) {
     if (running_)
-        return false;
-    succeeded_ = false;
-    badWrite_ = false;
+        return RequestOutcome::Busy;
+    outcome_ = RequestOutcome::Failed;
     readData_.clear();
-    std::string address, data;
-    uint32_t counter = 0;
-    failedField_ = RequestsField::Counter;
-    if (!CheckCounter(counterText, counter))
-        return false;
-    failedField_ = RequestsField::Address;
-    if (!CheckHexField(addressText, kAddressLimit, address))
-        return false;
-    failedField_ = RequestsField::Data;
-    if (!CheckHexField(dataText, kDataLimit, data))
-        return false;
-    failedField_ = RequestsField::None;
+    Fields fields;
+    if (!CheckFields(addressText, dataText, counterText, fields))
+        return outcome_ = RequestOutcome::Refused;
     running_ = true;
     struct Done {
         bool& flag;
         ~Done() { flag = false; }
     } done{running_};
-    lastCounter_ = counter;
-    lastData_ = data;
+    lastCounter_ = fields.counter;
+    lastData_ = fields.data;
 
     if (profile_)
         ApplyWriteResponseTimeout(*profile_, engine_);  // each request is an operation of its own
     view.SetStatusText("Waiting Response");
+    const uint32_t addr = ShowAddress(fields.address, view);
+    msgout() << std::hex << std::setfill('0') << std::nouppercase;  // the requests' format, kept
+    Send(request, addr, fields, view);
+    view.SetStatusText("Ready");
+    return outcome_;
+}
+
+bool RequestsSession::CheckFields(const std::string& addressText, const std::string& dataText,
+                                  const std::string& counterText, Fields& fields) {
+    failedField_ = RequestsField::Counter;
+    if (!CheckCounter(counterText, fields.counter))
+        return false;
+    failedField_ = RequestsField::Address;
+    if (!CheckHexField(addressText, kAddressLimit, fields.address))
+        return false;
+    failedField_ = RequestsField::Data;
+    if (!CheckHexField(dataText, kDataLimit, fields.data))
+        return false;
+    failedField_ = RequestsField::None;
+    return true;
+}
+
+uint32_t RequestsSession::ShowAddress(const std::string& address, RequestsView& view) {
     uint32_t addr = 0;
     platform::ParseHexNumber(address, addr, {.prefix = false, .emptyIsZero = true});
     char field[16];
@@ -127,27 +140,22 @@ bool RequestsSession::Run(ZimpRequest request, const std::string& addressText,
     lastAddress_ = field;
     view.SetAddressField(field);
     view.SetAddressResponse("");
+    return addr;
+}
 
+void RequestsSession::Send(ZimpRequest request, uint32_t addr, const Fields& fields,
+                           RequestsView& view) {
     std::ostream& out = msgout();
-    out << std::hex << std::setfill('0') << std::nouppercase;  // the requests' format, kept
     switch (request) {
-        case ZimpRequest::Read: {
-            view.AppendResponse("\r\n>");
-            std::vector<uint8_t> buf(counter);
-            uint32_t n = engine_.ReadMemory(addr, buf.data(), counter, kReplyTimeoutMs);
-            if (!Failed()) {
-                view.AppendResponse(platform::HexText(buf.data(), n));
-                readData_.assign(buf.begin(), buf.begin() + n);
-                succeeded_ = true;
-            }
+        case ZimpRequest::Read:
+            ReadStep(addr, fields.counter, view);
             break;
-        }
         case ZimpRequest::CheckSum: {
             uint16_t sum = 0;
-            engine_.GetChecksum(addr, counter, sum, kReplyTimeoutMs);
+            engine_.GetChecksum(addr, fields.counter, sum, kReplyTimeoutMs);
             if (!Failed()) {
                 out << "Check Sum: " << sum << "\n";
-                succeeded_ = true;
+                outcome_ = RequestOutcome::Succeeded;
             }
             break;
         }
@@ -156,7 +164,7 @@ bool RequestsSession::Run(ZimpRequest request, const std::string& addressText,
             engine_.GetConfiguration(length, kReplyTimeoutMs);
             if (!Failed()) {
                 out << "Buffer Length is 0x" << std::setw(4) << length << "\n";
-                succeeded_ = true;
+                outcome_ = RequestOutcome::Succeeded;
             }
             break;
         }
@@ -167,44 +175,54 @@ bool RequestsSession::Run(ZimpRequest request, const std::string& addressText,
             if (!Failed()) {
                 out << "Address is 0x" << std::setw(8) << at << "\rStatus is 0x" << std::setw(2)
                     << unsigned(status) << "\n";
-                succeeded_ = true;
+                outcome_ = RequestOutcome::Succeeded;
             }
             break;
         }
         case ZimpRequest::EraseFlash:
         case ZimpRequest::ZeroFlash:
-            view.SetAddressResponse("");
-            if (request == ZimpRequest::EraseFlash)
-                engine_.EraseFlash();
-            else
-                engine_.ZeroFlash();
-            if (engine_.RequestResult() == ZimpEngine::kAcknowledged)
-                WriteResponseStep(view);
-            else
-                engine_.ReportError();
+        case ZimpRequest::WriteData:
+            WriteStep(request, addr, fields.data, view);
             break;
-        case ZimpRequest::WriteData: {
-            view.SetAddressResponse("");
-            std::vector<uint8_t> bytes;
-            platform::HexToBytes(data, bytes);
-            if (engine_.WriteData(addr, bytes.data(), static_cast<uint32_t>(bytes.size())) ==
-                ZimpEngine::kAcknowledged)
-                WriteResponseStep(view);
-            else
-                engine_.ReportError();
-            break;
-        }
         case ZimpRequest::FreeRequest:
-            succeeded_ = true;
+            outcome_ = RequestOutcome::Succeeded;
             break;
     }
-    view.SetStatusText("Ready");
-    return true;
+}
+
+void RequestsSession::ReadStep(uint32_t addr, uint32_t counter, RequestsView& view) {
+    view.AppendResponse("\r\n>");
+    std::vector<uint8_t> buf(counter);
+    uint32_t n = engine_.ReadMemory(addr, buf.data(), counter, kReplyTimeoutMs);
+    if (Failed())
+        return;
+    view.AppendResponse(platform::HexText(buf.data(), n));
+    readData_.assign(buf.begin(), buf.begin() + n);
+    outcome_ = RequestOutcome::Succeeded;
+}
+
+void RequestsSession::WriteStep(ZimpRequest request, uint32_t addr, const std::string& data,
+                                RequestsView& view) {
+    view.SetAddressResponse("");
+    zimp::RequestResult sent;
+    if (request == ZimpRequest::EraseFlash) {
+        sent = engine_.EraseFlash();
+    } else if (request == ZimpRequest::ZeroFlash) {
+        sent = engine_.ZeroFlash();
+    } else {
+        std::vector<uint8_t> bytes;
+        platform::HexToBytes(data, bytes);
+        sent = engine_.WriteData(addr, bytes.data(), static_cast<uint32_t>(bytes.size()));
+    }
+    if (sent == zimp::RequestResult::Acknowledged)
+        WriteResponseStep(view);
+    else
+        engine_.ReportError();
 }
 
 bool RequestsSession::Failed() {
     // An aborted wait is reported by nobody, yet nothing arrived: its fields stay as they were.
-    return engine_.ReportError() || engine_.RequestResult() == ZimpEngine::kLinkFailure;
+    return engine_.ReportError() || engine_.RequestResult() == zimp::RequestResult::LinkFailure;
 }
 
 void RequestsSession::WriteResponseStep(RequestsView& view) {
@@ -216,10 +234,10 @@ void RequestsSession::WriteResponseStep(RequestsView& view) {
     char text[16];
     std::snprintf(text, sizeof text, "%x", at);
     view.SetAddressResponse(text);
-    if (engine_.RequestResult() == ZimpEngine::kBadWrite) {
-        badWrite_ = true;
+    if (engine_.RequestResult() == zimp::RequestResult::BadWrite) {
+        outcome_ = RequestOutcome::BadWrite;
         msgout() << "Bad Write Response\n";
     } else {
-        succeeded_ = true;
+        outcome_ = RequestOutcome::Succeeded;
     }
 }

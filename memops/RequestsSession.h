@@ -21,6 +21,15 @@ enum class ZimpRequest {
     FreeRequest,
 };
 
+// How a request ended. Its texts are on the message stream already (an aborted wait has none).
+enum class RequestOutcome {
+    Succeeded,  // the reply or the write response came and is shown
+    Failed,     // the request failed or its wait was aborted
+    BadWrite,   // the radio answered the write with a bad-write response
+    Refused,    // a field was refused; nothing was sent
+    Busy,       // another request was running; this one was ignored
+};
+
 // The field a refused request names, so that the window can put the focus there.
 enum class RequestsField { None, Counter, Address, Data };
 
@@ -56,19 +65,22 @@ class RequestsSession {
     // Closing: writes LastAddress, LastData and LastCounter back and detaches.
     void Close();
 
-    // Checks the fields and runs one request. false when a field was refused (nothing sent;
-    // FailedField() names it) or a request is already running (the reply waits pump the
-    // front end's events, so a second press can arrive while one runs; it is ignored).
-    // The request's own failure is reported on the message stream; Succeeded() tells it.
-    bool Run(ZimpRequest request, const std::string& addressText, const std::string& dataText,
-             const std::string& counterText, RequestsView& view);
-    bool Succeeded() const { return succeeded_; }
+    // Checks the fields and runs one request. Refused when a field was refused (nothing sent;
+    // FailedField() names it); Busy when a request is already running (the reply waits pump
+    // the front end's events, so a second press can arrive while one runs; it is ignored).
+    // The request's own failure is reported on the message stream.
+    RequestOutcome Run(ZimpRequest request, const std::string& addressText,
+                       const std::string& dataText, const std::string& counterText,
+                       RequestsView& view);
+    // The last request that ran (or was refused).
+    RequestOutcome Outcome() const { return outcome_; }
+    bool Succeeded() const { return outcome_ == RequestOutcome::Succeeded; }
     bool Running() const { return running_; }
     RequestsField FailedField() const { return failedField_; }
     // Data of the last successful "Read"; address of the last write response.
     const std::vector<uint8_t>& ReadData() const { return readData_; }
     uint32_t ResponseAddress() const { return responseAddress_; }
-    bool BadWrite() const { return badWrite_; }
+    bool BadWrite() const { return outcome_ == RequestOutcome::BadWrite; }
     // "Abort Req": ends a pending wait.
     void Abort();
 
@@ -78,6 +90,18 @@ class RequestsSession {
     ZimpEngine& Engine() { return engine_; }
 
   private:
+    struct Fields {
+        std::string address, data;  // trimmed hex texts
+        uint32_t counter = 0;
+    };
+    bool CheckFields(const std::string& addressText, const std::string& dataText,
+                     const std::string& counterText, Fields& fields);
+    // The address as the window shows it; returns its value.
+    uint32_t ShowAddress(const std::string& address, RequestsView& view);
+    void Send(ZimpRequest request, uint32_t addr, const Fields& fields, RequestsView& view);
+    void ReadStep(uint32_t addr, uint32_t counter, RequestsView& view);
+    // Erase Flash, Zero Flash and Write Data: the request, then its write response.
+    void WriteStep(ZimpRequest request, uint32_t addr, const std::string& data, RequestsView& view);
     void WriteResponseStep(RequestsView& view);
     // Reports the request's failure; true also for an aborted wait, which reports nothing.
     bool Failed();
@@ -88,7 +112,7 @@ class RequestsSession {
     bool open_ = false;
     std::string lastAddress_ = "000000", lastData_;
     uint32_t lastCounter_ = 1;
-    bool succeeded_ = false, badWrite_ = false;
+    RequestOutcome outcome_ = RequestOutcome::Failed;
     bool running_ = false;
     RequestsField failedField_ = RequestsField::None;
     std::vector<uint8_t> readData_;

@@ -45,6 +45,43 @@ bool SaveCommand::NextConfiguredRange(int index, uint32_t& start, uint32_t& end)
     return true;
 }
 
+// One save's state between its steps.
+struct SaveCommand::Progress {
+    Progress(WSRecord& w, const std::string& name, SaveFrontEnd* fe)
+        : writer(w), fileName(name), frontEnd(fe) {}
+    WSRecord& writer;
+    const std::string& fileName;
+    SaveFrontEnd* frontEnd;
+    uint32_t total = 0;  // bytes of the given ranges; 0 when unknown
+    uint32_t saved = 0;
+    bool readFailed = false, writeFailed = false;
+    uint8_t buffer[kBufferSize] = {};
+};
+
+std::vector<SaveRange> SaveCommand::CollectRanges(
+    const std::optional<std::vector<SaveRange>>& given) {
+    // The list ends before the first range whose start is not below its end. A configured key
+    // that is missing keeps the values a complete read of the previous range leaves behind
+    // (start past the end), so it ends the list too.
+    std::vector<SaveRange> list;
+    if (given) {
+        for (const SaveRange& r : *given) {
+            if (r.start >= r.end)
+                break;
+            list.push_back(r);
+        }
+        return list;
+    }
+    uint32_t start = 0, end = 0;
+    for (int index = 1;; ++index) {
+        NextConfiguredRange(index, start, end);
+        if (start >= end)
+            return list;
+        list.push_back({start, end});
+        start = end + 1 == 0 ? 0xFFFFFFFFu : end + 1;
+    }
+}
+
 SaveOutcome SaveCommand::Save(const std::string& fileName, SaveFrontEnd* frontEnd,
                               const std::optional<std::vector<SaveRange>>& ranges) {
     // The previous file stays whole until the new one is complete.
@@ -60,100 +97,85 @@ SaveOutcome SaveCommand::Save(const std::string& fileName, SaveFrontEnd* frontEn
     if (frontEnd)
         frontEnd->ShowAddress("");
 
-    uint32_t start = 0, end = 0;
-    size_t given = 0;
-    uint32_t total = 0;
-    if (ranges) {
+    Progress progress(writer, fileName, frontEnd);
+    if (ranges)
         for (const auto& r : *ranges)
             if (r.start <= r.end)
-                total += r.end - r.start + 1;
-        if (given < ranges->size()) {
-            start = (*ranges)[given].start;
-            end = (*ranges)[given].end;
-            ++given;
-        }
-    } else {
-        NextConfiguredRange(1, start, end);
-    }
+                progress.total += r.end - r.start + 1;
+    const std::vector<SaveRange> list = CollectRanges(ranges);
     if (profile_) {
         profile_->Select(section_, "File") << fileName << '\n';  // stored now
         profile_->clear();
     }
-
-    uint8_t buffer[kBufferSize];
-    bool readFailed = false, writeFailed = false;
-    uint32_t saved = 0;
-    auto writeOut = [&](uint32_t address, uint32_t fill) {
-        for (uint32_t off = 0; off < fill && !writeFailed; off += kRecordBytes) {
-            int n = static_cast<int>(std::min<uint32_t>(kRecordBytes, fill - off));
-            if (!writer.WriteRecord(address + off, buffer + off, n)) {
-                writeFailed = true;
-                if (writer.WriteError() != 0)
-                    msgout() << "Cannot write file " << fileName << ": "
-                             << std::strerror(writer.WriteError()) << ".\n";
-                else
-                    msgout() << "Cannot write the record at address " << std::hex << (address + off)
-                             << std::dec << " to " << fileName << ".\n";
-            }
-        }
-    };
-    auto stopped = [&] { return cancelled_ || readFailed || writeFailed; };
-
-    int index = 2;
-    while (!stopped()) {
-        if (start >= end)
+    for (const SaveRange& range : list) {
+        if (Stopped(progress))
             break;
-        uint32_t stop = end + 1;  // the end is inclusive
-        if (stop == 0)
-            stop = 0xFFFFFFFFu;  // a range up to the top address
-        uint32_t fill = 0, bufferAddress = start;
-        while (start < stop && !stopped()) {
-            if (fill == 0 && frontEnd) {
-                char text[16];
-                std::snprintf(text, sizeof text, "%x", start);
-                frontEnd->ShowAddress(text);
-            }
-            uint32_t count = std::min<uint32_t>(stop - start, kReadSize);
-            uint32_t got =
-                engine_.ReadMemory(WireAddress(start, code_), buffer + fill, count, kReadTimeoutMs);
-            if (engine_.ReportError()) {
-                readFailed = !cancelled_;
-                break;
-            }
-            if (got == 0) {
-                // A read the user aborted ends silently; otherwise the radio answered with no
-                // data, and the same read would repeat forever.
-                if (!cancelled_)
-                    msgout() << "Reply Format is wrong.\n";
-                readFailed = !cancelled_;
-                break;
-            }
-            fill += got;
-            start += got;
-            saved += got;
-            if (frontEnd)
-                frontEnd->BytesSaved(saved, total);
-            if (fill > kBufferSize - kReadSize) {
-                writeOut(bufferAddress, fill);
-                fill = 0;
-                bufferAddress = start;
-            }
-        }
-        writeOut(bufferAddress, fill);
-        if (ranges) {
-            if (given < ranges->size()) {
-                start = (*ranges)[given].start;
-                end = (*ranges)[given].end;
-                ++given;
-            }
-        } else {
-            NextConfiguredRange(index, start, end);
-        }
-        ++index;
+        ReadRange(range, progress);
     }
-    SaveOutcome outcome = Finish(file, writer, fileName, saved, readFailed, writeFailed);
+    SaveOutcome outcome =
+        Finish(file, writer, fileName, progress.saved, progress.readFailed, progress.writeFailed);
     saving_ = false;
     return outcome;
+}
+
+bool SaveCommand::Stopped(const Progress& p) const {
+    return cancelled_ || p.readFailed || p.writeFailed;
+}
+
+void SaveCommand::ReadRange(const SaveRange& range, Progress& p) {
+    uint32_t start = range.start;
+    uint32_t stop = range.end + 1;  // the end is inclusive
+    if (stop == 0)
+        stop = 0xFFFFFFFFu;  // a range up to the top address
+    uint32_t fill = 0, bufferAddress = start;
+    while (start < stop && !Stopped(p)) {
+        if (fill == 0 && p.frontEnd) {
+            char text[16];
+            std::snprintf(text, sizeof text, "%x", start);
+            p.frontEnd->ShowAddress(text);
+        }
+        uint32_t count = std::min<uint32_t>(stop - start, kReadSize);
+        uint32_t got =
+            engine_.ReadMemory(WireAddress(start, code_), p.buffer + fill, count, kReadTimeoutMs);
+        if (engine_.ReportError()) {
+            p.readFailed = !cancelled_;
+            break;
+        }
+        if (got == 0) {
+            // A read the user aborted ends silently; otherwise the radio answered with no
+            // data, and the same read would repeat forever.
+            if (!cancelled_)
+                msgout() << "Reply Format is wrong.\n";
+            p.readFailed = !cancelled_;
+            break;
+        }
+        fill += got;
+        start += got;
+        p.saved += got;
+        if (p.frontEnd)
+            p.frontEnd->BytesSaved(p.saved, p.total);
+        if (fill > kBufferSize - kReadSize) {
+            WriteBuffer(p, bufferAddress, fill);
+            fill = 0;
+            bufferAddress = start;
+        }
+    }
+    WriteBuffer(p, bufferAddress, fill);
+}
+
+void SaveCommand::WriteBuffer(Progress& p, uint32_t address, uint32_t fill) {
+    for (uint32_t off = 0; off < fill && !p.writeFailed; off += kRecordBytes) {
+        int n = static_cast<int>(std::min<uint32_t>(kRecordBytes, fill - off));
+        if (p.writer.WriteRecord(address + off, p.buffer + off, n))
+            continue;
+        p.writeFailed = true;
+        if (p.writer.WriteError() != 0)
+            msgout() << "Cannot write file " << p.fileName << ": "
+                     << std::strerror(p.writer.WriteError()) << ".\n";
+        else
+            msgout() << "Cannot write the record at address " << std::hex << (address + off)
+                     << std::dec << " to " << p.fileName << ".\n";
+    }
 }
 
 SaveOutcome SaveCommand::Finish(platform::ReplacementFile& file, WSRecord& writer,

@@ -75,7 +75,14 @@ class SaveCommand {
     ZimpEngine& Engine() { return engine_; }
 
   private:
+    struct Progress;
     bool NextConfiguredRange(int index, uint32_t& start, uint32_t& end);
+    // The ranges to read, in their order.
+    std::vector<SaveRange> CollectRanges(const std::optional<std::vector<SaveRange>>& given);
+    bool Stopped(const Progress& p) const;
+    void ReadRange(const SaveRange& range, Progress& p);
+    // Writes the first fill bytes of the buffer as records from address on.
+    void WriteBuffer(Progress& p, uint32_t address, uint32_t fill);
     SaveOutcome Finish(platform::ReplacementFile& file, WSRecord& writer,
                        const std::string& fileName, uint32_t saved, bool readFailed,
                        bool writeFailed);

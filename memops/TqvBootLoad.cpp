@@ -136,7 +136,7 @@ bool TqvBootLoad::SendImage(const std::string& file, uint32_t headerRate, uint32
     return true;
 }
 
-bool TqvBootLoad::Run(const TqvSettings& s) {
+BootOutcome TqvBootLoad::Run(const TqvSettings& s) {
     const uint32_t savedRate = port_->EffectiveRate();
     const uint32_t headerRate = static_cast<uint32_t>(s.headerRate);
     const uint32_t dataRate = static_cast<uint32_t>(s.dataRate);
@@ -151,5 +151,5 @@ bool TqvBootLoad::Run(const TqvSettings& s) {
         ok = SendImage(s.file, headerRate, factor, dataRate);
     platform::SleepMs(320000 / headerRate + 1);
     port_->SetBaudRate(savedRate);
-    return ok;
+    return ok ? BootOutcome::Loaded : BootOutcome::Failed;
 }

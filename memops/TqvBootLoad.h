@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "memops/BootOutcome.h"
 #include "serial/SerialPort.h"
 #include "srecord/S_Record.h"
 #include "streams/profilestream.h"
@@ -40,8 +41,9 @@ class TqvBootLoad {
     explicit TqvBootLoad(SerialPort* port) : port_(port) {}
 
     // The whole load: handshake (Vintrel), patch (unless disabled), program, the closing wait
-    // and the rate restore. Every failure writes one message. True when all went through.
-    bool Run(const TqvSettings& settings);
+    // and the rate restore. Every failure writes one message and gives Failed; Loaded when
+    // all went through.
+    BootOutcome Run(const TqvSettings& settings);
     // One image; false with its message written.
     bool SendImage(const std::string& file, uint32_t headerRate, uint32_t factor,
                    uint32_t dataRate);

@@ -66,10 +66,9 @@ bool SerialPort::OpenDevice() {
     }
 
     auto make = [this](int32_t (SerialPort::*fn)(void*, platform::Event&)) {
-        auto* w = new (std::nothrow) PortWorker(
-            [this, fn](void* r, platform::Event& abort) { return (this->*fn)(r, abort); });
-        ReportOutOfMemory("Serial Port", w == nullptr);
-        return std::unique_ptr<PortWorker>(w);
+        return std::unique_ptr<PortWorker>(NewOrExit<PortWorker>(
+            "Serial Port",
+            [this, fn](void* r, platform::Event& abort) { return (this->*fn)(r, abort); }));
     };
     reader_ = make(&SerialPort::ReadTransfer);
     writer_ = make(&SerialPort::WriteTransfer);

@@ -77,6 +77,16 @@ inline size_t FindLineEnd(const unsigned char* p, size_t from, size_t limit) {
     return shortLine ? S_Record::kErrTooShort : S_Record::kErrNotHex;
 }
 
+// The record type of a line that starts with c0 c1 ("S1", "s9", ...).
+int KindOf(char c0, char c1) {
+    static constexpr int kByDigit[10] = {
+        S_Record::kHeader,  S_Record::kS1,      S_Record::kS2, S_Record::kS3, S_Record::kInvalid,
+        S_Record::kInvalid, S_Record::kInvalid, S_Record::kS7, S_Record::kS8, S_Record::kS9};
+    if ((c0 != 'S' && c0 != 's') || c1 < '0' || c1 > '9')
+        return S_Record::kInvalid;
+    return kByDigit[c1 - '0'];
+}
+
 inline bool IsTermination(int kind) {
     return kind == S_Record::kS7 || kind == S_Record::kS8 || kind == S_Record::kS9;
 }
@@ -99,9 +109,7 @@ void Grow(std::vector<T>& v, size_t n) {
 // under the same limit as a regular file.
 class S_Record::Input {
   public:
-    Input() : buf_(new (std::nothrow) unsigned char[kBlock]) {
-        ReportOutOfMemory("S_Record", buf_ == nullptr);
-    }
+    Input() : buf_(NewArrayOrExit<unsigned char>("S_Record", kBlock)) {}
     ~Input() {
         if (fd_ >= 0)
             close(fd_);
@@ -221,8 +229,7 @@ class S_Record::Input {
 };
 
 S_Record::S_Record() {
-    line_ = new (std::nothrow) char[kLineBuffer];
-    ReportOutOfMemory("S_Record", line_ == nullptr);
+    line_ = NewArrayOrExit<char>("S_Record", kLineBuffer);
     std::memset(line_, '\n', kLineBuffer);
 }
 
@@ -258,9 +265,7 @@ inline uint8_t S_Record::Pair(int pos) {
     return h | l;
 }
 
-int S_Record::ReadLine() {
-    ++lineNumber_;
-    int skipped = 0;
+int S_Record::SkipBlank(int& skipped) {
     int c = input_->Get();
     while (c >= 0 && IsSpace(c)) {
         ++skipped;
@@ -273,7 +278,10 @@ int S_Record::ReadLine() {
         }
         c = input_->Get();
     }
-    int length;
+    return c;
+}
+
+int S_Record::TakeLine(int c, int& length) {
     int stored;
     if (c < 0) {
         // The end of the file stands for a termination record.
@@ -308,6 +316,15 @@ int S_Record::ReadLine() {
         }
         text_ = line_;
     }
+    return stored;
+}
+
+int S_Record::ReadLine() {
+    ++lineNumber_;
+    int skipped = 0;
+    const int c = SkipBlank(skipped);
+    int length;
+    const int stored = TakeLine(c, length);
     if (text_ == line_)
         std::memset(line_ + stored, '\n', kLinePad);
 
@@ -337,6 +354,8 @@ int S_Record::ReadLine() {
     return 0;
 }
 
+// One record in one pass, kept whole: its steps share the cursor and the running sum, and
+// this is the reader's inner loop.
 int S_Record::ReadRecord() {
     if (state_ != 0)
         return kErrTooShort;
@@ -346,34 +365,7 @@ int S_Record::ReadRecord() {
         state_ = -1;
         return error_;
     }
-    kind_ = kInvalid;
-    if (text_[0] == 'S' || text_[0] == 's') {
-        switch (text_[1]) {
-            case '0':
-                kind_ = kHeader;
-                break;
-            case '1':
-                kind_ = kS1;
-                break;
-            case '2':
-                kind_ = kS2;
-                break;
-            case '3':
-                kind_ = kS3;
-                break;
-            case '7':
-                kind_ = kS7;
-                break;
-            case '8':
-                kind_ = kS8;
-                break;
-            case '9':
-                kind_ = kS9;
-                break;
-            default:
-                break;
-        }
-    }
+    kind_ = KindOf(text_[0], text_[1]);
     if (kind_ == kInvalid) {
         error_ = kErrNotSRecord;  // replaces a count or address fault of the same line
         state_ = -1;
@@ -538,48 +530,19 @@ int S_Record::Open(const char* fileName, int alignment) {
     };
     if (fileName == nullptr || *fileName == '\0')
         return fail(kErrNotSRecord);
-    input_ = new (std::nothrow) Input;
-    ReportOutOfMemory("S_Record", input_ == nullptr);
+    input_ = NewOrExit<Input>("S_Record");
     if (!input_->Open(fileName) || input_->AtEnd())
         return fail(kErrNotSRecord);
     state_ = 0;
     fileSize_ = input_->Size() < 0 ? kMaxFileSize : static_cast<long>(input_->Size());
-    if (fileSize_ > kMaxFileSize)
+    if (fileSize_ > kMaxFileSize || !MapImage())
         return fail(kErrImageBuffer);
-
-    // Data takes two characters a byte and every record at least ten more, so the data and a
-    // checksum table (ten bytes a run) together never exceed the file size; the reserved bytes
-    // and the header (one line at most) come on top. A stream of unknown size gets the
-    // largest image there can be, as address space only: pages are taken as data arrives.
-    size_t need = static_cast<size_t>(fileSize_) + kReserved + kLineChars + 64;
-    imageSize_ = (need / 4096 + 1) * 4096;
-    const int reserve = input_->Size() < 0 ? MAP_NORESERVE : 0;
-    void* m = mmap(nullptr, imageSize_, PROT_READ | PROT_WRITE,
-                   MAP_PRIVATE | MAP_ANONYMOUS | reserve, -1, 0);
-    if (m == MAP_FAILED) {
-        imageSize_ = 0;
-        return fail(kErrImageBuffer);
-    }
-    image_ = static_cast<uint8_t*>(m);
-    // Every data page is written once, in order: large pages take one fault where small
-    // ones take hundreds.
-    if (reserve == 0)
-        (void)madvise(m, imageSize_, MADV_HUGEPAGE);
 
     pos_ = kReserved;
     firstRecordPending_ = false;
     if (ReadRecord() != 0)
         return fail(input_->TooLarge() ? kErrImageBuffer : error_);
-    headerOffset_ = kReserved;
-    if (kind_ == kHeader) {
-        image_[pos_++] = 0;
-    } else {
-        // No header: the record just read is the first data record, behind the header text.
-        std::memmove(image_ + kReserved + 8, image_ + kReserved, static_cast<size_t>(dataBytes_));
-        std::memcpy(image_ + kReserved, "Unknown", 8);
-        pos_ = kReserved + 8 + dataBytes_;
-        firstRecordPending_ = true;
-    }
+    PlaceHeader();
 
     curBlock_ = 0;
     for (int i = 0; GroupBlock(i); ++i) {
@@ -601,6 +564,41 @@ int S_Record::Open(const char* fileName, int alignment) {
     SeekBlockLocked(0);
     outPos_ = 0;
     return state_;
+}
+
+bool S_Record::MapImage() {
+    // Data takes two characters a byte and every record at least ten more, so the data and a
+    // checksum table (ten bytes a run) together never exceed the file size; the reserved bytes
+    // and the header (one line at most) come on top. A stream of unknown size gets the
+    // largest image there can be, as address space only: pages are taken as data arrives.
+    size_t need = static_cast<size_t>(fileSize_) + kReserved + kLineChars + 64;
+    imageSize_ = (need / 4096 + 1) * 4096;
+    const int reserve = input_->Size() < 0 ? MAP_NORESERVE : 0;
+    void* m = mmap(nullptr, imageSize_, PROT_READ | PROT_WRITE,
+                   MAP_PRIVATE | MAP_ANONYMOUS | reserve, -1, 0);
+    if (m == MAP_FAILED) {
+        imageSize_ = 0;
+        return false;
+    }
+    image_ = static_cast<uint8_t*>(m);
+    // Every data page is written once, in order: large pages take one fault where small
+    // ones take hundreds.
+    if (reserve == 0)
+        (void)madvise(m, imageSize_, MADV_HUGEPAGE);
+    return true;
+}
+
+void S_Record::PlaceHeader() {
+    headerOffset_ = kReserved;
+    if (kind_ == kHeader) {
+        image_[pos_++] = 0;
+    } else {
+        // No header: the record just read is the first data record, behind the header text.
+        std::memmove(image_ + kReserved + 8, image_ + kReserved, static_cast<size_t>(dataBytes_));
+        std::memcpy(image_ + kReserved, "Unknown", 8);
+        pos_ = kReserved + 8 + dataBytes_;
+        firstRecordPending_ = true;
+    }
 }
 
 // Builds block index from consecutive records; true when another block follows.
@@ -846,10 +844,8 @@ int S_Record::ReadCompressedChunk(uint8_t* dest, int len, int* rawCount, uint8_t
     uintptr_t infoAddress = 0;
     lzrw3a_compress(COMPRESS_ACTION_IDENTITY, nullptr, nullptr, 0, nullptr, &infoAddress);
     const auto* info = reinterpret_cast<const CompressInfo*>(infoAddress);
-    std::unique_ptr<uint8_t[]> work(new (std::nothrow) uint8_t[info->memory + 16]);
-    ReportOutOfMemory("pChar Class", work == nullptr);
-    std::unique_ptr<uint8_t[]> raw(new (std::nothrow) uint8_t[len > 0 ? len : 1]);
-    ReportOutOfMemory("pChar Class", raw == nullptr);
+    std::unique_ptr<uint8_t[]> work(NewArrayOrExit<uint8_t>("pChar Class", info->memory + 16));
+    std::unique_ptr<uint8_t[]> raw(NewArrayOrExit<uint8_t>("pChar Class", len > 0 ? len : 1));
     int n = ReadChunkLocked(raw.get(), len, fill, alignment_);
     if (n <= 0)
         return n;

@@ -122,6 +122,15 @@ class S_Record {
   private:
     class Input;
 
+    // The image's anonymous mapping, sized from the file; false when it cannot be had.
+    bool MapImage();
+    // After the first record: its header, or a stand-in header ahead of its data.
+    void PlaceHeader();
+    // Skips blank lines; returns the next character (negative at the end of the input).
+    int SkipBlank(int& skipped);
+    // The line that starts with c (none: a stand-in termination record) into text_; returns
+    // the characters stored, length gets them with the line end.
+    int TakeLine(int c, int& length);
     int ReadLine();
     int ReadRecord();
     int ReadDataRecord();

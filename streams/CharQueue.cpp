@@ -6,9 +6,7 @@
 
 namespace {
 char* Allocate(size_t n) {
-    char* p = new (std::nothrow) char[n];
-    ReportOutOfMemory("pChar Class", p == nullptr);
-    return p;
+    return NewArrayOrExit<char>("pChar Class", n);
 }
 }  // namespace
 

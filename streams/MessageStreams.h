@@ -6,7 +6,10 @@
 // interleave and the formatting state (base, width, fill) persists per thread between
 // messages. All of them end up at the one process-wide presenter or log sink.
 
+#include <cstddef>
+#include <new>
 #include <ostream>
+#include <utility>
 
 class MessagePresenter;
 class LogSink;
@@ -28,3 +31,18 @@ void StartLogConsole(LogSink* console);
 // When failed: writes context and "  Out of memory" to the message stream, shows it, and ends
 // the process with exit status 1.
 void ReportOutOfMemory(const char* context, bool failed);
+
+// The program's own allocations go through these two, so that an exhausted heap is reported
+// (context names the owner) and ends the process in one place; neither returns nullptr.
+template <class T, class... Args>
+T* NewOrExit(const char* context, Args&&... args) {
+    T* p = new (std::nothrow) T(std::forward<Args>(args)...);
+    ReportOutOfMemory(context, p == nullptr);
+    return p;
+}
+template <class T>
+T* NewArrayOrExit(const char* context, size_t n) {
+    T* p = new (std::nothrow) T[n];
+    ReportOutOfMemory(context, p == nullptr);
+    return p;
+}

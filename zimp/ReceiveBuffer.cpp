@@ -9,13 +9,11 @@
 namespace zimp {
 
 ReceiveBuffer::ReceiveBuffer() {
-    ReportOutOfMemory("ZIMP", !Resize(kInitial));
+    Resize(kInitial);
 }
 
-bool ReceiveBuffer::Resize(uint32_t capacity) {
-    auto* fresh = new (std::nothrow) uint8_t[capacity];
-    if (fresh == nullptr)
-        return false;
+void ReceiveBuffer::Resize(uint32_t capacity) {
+    auto* fresh = NewArrayOrExit<uint8_t>("ZIMP", capacity);
     const uint32_t size = Size();
     if (size)
         std::memcpy(fresh, storage_.get() + head_, size);
@@ -23,7 +21,6 @@ bool ReceiveBuffer::Resize(uint32_t capacity) {
     capacity_ = capacity;
     head_ = 0;
     tail_ = size;
-    return true;
 }
 
 bool ReceiveBuffer::Push(uint8_t byte) {
@@ -33,7 +30,7 @@ bool ReceiveBuffer::Push(uint8_t byte) {
             tail_ -= head_;
             head_ = 0;
         } else if (capacity_ < kLimit) {
-            ReportOutOfMemory("ZIMP", !Resize(std::min(capacity_ + kStep, kLimit)));
+            Resize(std::min(capacity_ + kStep, kLimit));
         } else {
             ++dropped_;
             return false;
@@ -57,7 +54,7 @@ void ReceiveBuffer::Clear() {
     head_ = tail_ = 0;
     dropped_ = 0;
     if (capacity_ != kInitial)
-        ReportOutOfMemory("ZIMP", !Resize(kInitial));
+        Resize(kInitial);
 }
 
 }  // namespace zimp

@@ -31,7 +31,7 @@ class ReceiveBuffer {
     const uint8_t* Data() const { return storage_.get() + head_; }
 
   private:
-    bool Resize(uint32_t capacity);
+    void Resize(uint32_t capacity);  // an exhausted heap ends the process
 
     std::unique_ptr<uint8_t[]> storage_;
     uint32_t capacity_ = 0;

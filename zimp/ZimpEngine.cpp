@@ -8,9 +8,16 @@
 #include "platform/SerialDevice.h"
 #include "streams/MessageStreams.h"
 
+namespace {
+
+using Link = zimp::LinkError;
+using Result = zimp::RequestResult;
+
+}  // namespace
+
 bool ZimpEngine::Attach(SerialPort* port, bool echo) {
     if (port == nullptr) {
-        linkError_ = kLinkNoPort;
+        linkError_ = Link::NoPort;
         return false;
     }
     port_ = port;
@@ -28,9 +35,9 @@ bool ZimpEngine::PortUsable() const {
 }
 
 bool ZimpEngine::SendRequest(const uint8_t* bytes, uint32_t len) {
-    linkError_ = kLinkNone;
+    linkError_ = Link::None;
     if (!PortUsable() || len >= zimp::kMaxFrameLength) {
-        linkError_ = kLinkNoPort;
+        linkError_ = Link::NoPort;
         return false;
     }
     port_->Purge(platform::kPurgeRxClear);
@@ -47,7 +54,7 @@ bool ZimpEngine::SendRequest(const uint8_t* bytes, uint32_t len) {
     int32_t lineError = 0;
     if (port_->Write(transmit_, d, lineError) == 0) {
         if (lineError == SerialPort::kAborted)
-            linkError_ = kLinkAborted;
+            linkError_ = Link::Aborted;
         return false;
     }
 
@@ -60,11 +67,11 @@ bool ZimpEngine::SendRequest(const uint8_t* bytes, uint32_t len) {
         const uint32_t got = port_->Read(transmit_, d, lineError);
         if (got < d) {
             if (lineError == SerialPort::kAborted) {
-                linkError_ = kLinkAborted;
+                linkError_ = Link::Aborted;
                 return false;
             }
             if (lineError == 0) {
-                linkError_ = kLinkAckTimeout;
+                linkError_ = Link::AckTimeout;
                 return false;
             }
         }
@@ -74,23 +81,23 @@ bool ZimpEngine::SendRequest(const uint8_t* bytes, uint32_t len) {
     uint8_t ack = 0;
     if (port_->Read(&ack, 1, lineError) == 0) {
         if (lineError == SerialPort::kAborted)
-            linkError_ = kLinkAborted;
+            linkError_ = Link::Aborted;
         else
-            linkError_ = lineError != 0 ? kLinkLineError : kLinkAckTimeout;
+            linkError_ = lineError != 0 ? Link::LineError : Link::AckTimeout;
         return false;
     }
     if (ack == zimp::kAck)
         return true;
-    linkError_ = lineError != 0 ? kLinkLineError : kLinkNak;
+    linkError_ = lineError != 0 ? Link::LineError : Link::Nak;
     logout() << "Returned NACK is " << std::hex << unsigned(ack) << "\n";
     return false;
 }
 
 bool ZimpEngine::ReceiveReply(uint32_t firstByteMs) {
-    linkError_ = kLinkNone;
+    linkError_ = Link::None;
     firstByteTimedOut_ = false;
     if (!PortUsable()) {
-        linkError_ = kLinkNoPort;
+        linkError_ = Link::NoPort;
         return false;
     }
     parser_.Reset();
@@ -101,15 +108,15 @@ bool ZimpEngine::ReceiveReply(uint32_t firstByteMs) {
         const bool first = parser_.AwaitingFirst();
         if (port_->ReadPumping(&byte, 1, lineError) == 0) {
             if (lineError == SerialPort::kAborted) {
-                linkError_ = kLinkAborted;
+                linkError_ = Link::Aborted;
             } else {
-                linkError_ = kLinkReplyTimeout;
+                linkError_ = Link::ReplyTimeout;
                 firstByteTimedOut_ = first && firstByteMs != kNoLimit;
             }
             return false;
         }
         if (lineError != 0) {
-            linkError_ = kLinkLineError;
+            linkError_ = Link::LineError;
             return false;
         }
         const zimp::ReplyParser::Step step = parser_.Feed(byte);
@@ -131,7 +138,7 @@ bool ZimpEngine::ReceiveReply(uint32_t firstByteMs) {
             case zimp::ReplyParser::Step::Good:
                 return true;
             case zimp::ReplyParser::Step::BadChecksum:
-                linkError_ = kLinkChecksum;
+                linkError_ = Link::Checksum;
                 return false;
             case zimp::ReplyParser::Step::OpcodeOnly:
                 // The opcode word stays set: ReceiveExpected judges the reply by it.
@@ -146,11 +153,11 @@ uint32_t ZimpEngine::ReceiveReplyInto(uint8_t* buf, uint32_t len, uint32_t first
     return receive_.Take(buf, len);
 }
 
-int32_t ZimpEngine::Transact(const uint8_t* bytes, uint32_t len) {
+Result ZimpEngine::Transact(const uint8_t* bytes, uint32_t len) {
     if (SendRequest(bytes, len))
-        requestResult_ = kAcknowledged;
+        requestResult_ = Result::Acknowledged;
     else
-        requestResult_ = linkError_ != kLinkNone ? kLinkFailure : kBadRequest;
+        requestResult_ = linkError_ != Link::None ? Result::LinkFailure : Result::BadRequest;
     return requestResult_;
 }
 
@@ -158,61 +165,61 @@ uint32_t ZimpEngine::ReceiveExpected(uint16_t opA, uint16_t opB, uint8_t* buf, u
                                      uint32_t firstByteMs) {
     const uint32_t moved = ReceiveReplyInto(buf, len, firstByteMs);
     const uint16_t op = parser_.Opcode();
-    if (linkError_ != kLinkNone)
-        requestResult_ = firstByteTimedOut_ ? kReplyTimedOut : kLinkFailure;
+    if (linkError_ != Link::None)
+        requestResult_ = firstByteTimedOut_ ? Result::ReplyTimedOut : Result::LinkFailure;
     else if (op == opA || (opB != 0 && op == opB))
-        requestResult_ = kReplyOk;
+        requestResult_ = Result::ReplyOk;
     else if (op == zimp::kOpUnsupported)
-        requestResult_ = kUnsupportedOpcode;
+        requestResult_ = Result::UnsupportedOpcode;
     else
-        requestResult_ = kUnwelcomeReply;
+        requestResult_ = Result::UnwelcomeReply;
     return moved;
 }
 
 bool ZimpEngine::ReportError() const {
     std::ostream& out = msgout();
     switch (requestResult_) {
-        case kAcknowledged:
-        case kReplyOk:
-        case kBadWrite:
+        case Result::Acknowledged:
+        case Result::ReplyOk:
+        case Result::BadWrite:
             return false;
-        case kUnwelcomeReply:
+        case Result::UnwelcomeReply:
             out << "Unwelcome Reply is received or there was a port error.\r"
                 << "Try to increase block size or to reduce baudrate.\n";
             return true;
-        case kUnsupportedOpcode:
+        case Result::UnsupportedOpcode:
             out << "Unsupported Opcode Reply is received.\n";
             return true;
-        case kBadReplyFormat:
+        case Result::BadReplyFormat:
             out << "Reply Format is wrong.\n";
             return true;
-        case kBadRequest:
+        case Result::BadRequest:
             out << "Request Format is Wrong.\n";
             return true;
-        case kReplyTimedOut:
+        case Result::ReplyTimedOut:
             out << "Reply Timeout.\n";
             return true;
-        case kLinkFailure:
+        case Result::LinkFailure:
             switch (linkError_) {
-                case kLinkNone:
-                case kLinkAborted:
+                case Link::None:
+                case Link::Aborted:
                     return false;
-                case kLinkLineError:
+                case Link::LineError:
                     out << "Serial Port Line Error (overrun, frame, etc)\n";
                     return true;
-                case kLinkNak:
+                case Link::Nak:
                     out << "NAK is received\n";
                     return true;
-                case kLinkChecksum:
+                case Link::Checksum:
                     out << "Check Sum Error.\n";
                     return true;
-                case kLinkAckTimeout:
+                case Link::AckTimeout:
                     out << "ACK Timeout Error.\n";
                     return true;
-                case kLinkReplyTimeout:
+                case Link::ReplyTimeout:
                     out << "Message Timeout Errror.\n";
                     return true;
-                case kLinkNoPort:
+                case Link::NoPort:
                     out << "Port is not open or its handler is bad.\n";
                     return true;
                 default:

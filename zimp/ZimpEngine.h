@@ -5,11 +5,11 @@
 //
 // An engine is attached to the port for the length of one operation and used from one thread
 // at a time. Every wait goes through the port's workers, so SerialPort::AbortAll from another
-// thread (or from the user interface through the port's pump) ends it with LinkError 6.
+// thread (or from the user interface through the port's pump) ends it with LinkError::Aborted.
 //
 // Use from the operations built on it:
 //   engine.Attach(&port, echo);
-//   if (engine.WriteData(address, data, n) == ZimpEngine::kAcknowledged) {
+//   if (engine.WriteData(address, data, n) == zimp::RequestResult::Acknowledged) {
 //       uint32_t at;
 //       engine.AwaitWriteResponse(at);
 //   }
@@ -22,29 +22,45 @@
 #include "zimp/ReceiveBuffer.h"
 #include "zimp/ZimpFrame.h"
 
+namespace zimp {
+
+// Outcome of the last send or receive, at line level.
+enum class LinkError : uint32_t {
+    None = 0,
+    LineError = 1,     // the port reported line-error bits
+    Nak = 2,           // acknowledgement byte was not 0x50
+    Checksum = 3,      // reply checksum error
+    AckTimeout = 4,    // no acknowledgement (or echo) in time
+    ReplyTimeout = 5,  // a reply byte did not come in time
+    Aborted = 6,       // the wait was aborted by the user
+    NoPort = 7,        // no open port, or request too long
+};
+
+// Outcome of the last request as its caller sees it.
+enum class RequestResult : int32_t {
+    Acknowledged = 1,        // request without a reply accepted
+    ReplyOk = 0,             // reply with an expected opcode
+    LinkFailure = -1,        // see LinkError()
+    ReplyTimedOut = -2,      // the first reply byte did not come in time
+    BadRequest = -3,         // malformed, or the port took no bytes
+    BadReplyFormat = -4,     // payload shorter than the request needs
+    UnsupportedOpcode = -5,  // the radio answered 0xF186
+    BadWrite = -6,           // the radio answered 0xF485
+    UnwelcomeReply = -7,     // other opcode, or a Read of another address
+};
+
+// The code's number, where it is shown or stored as one.
+constexpr uint32_t ToInteger(LinkError e) {
+    return static_cast<uint32_t>(e);
+}
+constexpr int32_t ToInteger(RequestResult r) {
+    return static_cast<int32_t>(r);
+}
+
+}  // namespace zimp
+
 class ZimpEngine {
   public:
-    // LinkError codes.
-    static constexpr uint32_t kLinkNone = 0;
-    static constexpr uint32_t kLinkLineError = 1;     // the port reported line-error bits
-    static constexpr uint32_t kLinkNak = 2;           // acknowledgement byte was not 0x50
-    static constexpr uint32_t kLinkChecksum = 3;      // reply checksum error
-    static constexpr uint32_t kLinkAckTimeout = 4;    // no acknowledgement (or echo) in time
-    static constexpr uint32_t kLinkReplyTimeout = 5;  // a reply byte did not come in time
-    static constexpr uint32_t kLinkAborted = 6;       // the wait was aborted by the user
-    static constexpr uint32_t kLinkNoPort = 7;        // no open port, or request too long
-
-    // RequestResult codes.
-    static constexpr int32_t kAcknowledged = 1;        // request without a reply accepted
-    static constexpr int32_t kReplyOk = 0;             // reply with an expected opcode
-    static constexpr int32_t kLinkFailure = -1;        // see LinkError()
-    static constexpr int32_t kReplyTimedOut = -2;      // the first reply byte did not come in time
-    static constexpr int32_t kBadRequest = -3;         // malformed, or the port took no bytes
-    static constexpr int32_t kBadReplyFormat = -4;     // payload shorter than the request needs
-    static constexpr int32_t kUnsupportedOpcode = -5;  // the radio answered 0xF186
-    static constexpr int32_t kBadWrite = -6;           // the radio answered 0xF485
-    static constexpr int32_t kUnwelcomeReply = -7;     // other opcode, or a Read of another address
-
     // Reply time-out meaning "wait for the first reply byte until it comes or an abort".
     static constexpr uint32_t kNoLimit = 0xFFFFFFFFu;
     static constexpr uint32_t kAckTimeoutMs = 3000;
@@ -61,7 +77,7 @@ class ZimpEngine {
     ZimpEngine(const ZimpEngine&) = delete;
     ZimpEngine& operator=(const ZimpEngine&) = delete;
 
-    // No port: LinkError 7 and false. The engine does not own the port.
+    // No port: LinkError::NoPort and false. The engine does not own the port.
     bool Attach(SerialPort* port, bool echo);
     void Detach();
     bool IsAttached() const { return port_ != nullptr; }
@@ -73,37 +89,40 @@ class ZimpEngine {
     // Frames one request (checksum appended) and waits for its acknowledgement.
     bool SendRequest(const uint8_t* bytes, uint32_t len);
     // Receives and checks one reply frame into the receive buffer. The first byte is awaited
-    // for firstByteMs (kNoLimit: until it comes or an abort); when that passes, LinkError 5
-    // and the request operations report -2.
+    // for firstByteMs (kNoLimit: until it comes or an abort); when that passes,
+    // LinkError::ReplyTimeout, and the request operations report ReplyTimedOut.
     bool ReceiveReply(uint32_t firstByteMs = kNoLimit);
     // ReceiveReply, then moves up to len payload bytes, oldest first, into buf; 0 on failure.
     uint32_t ReceiveReplyInto(uint8_t* buf, uint32_t len, uint32_t firstByteMs = kNoLimit);
-    // SendRequest; RequestResult 1 when acknowledged, -1 for a link error, -3 otherwise.
-    int32_t Transact(const uint8_t* bytes, uint32_t len);
-    // ReceiveReplyInto and judges the opcode word: 0 for opA (or opB when not 0), -5 for
-    // 0xF186, -7 for any other, -1/-2 for a link error. Returns the bytes moved.
+    // SendRequest; Acknowledged, LinkFailure for a link error, BadRequest otherwise.
+    zimp::RequestResult Transact(const uint8_t* bytes, uint32_t len);
+    // ReceiveReplyInto and judges the opcode word: ReplyOk for opA (or opB when not 0),
+    // UnsupportedOpcode for 0xF186, UnwelcomeReply for any other, LinkFailure or
+    // ReplyTimedOut for a link error. Returns the bytes moved.
     uint32_t ReceiveExpected(uint16_t opA, uint16_t opB, uint8_t* buf, uint32_t len,
                              uint32_t firstByteMs = kNoLimit);
     // Writes the message for the current codes on the message stream; true when the caller
-    // must treat them as a failure. A user abort and a bad write (-6) write nothing.
+    // must treat them as a failure. A user abort and a bad write write nothing.
     bool ReportError() const;
 
     // The request operations. replyTimeoutMs bounds the wait for the first reply byte.
     // "Read" of count (1 to 255) bytes; returns the data bytes placed in dest.
     uint32_t ReadMemory(uint32_t address, uint8_t* dest, uint32_t count,
                         uint32_t replyTimeoutMs = kNoLimit);
-    int32_t GetChecksum(uint32_t address, uint32_t length, uint16_t& sum,
-                        uint32_t replyTimeoutMs = kNoLimit);
-    int32_t GetConfiguration(uint16_t& bufferLength, uint32_t replyTimeoutMs = kNoLimit);
-    int32_t GetStatus(uint8_t& status, uint32_t& address, uint32_t replyTimeoutMs = kNoLimit);
+    zimp::RequestResult GetChecksum(uint32_t address, uint32_t length, uint16_t& sum,
+                                    uint32_t replyTimeoutMs = kNoLimit);
+    zimp::RequestResult GetConfiguration(uint16_t& bufferLength,
+                                         uint32_t replyTimeoutMs = kNoLimit);
+    zimp::RequestResult GetStatus(uint8_t& status, uint32_t& address,
+                                  uint32_t replyTimeoutMs = kNoLimit);
     // These return after the acknowledgement; AwaitWriteResponse takes the write response.
-    int32_t EraseFlash();
-    int32_t ZeroFlash();
-    int32_t WriteData(uint32_t address, const uint8_t* data, uint32_t n);
+    zimp::RequestResult EraseFlash();
+    zimp::RequestResult ZeroFlash();
+    zimp::RequestResult WriteData(uint32_t address, const uint8_t* data, uint32_t n);
     // Waits for the write response of the last of these requests, up to its time-out (an
-    // erase's or a write's, see SetWriteResponseTimeouts): -2 when it passes; an abort ends
-    // it at once. On -6 address is the one the radio failed at.
-    int32_t AwaitWriteResponse(uint32_t& address);
+    // erase's or a write's, see SetWriteResponseTimeouts): ReplyTimedOut when it passes; an
+    // abort ends it at once. On BadWrite address is the one the radio failed at.
+    zimp::RequestResult AwaitWriteResponse(uint32_t& address);
     // Bounds of the write-response wait after "Write Data" (and the end marker) and after
     // "Erase Flash" or "Zero Flash"; kNoLimit waits until the response or an abort.
     void SetWriteResponseTimeouts(uint32_t writeMs, uint32_t eraseMs) {
@@ -113,10 +132,10 @@ class ZimpEngine {
     uint32_t WriteResponseTimeout() const { return writeResponseMs_; }
     uint32_t EraseResponseTimeout() const { return eraseResponseMs_; }
 
-    uint32_t LinkError() const { return linkError_; }
-    int32_t RequestResult() const { return requestResult_; }
+    zimp::LinkError LinkError() const { return linkError_; }
+    zimp::RequestResult RequestResult() const { return requestResult_; }
     // Sets both codes, for a caller that reports an outcome of its own through ReportError.
-    void SetOutcome(uint32_t linkError, int32_t requestResult) {
+    void SetOutcome(zimp::LinkError linkError, zimp::RequestResult requestResult) {
         linkError_ = linkError;
         requestResult_ = requestResult;
     }
@@ -129,16 +148,16 @@ class ZimpEngine {
 
   private:
     bool PortUsable() const;
-    int32_t ReplyRequest(const uint8_t* request, uint32_t len, uint16_t expected, uint8_t* area,
-                         uint32_t need, uint32_t replyTimeoutMs);
+    zimp::RequestResult ReplyRequest(const uint8_t* request, uint32_t len, uint16_t expected,
+                                     uint8_t* area, uint32_t need, uint32_t replyTimeoutMs);
 
     SerialPort* port_ = nullptr;
     bool echo_ = false;
     uint8_t transmit_[zimp::kMaxFrameLength] = {};
     zimp::ReceiveBuffer receive_;
     zimp::ReplyParser parser_;
-    uint32_t linkError_ = kLinkNone;
-    int32_t requestResult_ = kReplyOk;
+    zimp::LinkError linkError_ = zimp::LinkError::None;
+    zimp::RequestResult requestResult_ = zimp::RequestResult::ReplyOk;
     bool firstByteTimedOut_ = false;
     uint32_t writeResponseMs_ = kWriteResponseMs;
     uint32_t eraseResponseMs_ = kEraseResponseMs;

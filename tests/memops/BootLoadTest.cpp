@@ -57,7 +57,7 @@ TEST(BootLoad, MatchingEchoWritesNothingAndRestoresRate) {
     ASSERT_TRUE(rig.ok);
     auto file = rig.dir.Write("p.s19", SRecordFile({{0x1000, {1, 2, 3}}}));
     BootLoad boot(&rig.port);
-    EXPECT_TRUE(boot.Run(Boot(file)));
+    EXPECT_EQ(boot.Run(Boot(file)), BootOutcome::Loaded);
     EXPECT_TRUE(rig.boxes.Texts().empty());
     EXPECT_EQ(boot.EchoCount(), 3u);
     EXPECT_EQ(rig.mode.Program(), (Bytes{1, 2, 3}));
@@ -70,7 +70,7 @@ TEST(BootLoad, WrongEchoNamesThePosition) {
     ModeRig<radio::BootRadio> rig(o);
     auto file = rig.dir.Write("p.s19", SRecordFile({{0x1000, {1, 2, 3}}}));
     BootLoad boot(&rig.port);
-    EXPECT_FALSE(boot.Run(Boot(file)));
+    EXPECT_EQ(boot.Run(Boot(file)), BootOutcome::Failed);
     EXPECT_THAT(rig.boxes.Texts(),
                 ElementsAre("Error at position 1.\rIf position more than 100 don't take care."));
 }
@@ -81,7 +81,7 @@ TEST(BootLoad, ShortEchoIsComparedAsFarAsItGoes) {
     ModeRig<radio::BootRadio> rig(o);
     auto file = rig.dir.Write("p.s19", SRecordFile({{0x1000, {1, 2, 3}}}));
     BootLoad boot(&rig.port);
-    EXPECT_FALSE(boot.Run(Boot(file, 115200))) << "a short echo is a failed load";
+    EXPECT_EQ(boot.Run(Boot(file, 115200)), BootOutcome::Failed) << "a short echo is a failed load";
     EXPECT_EQ(boot.EchoCount(), 2u);
     EXPECT_THAT(rig.boxes.Texts(), ElementsAre("Echo stopped after 2 of 3 bytes."));
 }
@@ -96,7 +96,7 @@ TEST(BootLoad, FullProgramAtALowRateIsEchoedAndComparedInFull) {
         program[i] = static_cast<uint8_t>(i * 7 + 1);
     auto file = rig.dir.Write("p.s19", SRecordFile({{0x0, program}}));
     BootLoad boot(&rig.port);
-    EXPECT_FALSE(boot.Run(Boot(file, 9600)));
+    EXPECT_EQ(boot.Run(Boot(file, 9600)), BootOutcome::Failed);
     EXPECT_EQ(boot.EchoCount(), 2000u);
     // Only the last byte differs, so the comparison reached it.
     EXPECT_THAT(rig.boxes.Texts(), ElementsAre("Error at position 1999.\rIf position more than "
@@ -110,7 +110,7 @@ TEST(BootLoad, NoEchoAtAll) {
     ModeRig<radio::BootRadio> rig(o);
     auto file = rig.dir.Write("p.s19", SRecordFile({{0x1000, {1, 2, 3}}}));
     BootLoad boot(&rig.port);
-    EXPECT_FALSE(boot.Run(Boot(file, 115200)));
+    EXPECT_EQ(boot.Run(Boot(file, 115200)), BootOutcome::Failed);
     EXPECT_THAT(rig.boxes.Texts(), ElementsAre("There is not echo from radio"));
 }
 
@@ -118,16 +118,16 @@ TEST(BootLoad, OnlyTheFirst2000BytesAreSent) {
     // Exactly 2000 bytes (with a gap, filled with 0) still go; one more is refused unsent.
     struct Case {
         uint32_t secondAt;
-        bool sent;
+        BootOutcome outcome;
     };
-    for (const Case c : {Case{1996, true}, Case{1997, false}}) {
+    for (const Case c : {Case{1996, BootOutcome::Loaded}, Case{1997, BootOutcome::NotSent}}) {
         ModeRig<radio::BootRadio> rig;
         Bytes tail{0xA1, 0xA2, 0xA3, 0xA4};
         auto file =
             rig.dir.Write("p.s19", SRecordFile({{0x100, {1, 2}}, {0x100 + c.secondAt, tail}}));
         BootLoad boot(&rig.port);
-        EXPECT_EQ(boot.Run(Boot(file, 115200)), c.sent) << c.secondAt;
-        if (c.sent) {
+        EXPECT_EQ(boot.Run(Boot(file, 115200)), c.outcome) << c.secondAt;
+        if (c.outcome == BootOutcome::Loaded) {
             EXPECT_EQ(boot.ProgramLength(), 2000u);
             EXPECT_TRUE(rig.boxes.Texts().empty());
             zimptest::WaitUntil([&] { return rig.mode.Program().size() >= 2000; });
@@ -162,7 +162,7 @@ TEST(BootLoad, CancelDuringTheReadAndABadFile) {
             platform::SleepMs(50);
             boot.Cancel();
         });
-        EXPECT_FALSE(boot.Run(Boot(file, 50)));
+        EXPECT_EQ(boot.Run(Boot(file, 50)), BootOutcome::Cancelled);
         canceller.join();
         EXPECT_THAT(rig.boxes.Texts(), ElementsAre("Loading was aborted by User"));
         EXPECT_EQ(rig.port.EffectiveRate(), 115200u);
@@ -171,7 +171,7 @@ TEST(BootLoad, CancelDuringTheReadAndABadFile) {
         ModeRig<radio::BootRadio> rig;
         auto file = rig.dir.Write("bad.s19", "S1 this is not a record\n");
         BootLoad boot(&rig.port);
-        EXPECT_FALSE(boot.Run(Boot(file)));
+        EXPECT_EQ(boot.Run(Boot(file)), BootOutcome::NotSent);
         EXPECT_THAT(rig.boxes.Texts(), ElementsAre("Cannot download program from file '" + file +
                                                    "'\rThere is not echo from radio"));
         EXPECT_FALSE(rig.mode.Started()) << "nothing sent";
@@ -183,7 +183,7 @@ TEST(BootLoad, ClosedPortReportsNoEcho) {
     zimptest::MessageCapture boxes;
     SerialPort port;
     BootLoad boot(&port);
-    EXPECT_FALSE(boot.Run(Boot(dir.Write("p.s19", SRecordFile({{0, {1}}})))));
+    EXPECT_EQ(boot.Run(Boot(dir.Write("p.s19", SRecordFile({{0, {1}}})))), BootOutcome::Failed);
     EXPECT_THAT(boxes.Texts(), ElementsAre("There is not echo from radio"));
 }
 
@@ -244,7 +244,7 @@ TEST(TqvBootLoad, AmbrelWithoutPatchSendsOneBlock) {
     TqvBootLoad tqv(&rig.port);
     TqvSettings s = Tqv(file);
     s.factor = 2;
-    EXPECT_TRUE(tqv.Run(s));
+    EXPECT_EQ(tqv.Run(s), BootOutcome::Loaded);
     EXPECT_TRUE(rig.boxes.Texts().empty());
     auto blocks = rig.mode.Blocks();
     ASSERT_EQ(blocks.size(), 1u);
@@ -264,7 +264,7 @@ TEST(TqvBootLoad, PatchThenProgramAndAnEchoingRadio) {
     s.disablePatch = 0;
     s.patchFile = rig.dir.Write("patch.s19", SRecordFile({{0x100, {5}}}));
     TqvBootLoad tqv(&rig.port);
-    EXPECT_TRUE(tqv.Run(s));
+    EXPECT_EQ(tqv.Run(s), BootOutcome::Loaded);
     EXPECT_TRUE(rig.boxes.Texts().empty());
     auto blocks = rig.mode.Blocks();
     ASSERT_EQ(blocks.size(), 2u);
@@ -280,7 +280,7 @@ TEST(TqvBootLoad, WrongAcknowledgementStopsBeforeTheProgram) {
     s.disablePatch = 0;
     s.patchFile = rig.dir.Write("patch.s19", SRecordFile({{0x100, {5}}}));
     TqvBootLoad tqv(&rig.port);
-    EXPECT_FALSE(tqv.Run(s));
+    EXPECT_EQ(tqv.Run(s), BootOutcome::Failed);
     EXPECT_THAT(rig.boxes.Texts(), ElementsAre("The received (4E) acknowladge is wrong."));
     EXPECT_EQ(rig.mode.Blocks().size(), 1u) << "the program block is not sent";
 }
@@ -293,7 +293,7 @@ TEST(TqvBootLoad, VintrelHandshake) {
         TqvSettings s = Tqv(rig.dir.Write("p.s19", SRecordFile({{0x2000, {1}}})));
         s.processorType = 1;
         TqvBootLoad tqv(&rig.port);
-        EXPECT_TRUE(tqv.Run(s));
+        EXPECT_EQ(tqv.Run(s), BootOutcome::Loaded);
         // "aA" is repeated while no "Z" has come back within its short wait: on a loaded
         // machine the radio's answer may take more than one round.
         EXPECT_GE(rig.mode.Handshakes(), 1u);
@@ -304,7 +304,7 @@ TEST(TqvBootLoad, VintrelHandshake) {
         TqvSettings s = Tqv(rig.dir.Write("p.s19", SRecordFile({{0x2000, {1}}})));
         s.processorType = 1;
         TqvBootLoad tqv(&rig.port);
-        EXPECT_FALSE(tqv.Run(s));
+        EXPECT_EQ(tqv.Run(s), BootOutcome::Failed);
         EXPECT_THAT(rig.boxes.Texts(), ElementsAre("Can not receive the baudrate acknowladge."));
         EXPECT_TRUE(rig.mode.Blocks().empty());
     }
@@ -315,10 +315,11 @@ TEST(TqvBootLoad, SilentRadioAndBadFile) {
     o.echoLimit = 0;
     ModeRig<radio::BootRadio> rig(o);  // takes the bytes, answers nothing
     TqvBootLoad tqv(&rig.port);
-    EXPECT_FALSE(tqv.Run(Tqv(rig.dir.Write("p.s19", SRecordFile({{0x2000, {1}}})))));
+    EXPECT_EQ(tqv.Run(Tqv(rig.dir.Write("p.s19", SRecordFile({{0x2000, {1}}})))),
+              BootOutcome::Failed);
     EXPECT_THAT(rig.boxes.Texts(), ElementsAre("Acknowladge of loading was not received."));
     rig.boxes.Clear();
-    EXPECT_FALSE(tqv.Run(Tqv(rig.dir.File("missing.s19"))));
+    EXPECT_EQ(tqv.Run(Tqv(rig.dir.File("missing.s19"))), BootOutcome::Failed);
     ASSERT_EQ(rig.boxes.Texts().size(), 1u);
     EXPECT_EQ(rig.boxes.Texts()[0].rfind("Error in line ", 0), 0u);
 }

@@ -55,7 +55,7 @@ TEST(RequestsSession, ReadAppendsHexAndRewritesAddress) {
     Session s;
     ASSERT_TRUE(s.opened);
     s.rig.radio.Preload(0x1a2b, {0x01, 0xAB, 0x00, 0xFF});
-    ASSERT_TRUE(s.session.Run(ZimpRequest::Read, "1a2b", "", "4", s.view));
+    ASSERT_EQ(s.session.Run(ZimpRequest::Read, "1a2b", "", "4", s.view), RequestOutcome::Succeeded);
     EXPECT_TRUE(s.session.Succeeded());
     EXPECT_EQ(s.view.addressField, "001a2b");
     EXPECT_EQ(s.view.response, "\r\n>01AB00FF");
@@ -65,7 +65,7 @@ TEST(RequestsSession, ReadAppendsHexAndRewritesAddress) {
 
 TEST(RequestsSession, RefusedFieldSendsNothing) {
     Session s;
-    EXPECT_FALSE(s.session.Run(ZimpRequest::Read, "1a2", "", "4", s.view));
+    EXPECT_EQ(s.session.Run(ZimpRequest::Read, "1a2", "", "4", s.view), RequestOutcome::Refused);
     EXPECT_THAT(s.boxes.Texts(), ElementsAre("The number of caracters must be even"));
     EXPECT_TRUE(s.rig.radio.Requests().empty());
     EXPECT_TRUE(s.view.status.empty());
@@ -74,11 +74,15 @@ TEST(RequestsSession, RefusedFieldSendsNothing) {
 TEST(RequestsSession, ResultTexts) {
     Session s({}, "[configuration]\nEcho=0\n");
     s.rig.radio.Preload(0x100, {1, 2, 3, 0xFF});
-    ASSERT_TRUE(s.session.Run(ZimpRequest::CheckSum, "000100", "", "4", s.view));
-    ASSERT_TRUE(s.session.Run(ZimpRequest::Configuration, "000100", "", "4", s.view));
-    ASSERT_TRUE(s.session.Run(ZimpRequest::WriteData, "001234", "0a0b", "4", s.view));
+    ASSERT_EQ(s.session.Run(ZimpRequest::CheckSum, "000100", "", "4", s.view),
+              RequestOutcome::Succeeded);
+    ASSERT_EQ(s.session.Run(ZimpRequest::Configuration, "000100", "", "4", s.view),
+              RequestOutcome::Succeeded);
+    ASSERT_EQ(s.session.Run(ZimpRequest::WriteData, "001234", "0a0b", "4", s.view),
+              RequestOutcome::Succeeded);
     EXPECT_EQ(s.view.addressResponse, "1234");
-    ASSERT_TRUE(s.session.Run(ZimpRequest::Status, "000000", "", "4", s.view));
+    ASSERT_EQ(s.session.Run(ZimpRequest::Status, "000000", "", "4", s.view),
+              RequestOutcome::Succeeded);
     EXPECT_THAT(s.boxes.Texts(), ElementsAre("Check Sum: 105", "Buffer Length is 0x2000",
                                              "Address is 0x00001234\rStatus is 0x00"));
     EXPECT_EQ(s.rig.radio.ReadMemory(0x1234, 2), (Bytes{0x0a, 0x0b}));
@@ -87,7 +91,8 @@ TEST(RequestsSession, ResultTexts) {
 TEST(RequestsSession, EraseWaitsForWriteResponseAndBadWriteIsReported) {
     {
         Session s;
-        ASSERT_TRUE(s.session.Run(ZimpRequest::EraseFlash, "000000", "", "1", s.view));
+        ASSERT_EQ(s.session.Run(ZimpRequest::EraseFlash, "000000", "", "1", s.view),
+                  RequestOutcome::Succeeded);
         EXPECT_TRUE(s.session.Succeeded());
         EXPECT_EQ(s.view.addressResponse, "400000");
     }
@@ -95,7 +100,8 @@ TEST(RequestsSession, EraseWaitsForWriteResponseAndBadWriteIsReported) {
         radio::ZimpRadioOptions o;
         o.badWriteAt = 0x2000;
         Session s(o);
-        ASSERT_TRUE(s.session.Run(ZimpRequest::WriteData, "002000", "01", "1", s.view));
+        ASSERT_EQ(s.session.Run(ZimpRequest::WriteData, "002000", "01", "1", s.view),
+                  RequestOutcome::BadWrite);
         EXPECT_FALSE(s.session.Succeeded());
         EXPECT_TRUE(s.session.BadWrite());
         EXPECT_EQ(s.view.addressResponse, "2000");
@@ -105,7 +111,8 @@ TEST(RequestsSession, EraseWaitsForWriteResponseAndBadWriteIsReported) {
 
 TEST(RequestsSession, FreeRequestSendsNothingButRunsItsSteps) {
     Session s;
-    ASSERT_TRUE(s.session.Run(ZimpRequest::FreeRequest, "12", "", "1", s.view));
+    ASSERT_EQ(s.session.Run(ZimpRequest::FreeRequest, "12", "", "1", s.view),
+              RequestOutcome::Succeeded);
     EXPECT_EQ(s.view.addressField, "000012");
     EXPECT_THAT(s.view.status, ElementsAre("Waiting Response", "Ready"));
     EXPECT_TRUE(s.rig.radio.Requests().empty());

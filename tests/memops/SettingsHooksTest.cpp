@@ -143,7 +143,8 @@ struct NestedView : RequestsView {
     void SetAddressResponse(const std::string&) override {}
     void AppendResponse(const std::string& t) override {
         response += t;
-        if (session && !session->Run(ZimpRequest::Read, "000000", "", "1", *this))
+        if (session &&
+            session->Run(ZimpRequest::Read, "000000", "", "1", *this) == RequestOutcome::Busy)
             ++nestedRefused;
     }
 };
@@ -158,7 +159,7 @@ TEST(RequestsSession, SecondRunWhileOneRunsIsIgnored) {
     rig.radio.Preload(0x10, {0x5A});
     NestedView view;
     view.session = &session;
-    ASSERT_TRUE(session.Run(ZimpRequest::Read, "10", "", "1", view));
+    ASSERT_EQ(session.Run(ZimpRequest::Read, "10", "", "1", view), RequestOutcome::Succeeded);
     EXPECT_EQ(view.nestedRefused, 2);  // once for "\r\n>", once for the bytes
     EXPECT_EQ(view.response, "\r\n>5A");
     EXPECT_EQ(rig.radio.Requests().size(), 1u);
@@ -178,7 +179,8 @@ TEST(RequestsSession, RefusedFieldIsNamed) {
         {"1", "00", "123", RequestsField::Data},
     };
     for (const auto& [counter, address, data, field] : cases) {
-        EXPECT_FALSE(session.Run(ZimpRequest::Read, address, data, counter, view));
+        EXPECT_EQ(session.Run(ZimpRequest::Read, address, data, counter, view),
+                  RequestOutcome::Refused);
         EXPECT_EQ(session.FailedField(), field) << counter << " " << address << " " << data;
     }
     EXPECT_TRUE(rig.radio.Requests().empty());
@@ -223,7 +225,7 @@ TEST(RequestsSession, AbortedReplyWaitShowsNothing) {
         }
     });
     for (ZimpRequest r : requests) {
-        ASSERT_TRUE(session.Run(r, "000010", "", "2", view));
+        ASSERT_EQ(session.Run(r, "000010", "", "2", view), RequestOutcome::Failed);
         EXPECT_FALSE(session.Succeeded());
     }
     radio.join();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <iomanip>
+#include <memory>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -140,4 +141,32 @@ TEST(OutOfMemory, ReportsContextThenExitsWithStatusOne) {
         ::testing::ExitedWithCode(1), "Serial Port  Out of memory");
     ReportOutOfMemory("Serial Port", false);  // not failed: returns
     SUCCEED();
+}
+
+// A heap that is always exhausted, for this type alone.
+struct Unallocatable {
+    static void* operator new(size_t, const std::nothrow_t&) noexcept { return nullptr; }
+    static void* operator new[](size_t, const std::nothrow_t&) noexcept { return nullptr; }
+    static void operator delete(void*) noexcept {}
+    static void operator delete[](void*) noexcept {}
+    int value = 7;
+};
+
+TEST(OutOfMemory, AllocationHelpersReportTheirContext) {
+    EXPECT_EXIT(
+        {
+            SetMessagePresenter(nullptr);
+            NewOrExit<Unallocatable>("ZIMPApplication");
+        },
+        ::testing::ExitedWithCode(1), "ZIMPApplication  Out of memory");
+    EXPECT_EXIT(
+        {
+            SetMessagePresenter(nullptr);
+            NewArrayOrExit<Unallocatable>("pChar Class", 4);
+        },
+        ::testing::ExitedWithCode(1), "pChar Class  Out of memory");
+    std::unique_ptr<int> one(NewOrExit<int>("ZIMP", 5));
+    EXPECT_EQ(*one, 5);
+    std::unique_ptr<char[]> many(NewArrayOrExit<char>("pChar Class", 3));
+    EXPECT_NE(many.get(), nullptr);
 }

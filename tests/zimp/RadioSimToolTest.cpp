@@ -185,22 +185,23 @@ TEST(RadioSimTool, ServesTheEngineAndDumpsOnTerminate) {
         ASSERT_TRUE(port.Open(link, 115200));
         ASSERT_TRUE(engine.Attach(&port, false));
         const uint8_t data[4] = {1, 2, 3, 4};
-        EXPECT_EQ(engine.WriteData(0x800000, data, 4), ZimpEngine::kLinkFailure);  // --nak 1
-        EXPECT_EQ(engine.LinkError(), ZimpEngine::kLinkNak);
-        EXPECT_EQ(engine.WriteData(0x800000, data, 4), ZimpEngine::kAcknowledged);
+        EXPECT_EQ(engine.WriteData(0x800000, data, 4),
+                  zimp::RequestResult::LinkFailure);  // --nak 1
+        EXPECT_EQ(engine.LinkError(), zimp::LinkError::Nak);
+        EXPECT_EQ(engine.WriteData(0x800000, data, 4), zimp::RequestResult::Acknowledged);
         uint32_t at;
-        EXPECT_EQ(engine.AwaitWriteResponse(at), ZimpEngine::kReplyOk);
-        EXPECT_EQ(engine.WriteData(0x80000E, data, 4), ZimpEngine::kAcknowledged);
-        EXPECT_EQ(engine.AwaitWriteResponse(at), ZimpEngine::kBadWrite);
+        EXPECT_EQ(engine.AwaitWriteResponse(at), zimp::RequestResult::ReplyOk);
+        EXPECT_EQ(engine.WriteData(0x80000E, data, 4), zimp::RequestResult::Acknowledged);
+        EXPECT_EQ(engine.AwaitWriteResponse(at), zimp::RequestResult::BadWrite);
         EXPECT_EQ(at, 0x800010u);
         port.Close();
         // A client that closes and opens the port again finds the radio still there.
         ASSERT_TRUE(port.Open(link, 115200));
         uint16_t length = 0;
-        EXPECT_EQ(engine.GetConfiguration(length), ZimpEngine::kReplyOk);
+        EXPECT_EQ(engine.GetConfiguration(length), zimp::RequestResult::ReplyOk);
         EXPECT_EQ(length, 0x100);
-        EXPECT_EQ(engine.WriteData(0xFFFFFF, nullptr, 0), ZimpEngine::kAcknowledged);
-        EXPECT_EQ(engine.AwaitWriteResponse(at), ZimpEngine::kReplyOk);
+        EXPECT_EQ(engine.WriteData(0xFFFFFF, nullptr, 0), zimp::RequestResult::Acknowledged);
+        EXPECT_EQ(engine.AwaitWriteResponse(at), zimp::RequestResult::ReplyOk);
         engine.Detach();
     }
     sim.Signal(SIGTERM);
@@ -252,10 +253,10 @@ TEST(RadioSimTool, SilentAfterAndWrongOpcodeAndShortRead) {
     uint8_t d[8];
     EXPECT_EQ(engine.ReadMemory(0x800000, d, 8), 7u);  // --short-read
     EXPECT_EQ(engine.ReadMemory(0x800000, d, 8), 0u);  // --wrong-opcode-at 2
-    EXPECT_EQ(engine.RequestResult(), ZimpEngine::kUnwelcomeReply);
+    EXPECT_EQ(engine.RequestResult(), zimp::RequestResult::UnwelcomeReply);
     EXPECT_EQ(engine.ReadMemory(0x800000, d, 8), 7u);
     EXPECT_EQ(engine.ReadMemory(0x800000, d, 8), 0u);  // --silent-after 3
-    EXPECT_EQ(engine.LinkError(), ZimpEngine::kLinkAckTimeout);
+    EXPECT_EQ(engine.LinkError(), zimp::LinkError::AckTimeout);
     engine.Detach();
     port.Close();
     sim.Signal(SIGTERM);

@@ -80,8 +80,8 @@ TEST(ZimpEngineWire, RequestsGoOutAsCompleteFrames) {
         c.call(peer.engine);
         peer.Join();
         EXPECT_EQ(seen, c.frame);
-        EXPECT_EQ(peer.engine.LinkError(), ZimpEngine::kLinkNone);
-        EXPECT_GE(peer.engine.RequestResult(), 0);
+        EXPECT_EQ(peer.engine.LinkError(), zimp::LinkError::None);
+        EXPECT_GE(zimp::ToInteger(peer.engine.RequestResult()), 0);
     }
 }
 
@@ -91,15 +91,16 @@ TEST(ZimpEngineWire, MalformedRequestsSendNothing) {
     MessageCapture boxes;
     const Bytes tooLong{0xF1, 0x13, 0xFB, 0x00};
     const Bytes tooShort{0xF5, 0x11, 0x04};
-    EXPECT_EQ(rig.engine.Transact(tooLong.data(), tooLong.size()), ZimpEngine::kBadRequest);
-    EXPECT_EQ(rig.engine.LinkError(), ZimpEngine::kLinkNone);
-    EXPECT_EQ(rig.engine.Transact(tooShort.data(), tooShort.size()), ZimpEngine::kBadRequest);
+    EXPECT_EQ(rig.engine.Transact(tooLong.data(), tooLong.size()), zimp::RequestResult::BadRequest);
+    EXPECT_EQ(rig.engine.LinkError(), zimp::LinkError::None);
+    EXPECT_EQ(rig.engine.Transact(tooShort.data(), tooShort.size()),
+              zimp::RequestResult::BadRequest);
     EXPECT_TRUE(rig.engine.ReportError());
     EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Request Format is Wrong."});
     // The next good request is the first thing the radio ever saw.
     uint8_t status;
     uint32_t address;
-    EXPECT_EQ(rig.engine.GetStatus(status, address), ZimpEngine::kReplyOk);
+    EXPECT_EQ(rig.engine.GetStatus(status, address), zimp::RequestResult::ReplyOk);
     const auto requests = rig.radio.Requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].opcode, 0xF114);
@@ -110,10 +111,10 @@ TEST(ZimpEngineWire, BareOpcodeRequestAndUnsupportedReply) {
     ASSERT_TRUE(rig.ok);
     MessageCapture boxes;
     const Bytes bare{0xF0, 0x20};
-    EXPECT_EQ(rig.engine.Transact(bare.data(), bare.size()), ZimpEngine::kAcknowledged);
+    EXPECT_EQ(rig.engine.Transact(bare.data(), bare.size()), zimp::RequestResult::Acknowledged);
     uint8_t buf[4];
     EXPECT_EQ(rig.engine.ReceiveExpected(zimp::kOpConfigurationReply, 0, buf, sizeof buf), 0u);
-    EXPECT_EQ(rig.engine.RequestResult(), ZimpEngine::kUnsupportedOpcode);
+    EXPECT_EQ(rig.engine.RequestResult(), zimp::RequestResult::UnsupportedOpcode);
     EXPECT_EQ(rig.engine.OpcodeWord(), zimp::kOpUnsupported);
     EXPECT_TRUE(rig.engine.ReportError());
     EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Unsupported Opcode Reply is received."});
@@ -127,15 +128,15 @@ TEST(ZimpEngineAck, NakIsReportedAndTraced) {
     MessageCapture boxes;
     LogCapture log;
     const uint8_t data[2] = {1, 2};
-    EXPECT_EQ(rig.engine.WriteData(0x801000, data, 2), ZimpEngine::kLinkFailure);
-    EXPECT_EQ(rig.engine.LinkError(), ZimpEngine::kLinkNak);
+    EXPECT_EQ(rig.engine.WriteData(0x801000, data, 2), zimp::RequestResult::LinkFailure);
+    EXPECT_EQ(rig.engine.LinkError(), zimp::LinkError::Nak);
     EXPECT_TRUE(rig.engine.ReportError());
     EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"NAK is received"});
     EXPECT_EQ(log.Text(), "Returned NACK is 4e\n");
     // The retry is accepted, and nothing of the rejected request was stored or answered.
-    EXPECT_EQ(rig.engine.WriteData(0x801000, data, 2), ZimpEngine::kAcknowledged);
+    EXPECT_EQ(rig.engine.WriteData(0x801000, data, 2), zimp::RequestResult::Acknowledged);
     uint32_t at = 0;
-    EXPECT_EQ(rig.engine.AwaitWriteResponse(at), ZimpEngine::kReplyOk);
+    EXPECT_EQ(rig.engine.AwaitWriteResponse(at), zimp::RequestResult::ReplyOk);
     EXPECT_EQ(at, 0x801000u);
 }
 
@@ -145,9 +146,10 @@ TEST(ZimpEngineAck, EchoOptionAgainstAnEchoingRadio) {
     SimRig rig(o, 115200, true);
     ASSERT_TRUE(rig.ok);
     const Bytes data(300, 0x5A);
-    EXPECT_EQ(rig.engine.WriteData(0x400100, data.data(), data.size()), ZimpEngine::kAcknowledged);
+    EXPECT_EQ(rig.engine.WriteData(0x400100, data.data(), data.size()),
+              zimp::RequestResult::Acknowledged);
     uint32_t at = 0;
-    EXPECT_EQ(rig.engine.AwaitWriteResponse(at), ZimpEngine::kReplyOk);
+    EXPECT_EQ(rig.engine.AwaitWriteResponse(at), zimp::RequestResult::ReplyOk);
     uint8_t back[255];
     EXPECT_EQ(rig.engine.ReadMemory(0x400100, back, 255), 255u);
     EXPECT_EQ(Bytes(back, back + 255), Bytes(255, 0x5A));
@@ -159,8 +161,8 @@ TEST(ZimpEngineAck, EchoOptionAgainstARadioThatDoesNotEcho) {
     MessageCapture boxes;
     const uint8_t data[4] = {1, 2, 3, 4};
     // Acknowledgement and write response together are fewer bytes than the 12-byte frame.
-    EXPECT_EQ(rig.engine.WriteData(0x801000, data, 4), ZimpEngine::kLinkFailure);
-    EXPECT_EQ(rig.engine.LinkError(), ZimpEngine::kLinkAckTimeout);
+    EXPECT_EQ(rig.engine.WriteData(0x801000, data, 4), zimp::RequestResult::LinkFailure);
+    EXPECT_EQ(rig.engine.LinkError(), zimp::LinkError::AckTimeout);
     EXPECT_TRUE(rig.engine.ReportError());
     EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"ACK Timeout Error."});
 }
@@ -170,11 +172,11 @@ TEST(ZimpEngineAck, SilentRadioIsAnAckTimeout) {
     o.silentAfter = 1;
     SimRig rig(o);
     ASSERT_TRUE(rig.ok);
-    EXPECT_EQ(rig.engine.ZeroFlash(), ZimpEngine::kAcknowledged);
+    EXPECT_EQ(rig.engine.ZeroFlash(), zimp::RequestResult::Acknowledged);
     uint32_t at;
-    EXPECT_EQ(rig.engine.AwaitWriteResponse(at), ZimpEngine::kReplyOk);
-    EXPECT_EQ(rig.engine.EraseFlash(), ZimpEngine::kLinkFailure);
-    EXPECT_EQ(rig.engine.LinkError(), ZimpEngine::kLinkAckTimeout);
+    EXPECT_EQ(rig.engine.AwaitWriteResponse(at), zimp::RequestResult::ReplyOk);
+    EXPECT_EQ(rig.engine.EraseFlash(), zimp::RequestResult::LinkFailure);
+    EXPECT_EQ(rig.engine.LinkError(), zimp::LinkError::AckTimeout);
 }
 
 TEST(ZimpEngineAck, LostLineIsALineError) {
@@ -185,9 +187,9 @@ TEST(ZimpEngineAck, LostLineIsALineError) {
         p.ReadFrame();
         p.pty.CloseMaster();
     });
-    EXPECT_EQ(peer.engine.EraseFlash(), ZimpEngine::kLinkFailure);
+    EXPECT_EQ(peer.engine.EraseFlash(), zimp::RequestResult::LinkFailure);
     peer.Join();
-    EXPECT_EQ(peer.engine.LinkError(), ZimpEngine::kLinkLineError);
+    EXPECT_EQ(peer.engine.LinkError(), zimp::LinkError::LineError);
     EXPECT_TRUE(peer.engine.ReportError());
     EXPECT_EQ(boxes.Texts(),
               std::vector<std::string>{"Serial Port Line Error (overrun, frame, etc)"});
@@ -205,11 +207,11 @@ TEST(ZimpEngineAbort, DuringTheAcknowledgementWait) {
             platform::SleepMs(5);
         }
     });
-    const int32_t result = peer.engine.EraseFlash();
+    const zimp::RequestResult result = peer.engine.EraseFlash();
     peer.engineDone = true;
     peer.Join();
-    EXPECT_EQ(result, ZimpEngine::kLinkFailure);
-    EXPECT_EQ(peer.engine.LinkError(), ZimpEngine::kLinkAborted);
+    EXPECT_EQ(result, zimp::RequestResult::LinkFailure);
+    EXPECT_EQ(peer.engine.LinkError(), zimp::LinkError::Aborted);
     EXPECT_FALSE(peer.engine.ReportError());
     EXPECT_TRUE(boxes.Texts().empty());
 }
@@ -225,11 +227,11 @@ TEST(ZimpEngineAbort, DuringTheReplyWait) {
         p.Write({0x50});  // acknowledged, never answered
     });
     uint16_t length = 0;
-    EXPECT_EQ(peer.engine.GetConfiguration(length), ZimpEngine::kLinkFailure);
+    EXPECT_EQ(peer.engine.GetConfiguration(length), zimp::RequestResult::LinkFailure);
     peer.Join();
     peer.port.SetPump(nullptr);
     EXPECT_GE(pump.calls, 1);
-    EXPECT_EQ(peer.engine.LinkError(), ZimpEngine::kLinkAborted);
+    EXPECT_EQ(peer.engine.LinkError(), zimp::LinkError::Aborted);
     EXPECT_FALSE(peer.engine.ReportError());
     EXPECT_TRUE(boxes.Texts().empty());
 }
@@ -238,7 +240,7 @@ TEST(ZimpEngineAbort, WriteResponseWaitEndsOnlyByAbort) {
     // An abort ends the wait at once, long before its default bound: 600 s after an erase or
     // a zeroing, 60 s after a write.
     struct Case {
-        std::function<int32_t(ZimpEngine&)> request;
+        std::function<zimp::RequestResult(ZimpEngine&)> request;
         uint32_t bound;
     };
     const uint8_t one = 1;
@@ -253,13 +255,13 @@ TEST(ZimpEngineAbort, WriteResponseWaitEndsOnlyByAbort) {
             p.ReadFrame();
             p.Write({0x50});
         });
-        EXPECT_EQ(c.request(peer.engine), ZimpEngine::kAcknowledged);
+        EXPECT_EQ(c.request(peer.engine), zimp::RequestResult::Acknowledged);
         peer.Join();
         peer.port.SetPump(&pump);
         uint32_t at = 0x123;
-        EXPECT_EQ(peer.engine.AwaitWriteResponse(at), ZimpEngine::kLinkFailure);
+        EXPECT_EQ(peer.engine.AwaitWriteResponse(at), zimp::RequestResult::LinkFailure);
         peer.port.SetPump(nullptr);
-        EXPECT_EQ(peer.engine.LinkError(), ZimpEngine::kLinkAborted);
+        EXPECT_EQ(peer.engine.LinkError(), zimp::LinkError::Aborted);
         EXPECT_EQ(at, 0x123u);
         EXPECT_EQ(peer.port.ReadTimeoutConstant(), c.bound);
     }
@@ -280,7 +282,7 @@ TEST(ZimpEngineReply, MissingWriteResponseIsAReplyTimeout) {
     });
     const uint8_t data[3] = {1, 2, 3};
     struct Case {
-        std::function<int32_t(ZimpEngine&)> request;
+        std::function<zimp::RequestResult(ZimpEngine&)> request;
         uint32_t bound;
     };
     for (const Case& c : {Case{[&](ZimpEngine& e) { return e.WriteData(0x801000, data, 3); }, 50},
@@ -288,9 +290,9 @@ TEST(ZimpEngineReply, MissingWriteResponseIsAReplyTimeout) {
                           Case{[&](ZimpEngine& e) { return e.WriteData(0xFFFFFF, data, 0); }, 50},
                           Case{[](ZimpEngine& e) { return e.ZeroFlash(); }, 80}}) {
         boxes.Clear();
-        ASSERT_EQ(c.request(rig.engine), ZimpEngine::kAcknowledged);
+        ASSERT_EQ(c.request(rig.engine), zimp::RequestResult::Acknowledged);
         uint32_t at = 0x123;
-        EXPECT_EQ(rig.engine.AwaitWriteResponse(at), ZimpEngine::kReplyTimedOut);
+        EXPECT_EQ(rig.engine.AwaitWriteResponse(at), zimp::RequestResult::ReplyTimedOut);
         EXPECT_EQ(rig.port.ReadTimeoutConstant(), c.bound);
         EXPECT_EQ(at, 0x123u);
         EXPECT_TRUE(rig.engine.ReportError());
@@ -312,17 +314,17 @@ TEST(ZimpEngineReply, ChecksumError) {
         p.Write(reply);
     });
     uint16_t sum = 0x7777;
-    EXPECT_EQ(peer.engine.GetChecksum(0x800000, 16, sum), ZimpEngine::kLinkFailure);
+    EXPECT_EQ(peer.engine.GetChecksum(0x800000, 16, sum), zimp::RequestResult::LinkFailure);
     peer.Join();
     EXPECT_EQ(sum, 0x7777);  // out-values only on success
-    EXPECT_EQ(peer.engine.LinkError(), ZimpEngine::kLinkChecksum);
+    EXPECT_EQ(peer.engine.LinkError(), zimp::LinkError::Checksum);
     EXPECT_TRUE(peer.engine.ReportError());
     EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Check Sum Error."});
 }
 
 // The opcode word carries the length code, so a "Check Sum" reply framed with one payload
-// byte is F2 81: another opcode, -7. A short payload under the expected opcode is possible
-// only with an extended length, as in a "Read" reply too short for its address.
+// byte is F2 81: another opcode, UnwelcomeReply. A short payload under the expected opcode is
+// possible only with an extended length, as in a "Read" reply too short for its address.
 TEST(ZimpEngineReply, ShortPayloads) {
     MessageCapture boxes;
     {
@@ -334,7 +336,7 @@ TEST(ZimpEngineReply, ShortPayloads) {
             p.Write(WithChecksum({0xF2, 0x81, 0x12}));
         });
         uint16_t sum = 0x7777;
-        EXPECT_EQ(peer.engine.GetChecksum(0x800000, 16, sum), ZimpEngine::kUnwelcomeReply);
+        EXPECT_EQ(peer.engine.GetChecksum(0x800000, 16, sum), zimp::RequestResult::UnwelcomeReply);
         peer.Join();
         EXPECT_EQ(sum, 0x7777);
     }
@@ -350,7 +352,7 @@ TEST(ZimpEngineReply, ShortPayloads) {
         boxes.Clear();
         EXPECT_EQ(peer.engine.ReadMemory(0x801000, data, 4), 0u);
         peer.Join();
-        EXPECT_EQ(peer.engine.RequestResult(), ZimpEngine::kBadReplyFormat);
+        EXPECT_EQ(peer.engine.RequestResult(), zimp::RequestResult::BadReplyFormat);
         EXPECT_TRUE(peer.engine.ReportError());
         EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Reply Format is wrong."});
     }
@@ -363,8 +365,8 @@ TEST(ZimpEngineReply, OpcodeOnlyReplyIsJudgedByItsOpcode) {
     uint8_t buf[4];
     EXPECT_EQ(peer.engine.ReceiveExpected(0x4000, 0, buf, sizeof buf), 0u);
     peer.Join();
-    EXPECT_EQ(peer.engine.LinkError(), ZimpEngine::kLinkNone);
-    EXPECT_EQ(peer.engine.RequestResult(), ZimpEngine::kReplyOk);
+    EXPECT_EQ(peer.engine.LinkError(), zimp::LinkError::None);
+    EXPECT_EQ(peer.engine.RequestResult(), zimp::RequestResult::ReplyOk);
     EXPECT_EQ(peer.engine.OpcodeWord(), 0x4000);
 }
 
@@ -382,11 +384,13 @@ TEST(ZimpEngineReply, BytesTricklingInAt115200AreWaitedFor) {
         }
     });
     const Bytes request{0xF1, 0x20};
-    ASSERT_EQ(peer.engine.Transact(request.data(), request.size()), ZimpEngine::kAcknowledged);
+    ASSERT_EQ(peer.engine.Transact(request.data(), request.size()),
+              zimp::RequestResult::Acknowledged);
     uint8_t d = 0;
     EXPECT_EQ(peer.engine.ReceiveExpected(0xF299, 0, &d, 1), 1u);
     peer.Join();
-    EXPECT_EQ(peer.engine.RequestResult(), ZimpEngine::kReplyOk) << peer.engine.LinkError();
+    EXPECT_EQ(peer.engine.RequestResult(), zimp::RequestResult::ReplyOk)
+        << zimp::ToInteger(peer.engine.LinkError());
     EXPECT_EQ(d, 0x42);
 }
 
@@ -402,10 +406,10 @@ TEST(ZimpEngineReply, UnbufferedBytesAfterAnF1HeaderAt115200AreAMessageTimeout) 
         p.Write({0x86, 0x88});
     });
     uint16_t length = 0;
-    EXPECT_EQ(peer.engine.GetConfiguration(length), ZimpEngine::kLinkFailure);
+    EXPECT_EQ(peer.engine.GetConfiguration(length), zimp::RequestResult::LinkFailure);
     peer.engineDone = true;
     peer.Join();
-    EXPECT_EQ(peer.engine.LinkError(), ZimpEngine::kLinkReplyTimeout);
+    EXPECT_EQ(peer.engine.LinkError(), zimp::LinkError::ReplyTimeout);
     EXPECT_TRUE(peer.engine.ReportError());
     EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Message Timeout Errror."});
 }
@@ -420,9 +424,9 @@ TEST(ZimpEngineReply, ReplyTimeoutArgumentBoundsTheFirstByte) {
     });
     uint8_t status = 9;
     uint32_t address = 9;
-    EXPECT_EQ(peer.engine.GetStatus(status, address, 50), ZimpEngine::kReplyTimedOut);
+    EXPECT_EQ(peer.engine.GetStatus(status, address, 50), zimp::RequestResult::ReplyTimedOut);
     peer.Join();
-    EXPECT_EQ(peer.engine.LinkError(), ZimpEngine::kLinkReplyTimeout);
+    EXPECT_EQ(peer.engine.LinkError(), zimp::LinkError::ReplyTimeout);
     EXPECT_TRUE(peer.engine.ReportError());
     EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Reply Timeout."});
     EXPECT_EQ(status, 9);
@@ -444,7 +448,7 @@ TEST(ZimpEngineReply, ReplyLongerThanTheBufferKeepsItsFirst65535Bytes) {
     uint8_t data[16];
     EXPECT_EQ(peer.engine.ReadMemory(0x800000, data, 16), 0u);
     peer.Join();
-    EXPECT_EQ(peer.engine.LinkError(), ZimpEngine::kLinkReplyTimeout);
+    EXPECT_EQ(peer.engine.LinkError(), zimp::LinkError::ReplyTimeout);
     const zimp::ReceiveBuffer& buf = peer.engine.ReplyBuffer();
     ASSERT_EQ(buf.Size(), zimp::ReceiveBuffer::kLimit);
     EXPECT_EQ(buf.Dropped(), sent - zimp::ReceiveBuffer::kLimit);
@@ -458,7 +462,7 @@ TEST(ZimpEngineReply, ReplyLongerThanTheBufferKeepsItsFirst65535Bytes) {
         p.Write({0x50});
         p.Write(WithChecksum({0xF5, 0x83, 0x01, 0x80, 0x00, 0x10}));
     });
-    EXPECT_EQ(peer.engine.GetStatus(status, address), ZimpEngine::kReplyOk);
+    EXPECT_EQ(peer.engine.GetStatus(status, address), zimp::RequestResult::ReplyOk);
     peer.Join();
     EXPECT_EQ(address, 0x800010u);
     EXPECT_EQ(peer.engine.PayloadSize(), 0u);
@@ -469,12 +473,12 @@ TEST(ZimpEnginePort, ClosedPortIsLinkErrorSevenForSendAndReceive) {
     ASSERT_TRUE(rig.ok);
     MessageCapture boxes;
     rig.port.Close();
-    EXPECT_EQ(rig.engine.EraseFlash(), ZimpEngine::kLinkFailure);
-    EXPECT_EQ(rig.engine.LinkError(), ZimpEngine::kLinkNoPort);
+    EXPECT_EQ(rig.engine.EraseFlash(), zimp::RequestResult::LinkFailure);
+    EXPECT_EQ(rig.engine.LinkError(), zimp::LinkError::NoPort);
     EXPECT_TRUE(rig.engine.ReportError());
     uint32_t at;
-    EXPECT_EQ(rig.engine.AwaitWriteResponse(at), ZimpEngine::kLinkFailure);
-    EXPECT_EQ(rig.engine.LinkError(), ZimpEngine::kLinkNoPort);
+    EXPECT_EQ(rig.engine.AwaitWriteResponse(at), zimp::RequestResult::LinkFailure);
+    EXPECT_EQ(rig.engine.LinkError(), zimp::LinkError::NoPort);
     EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Port is not open or its handler is bad."});
 }
 
@@ -486,16 +490,17 @@ TEST(ZimpEnginePort, TooLongRequestsAreRefused) {
     big[0] = 0xFF;
     big[1] = 0x17;
     EXPECT_FALSE(rig.engine.SendRequest(big.data(), big.size()));
-    EXPECT_EQ(rig.engine.LinkError(), ZimpEngine::kLinkNoPort);
+    EXPECT_EQ(rig.engine.LinkError(), zimp::LinkError::NoPort);
     const Bytes data(8217, 1);
-    EXPECT_EQ(rig.engine.WriteData(0x800000, data.data(), data.size()), ZimpEngine::kLinkFailure);
+    EXPECT_EQ(rig.engine.WriteData(0x800000, data.data(), data.size()),
+              zimp::RequestResult::LinkFailure);
     EXPECT_TRUE(rig.engine.ReportError());
     EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Port is not open or its handler is bad."});
     EXPECT_TRUE(rig.radio.Requests().empty());
     // 8,216 data bytes still go, as an 8,224-byte frame.
-    EXPECT_EQ(rig.engine.WriteData(0x800000, data.data(), 8216), ZimpEngine::kAcknowledged);
+    EXPECT_EQ(rig.engine.WriteData(0x800000, data.data(), 8216), zimp::RequestResult::Acknowledged);
     uint32_t at;
-    EXPECT_EQ(rig.engine.AwaitWriteResponse(at), ZimpEngine::kReplyOk);
+    EXPECT_EQ(rig.engine.AwaitWriteResponse(at), zimp::RequestResult::ReplyOk);
     EXPECT_EQ(rig.radio.Requests().at(0).length, 8216u);
     EXPECT_EQ(rig.radio.ReadMemory(0x800000 + 8215, 2), (Bytes{1, 0xFF}));
 }
@@ -506,17 +511,17 @@ TEST(ZimpEngineTimeouts, ConstantsAt9600Baud) {
     platform::SerialTimeouts t;
     const uint8_t data[2] = {1, 2};
     // A 10-byte request: 10 x 20,000 / 9,600.
-    ASSERT_EQ(rig.engine.WriteData(0x800000, data, 2), ZimpEngine::kAcknowledged);
+    ASSERT_EQ(rig.engine.WriteData(0x800000, data, 2), zimp::RequestResult::Acknowledged);
     ASSERT_TRUE(rig.port.CurrentTimeouts(t));
     EXPECT_EQ(t.writeConstant, 20u);
     EXPECT_EQ(t.readConstant, 3000u + 11);  // counted from when the frame has left: 10.4 ms
     EXPECT_EQ(t.readMultiplier, 0u);
     uint32_t at;
-    ASSERT_EQ(rig.engine.AwaitWriteResponse(at), ZimpEngine::kReplyOk);
+    ASSERT_EQ(rig.engine.AwaitWriteResponse(at), zimp::RequestResult::ReplyOk);
     ASSERT_TRUE(rig.port.CurrentTimeouts(t));
     EXPECT_EQ(t.readConstant, 200u);  // F4: 10 x (4 x 50,000 / 9,600)
     uint16_t sum;
-    ASSERT_EQ(rig.engine.GetChecksum(0x800000, 2, sum), ZimpEngine::kReplyOk);
+    ASSERT_EQ(rig.engine.GetChecksum(0x800000, 2, sum), zimp::RequestResult::ReplyOk);
     ASSERT_TRUE(rig.port.CurrentTimeouts(t));
     EXPECT_EQ(t.readConstant, 150u);  // F3
     EXPECT_EQ(sum, 3);
@@ -533,10 +538,10 @@ TEST(ZimpEngineTimeouts, AcknowledgementOfALongBlockAtALowRate) {
     std::vector<uint8_t> block(3072);
     for (size_t i = 0; i < block.size(); ++i)
         block[i] = static_cast<uint8_t>(i * 13);
-    ASSERT_EQ(rig.engine.WriteData(0x801000, block.data(), 3072), ZimpEngine::kAcknowledged)
-        << rig.engine.LinkError();
+    ASSERT_EQ(rig.engine.WriteData(0x801000, block.data(), 3072), zimp::RequestResult::Acknowledged)
+        << zimp::ToInteger(rig.engine.LinkError());
     uint32_t at = 0;
-    ASSERT_EQ(rig.engine.AwaitWriteResponse(at), ZimpEngine::kReplyOk);
+    ASSERT_EQ(rig.engine.AwaitWriteResponse(at), zimp::RequestResult::ReplyOk);
     EXPECT_EQ(rig.radio.ReadMemory(0x801000, 3072), block);
 }
 
@@ -545,7 +550,7 @@ TEST(ZimpEngineTimeouts, ConstantsAt115200Baud) {
     ASSERT_TRUE(rig.ok);
     platform::SerialTimeouts t;
     uint16_t sum;
-    ASSERT_EQ(rig.engine.GetChecksum(0x800000, 2, sum), ZimpEngine::kReplyOk);
+    ASSERT_EQ(rig.engine.GetChecksum(0x800000, 2, sum), zimp::RequestResult::ReplyOk);
     ASSERT_TRUE(rig.port.CurrentTimeouts(t));
     EXPECT_EQ(t.writeConstant, 8u * 20000 / 115200);
     EXPECT_EQ(t.readConstant, 20u);  // F3: 10 x 1, raised to the least per-byte wait
@@ -555,9 +560,10 @@ TEST(ZimpEngineTimeouts, ConstantsAt115200Baud) {
     EXPECT_EQ(t.readConstant, 60u);  // FF: 10 x 6
     // An F1-headed reply: 10 x 0, raised to the least per-byte wait.
     const Bytes unknown{0xF1, 0x20};
-    ASSERT_EQ(rig.engine.Transact(unknown.data(), unknown.size()), ZimpEngine::kAcknowledged);
+    ASSERT_EQ(rig.engine.Transact(unknown.data(), unknown.size()),
+              zimp::RequestResult::Acknowledged);
     rig.engine.ReceiveExpected(zimp::kOpUnsupported, 0, d, 0);
-    EXPECT_EQ(rig.engine.RequestResult(), ZimpEngine::kReplyOk);
+    EXPECT_EQ(rig.engine.RequestResult(), zimp::RequestResult::ReplyOk);
     ASSERT_TRUE(rig.port.CurrentTimeouts(t));
     EXPECT_EQ(t.readConstant, 20u);
     EXPECT_EQ(t.readInterval, 0u);

@@ -244,7 +244,8 @@ TEST(ZimpReportError, EveryRowOfTheTable) {
     ZimpEngine engine;
     for (const ReportRow& row : rows) {
         boxes.Clear();
-        engine.SetOutcome(row.link, row.result);
+        engine.SetOutcome(static_cast<zimp::LinkError>(row.link),
+                          static_cast<zimp::RequestResult>(row.result));
         EXPECT_EQ(engine.ReportError(), row.stop) << row.result << "/" << row.link;
         const auto texts = boxes.Texts();
         if (row.text == nullptr) {
@@ -257,22 +258,22 @@ TEST(ZimpReportError, EveryRowOfTheTable) {
             EXPECT_EQ(texts[0], expected);
         }
         // Reporting changes nothing.
-        EXPECT_EQ(engine.RequestResult(), row.result);
-        EXPECT_EQ(engine.LinkError(), row.link);
+        EXPECT_EQ(zimp::ToInteger(engine.RequestResult()), row.result);
+        EXPECT_EQ(zimp::ToInteger(engine.LinkError()), row.link);
     }
 }
 
 TEST(ZimpEngineDetached, EveryCallWithoutAPortIsLinkErrorSeven) {
     ZimpEngine engine;
     EXPECT_FALSE(engine.Attach(nullptr, false));
-    EXPECT_EQ(engine.LinkError(), ZimpEngine::kLinkNoPort);
+    EXPECT_EQ(engine.LinkError(), zimp::LinkError::NoPort);
     const uint8_t status[2] = {0xF1, 0x14};
-    EXPECT_EQ(engine.Transact(status, 2), ZimpEngine::kLinkFailure);
-    EXPECT_EQ(engine.LinkError(), ZimpEngine::kLinkNoPort);
+    EXPECT_EQ(engine.Transact(status, 2), zimp::RequestResult::LinkFailure);
+    EXPECT_EQ(engine.LinkError(), zimp::LinkError::NoPort);
     uint16_t length = 0;
-    EXPECT_EQ(engine.GetConfiguration(length), ZimpEngine::kLinkFailure);
+    EXPECT_EQ(engine.GetConfiguration(length), zimp::RequestResult::LinkFailure);
     EXPECT_FALSE(engine.ReceiveReply());
-    EXPECT_EQ(engine.LinkError(), ZimpEngine::kLinkNoPort);
+    EXPECT_EQ(engine.LinkError(), zimp::LinkError::NoPort);
 }
 
 }  // namespace

@@ -20,12 +20,14 @@ Bytes Pattern(size_t n, uint8_t seed) {
 }
 
 // Write, then the write response; returns the second step's result.
-int32_t Write(ZimpEngine& e, uint32_t address, const Bytes& data, uint32_t* at = nullptr) {
-    const int32_t r = e.WriteData(address, data.data(), static_cast<uint32_t>(data.size()));
-    if (r != ZimpEngine::kAcknowledged)
+zimp::RequestResult Write(ZimpEngine& e, uint32_t address, const Bytes& data,
+                          uint32_t* at = nullptr) {
+    const zimp::RequestResult r =
+        e.WriteData(address, data.data(), static_cast<uint32_t>(data.size()));
+    if (r != zimp::RequestResult::Acknowledged)
         return r;
     uint32_t a = 0;
-    const int32_t w = e.AwaitWriteResponse(a);
+    const zimp::RequestResult w = e.AwaitWriteResponse(a);
     if (at)
         *at = a;
     return w;
@@ -37,10 +39,10 @@ TEST(ZimpRequests, EveryRequestRoundTrips) {
     ZimpEngine& e = rig.engine;
     const Bytes ram = Pattern(1000, 1), flash = Pattern(300, 7);
     uint32_t at = 0;
-    EXPECT_EQ(Write(e, 0x801000, ram, &at), ZimpEngine::kReplyOk);
+    EXPECT_EQ(Write(e, 0x801000, ram, &at), zimp::RequestResult::ReplyOk);
     EXPECT_EQ(at, 0x801000u);
-    EXPECT_EQ(Write(e, 0x400200, flash), ZimpEngine::kReplyOk);
-    EXPECT_EQ(Write(e, 0x000010, {0xEE}), ZimpEngine::kReplyOk);
+    EXPECT_EQ(Write(e, 0x400200, flash), zimp::RequestResult::ReplyOk);
+    EXPECT_EQ(Write(e, 0x000010, {0xEE}), zimp::RequestResult::ReplyOk);
 
     uint8_t back[255];
     EXPECT_EQ(e.ReadMemory(0x801000 + 500, back, 255, 2000), 255u);
@@ -50,37 +52,37 @@ TEST(ZimpRequests, EveryRequestRoundTrips) {
     EXPECT_EQ(back[1], 0xFF);  // never written
 
     uint16_t sum = 0;
-    EXPECT_EQ(e.GetChecksum(0x801000, 1000, sum, 1000), ZimpEngine::kReplyOk);
+    EXPECT_EQ(e.GetChecksum(0x801000, 1000, sum, 1000), zimp::RequestResult::ReplyOk);
     uint16_t expected = 0;
     for (uint8_t b : ram)
         expected = static_cast<uint16_t>(expected + b);
     EXPECT_EQ(sum, expected);
 
     uint16_t length = 0;
-    EXPECT_EQ(e.GetConfiguration(length, 1000), ZimpEngine::kReplyOk);
+    EXPECT_EQ(e.GetConfiguration(length, 1000), zimp::RequestResult::ReplyOk);
     EXPECT_EQ(length, 0x2000);
 
     uint8_t status = 0xAA;
     uint32_t address = 0;
-    EXPECT_EQ(e.GetStatus(status, address, 1000), ZimpEngine::kReplyOk);
+    EXPECT_EQ(e.GetStatus(status, address, 1000), zimp::RequestResult::ReplyOk);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(address, 0x000010u);
 
-    EXPECT_EQ(e.ZeroFlash(), ZimpEngine::kAcknowledged);
-    EXPECT_EQ(e.AwaitWriteResponse(at), ZimpEngine::kReplyOk);
+    EXPECT_EQ(e.ZeroFlash(), zimp::RequestResult::Acknowledged);
+    EXPECT_EQ(e.AwaitWriteResponse(at), zimp::RequestResult::ReplyOk);
     EXPECT_EQ(e.ReadMemory(0x400200, back, 4), 4u);
     EXPECT_EQ(Bytes(back, back + 4), Bytes(4, 0));
-    EXPECT_EQ(e.EraseFlash(), ZimpEngine::kAcknowledged);
-    EXPECT_EQ(e.AwaitWriteResponse(at), ZimpEngine::kReplyOk);
+    EXPECT_EQ(e.EraseFlash(), zimp::RequestResult::Acknowledged);
+    EXPECT_EQ(e.AwaitWriteResponse(at), zimp::RequestResult::ReplyOk);
     EXPECT_EQ(at, 0x400000u);
     EXPECT_EQ(e.ReadMemory(0x400200, back, 4), 4u);
     EXPECT_EQ(Bytes(back, back + 4), Bytes(4, 0xFF));
 
     // End of the load.
-    EXPECT_EQ(Write(e, 0xFFFFFF, {}, &at), ZimpEngine::kReplyOk);
+    EXPECT_EQ(Write(e, 0xFFFFFF, {}, &at), zimp::RequestResult::ReplyOk);
     EXPECT_EQ(at, 0xFFFFFFu);
     EXPECT_EQ(rig.radio.Markers().size(), 1u);
-    EXPECT_EQ(e.GetStatus(status, address), ZimpEngine::kReplyOk);
+    EXPECT_EQ(e.GetStatus(status, address), zimp::RequestResult::ReplyOk);
     EXPECT_EQ(status, 1);
     EXPECT_EQ(rig.radio.ReadMemory(0x801000, 1000), ram);
 }
@@ -88,18 +90,18 @@ TEST(ZimpRequests, EveryRequestRoundTrips) {
 TEST(ZimpRequests, ReadOfCountZeroSendsNothing) {
     SimRig rig;
     ASSERT_TRUE(rig.ok);
-    rig.engine.SetOutcome(ZimpEngine::kLinkNak, ZimpEngine::kLinkFailure);
+    rig.engine.SetOutcome(zimp::LinkError::Nak, zimp::RequestResult::LinkFailure);
     uint8_t d[1];
     EXPECT_EQ(rig.engine.ReadMemory(0x800000, d, 0), 0u);
     // The codes are not touched, and the radio heard nothing.
-    EXPECT_EQ(rig.engine.LinkError(), ZimpEngine::kLinkNak);
-    EXPECT_EQ(rig.engine.RequestResult(), ZimpEngine::kLinkFailure);
+    EXPECT_EQ(rig.engine.LinkError(), zimp::LinkError::Nak);
+    EXPECT_EQ(rig.engine.RequestResult(), zimp::RequestResult::LinkFailure);
     // A count that does not fit its byte is refused rather than cut.
     uint8_t big[256];
     EXPECT_EQ(rig.engine.ReadMemory(0x800000, big, 256), 0u);
-    EXPECT_EQ(rig.engine.RequestResult(), ZimpEngine::kBadRequest);
+    EXPECT_EQ(rig.engine.RequestResult(), zimp::RequestResult::BadRequest);
     uint16_t sum;
-    EXPECT_EQ(rig.engine.GetChecksum(0x800000, 0x10000, sum), ZimpEngine::kBadRequest);
+    EXPECT_EQ(rig.engine.GetChecksum(0x800000, 0x10000, sum), zimp::RequestResult::BadRequest);
     EXPECT_TRUE(rig.radio.Requests().empty());
 }
 
@@ -119,12 +121,12 @@ TEST(ZimpRequests, ReadReplyAddressIsMatchedOnItsLow20Bits) {
         peer.Join();
         if (low == 0) {
             EXPECT_EQ(n, 2u);
-            EXPECT_EQ(peer.engine.RequestResult(), ZimpEngine::kReplyOk);
+            EXPECT_EQ(peer.engine.RequestResult(), zimp::RequestResult::ReplyOk);
             EXPECT_EQ(data[0], 0xAA);
             EXPECT_EQ(data[1], 0xBB);
         } else {
             EXPECT_EQ(n, 0u);
-            EXPECT_EQ(peer.engine.RequestResult(), ZimpEngine::kUnwelcomeReply);
+            EXPECT_EQ(peer.engine.RequestResult(), zimp::RequestResult::UnwelcomeReply);
             EXPECT_EQ(data[0], 0x11);  // nothing delivered
             boxes.Clear();
             EXPECT_TRUE(peer.engine.ReportError());
@@ -141,12 +143,12 @@ TEST(ZimpRequests, BadWriteGivesMinusSixAndItsAddress) {
     ASSERT_TRUE(rig.ok);
     MessageCapture boxes;
     uint32_t at = 0;
-    EXPECT_EQ(Write(rig.engine, 0x400100, Pattern(16, 3), &at), ZimpEngine::kBadWrite);
+    EXPECT_EQ(Write(rig.engine, 0x400100, Pattern(16, 3), &at), zimp::RequestResult::BadWrite);
     EXPECT_EQ(at, 0x400105u);
     EXPECT_EQ(rig.engine.OpcodeWord(), zimp::kOpBadWrite);
     EXPECT_FALSE(rig.engine.ReportError());
     EXPECT_TRUE(boxes.Texts().empty());
-    EXPECT_EQ(Write(rig.engine, 0x400110, Pattern(16, 3)), ZimpEngine::kReplyOk);
+    EXPECT_EQ(Write(rig.engine, 0x400110, Pattern(16, 3)), zimp::RequestResult::ReplyOk);
 }
 
 TEST(ZimpRequests, NakEveryKthRequestThenRetry) {
@@ -156,10 +158,10 @@ TEST(ZimpRequests, NakEveryKthRequestThenRetry) {
     ASSERT_TRUE(rig.ok);
     ZimpEngine& e = rig.engine;
     uint16_t length;
-    EXPECT_EQ(e.GetConfiguration(length), ZimpEngine::kReplyOk);      // request 1
-    EXPECT_EQ(e.GetConfiguration(length), ZimpEngine::kLinkFailure);  // request 2: NAK
-    EXPECT_EQ(e.LinkError(), ZimpEngine::kLinkNak);
-    EXPECT_EQ(e.GetConfiguration(length), ZimpEngine::kReplyOk);  // the retry
+    EXPECT_EQ(e.GetConfiguration(length), zimp::RequestResult::ReplyOk);      // request 1
+    EXPECT_EQ(e.GetConfiguration(length), zimp::RequestResult::LinkFailure);  // request 2: NAK
+    EXPECT_EQ(e.LinkError(), zimp::LinkError::Nak);
+    EXPECT_EQ(e.GetConfiguration(length), zimp::RequestResult::ReplyOk);  // the retry
 }
 
 TEST(ZimpRequests, WrongOpcodeIsAnUnwelcomeReply) {
@@ -169,10 +171,10 @@ TEST(ZimpRequests, WrongOpcodeIsAnUnwelcomeReply) {
     ASSERT_TRUE(rig.ok);
     uint8_t status;
     uint32_t address;
-    EXPECT_EQ(rig.engine.GetStatus(status, address), ZimpEngine::kReplyOk);
-    EXPECT_EQ(Write(rig.engine, 0x800000, {1}), ZimpEngine::kUnwelcomeReply);
+    EXPECT_EQ(rig.engine.GetStatus(status, address), zimp::RequestResult::ReplyOk);
+    EXPECT_EQ(Write(rig.engine, 0x800000, {1}), zimp::RequestResult::UnwelcomeReply);
     EXPECT_EQ(rig.engine.OpcodeWord(), 0xF487);
-    EXPECT_EQ(rig.engine.GetStatus(status, address), ZimpEngine::kReplyOk);
+    EXPECT_EQ(rig.engine.GetStatus(status, address), zimp::RequestResult::ReplyOk);
 }
 
 TEST(ZimpRequests, ShortReadDeliversWhatCame) {
@@ -182,7 +184,7 @@ TEST(ZimpRequests, ShortReadDeliversWhatCame) {
     ASSERT_TRUE(rig.ok);
     uint8_t d[10];
     EXPECT_EQ(rig.engine.ReadMemory(0x800000, d, 10), 9u);
-    EXPECT_EQ(rig.engine.RequestResult(), ZimpEngine::kReplyOk);
+    EXPECT_EQ(rig.engine.RequestResult(), zimp::RequestResult::ReplyOk);
 }
 
 TEST(ZimpRequests, SlowLineAt9600Baud) {
@@ -191,7 +193,7 @@ TEST(ZimpRequests, SlowLineAt9600Baud) {
     SimRig rig({}, 9600, false, 9600);
     ASSERT_TRUE(rig.ok);
     const Bytes data = Pattern(255, 9);
-    EXPECT_EQ(Write(rig.engine, 0x800400, data), ZimpEngine::kReplyOk);
+    EXPECT_EQ(Write(rig.engine, 0x800400, data), zimp::RequestResult::ReplyOk);
     uint8_t back[255];
     EXPECT_EQ(rig.engine.ReadMemory(0x800400, back, 255), 255u);
     EXPECT_EQ(Bytes(back, back + 255), data);
@@ -208,7 +210,7 @@ TEST(ZimpRequests, RadioResynchronisesAfterGarbageAndSilence) {
     ASSERT_EQ(rig.port.Write(garbage.data(), garbage.size(), lineError), garbage.size());
     ASSERT_TRUE(zimptest::WaitUntil([&] { return rig.radio.Stats().droppedPartials == 1; }));
     uint16_t length = 0;
-    EXPECT_EQ(rig.engine.GetConfiguration(length), ZimpEngine::kReplyOk);
+    EXPECT_EQ(rig.engine.GetConfiguration(length), zimp::RequestResult::ReplyOk);
     EXPECT_EQ(length, 0x2000);
 }
 
