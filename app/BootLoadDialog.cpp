@@ -7,6 +7,17 @@
 #include "app/FileChoosers.h"
 #include "memops/FieldChecks.h"
 
+using memops::BootLoad;
+using memops::BootLoadSettings;
+using memops::CheckIntegerField;
+using memops::IntegerKind;
+using memops::ReadBootLoadSettings;
+using memops::ValidateBootLoadSettings;
+
+using serial::SerialPort;
+
+using streams::profilestream;
+
 namespace app {
 
 BootLoadDialog::BootLoadDialog(QWidget* parent) : QDialog(parent) {

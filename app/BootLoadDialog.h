@@ -18,9 +18,9 @@ class BootLoadDialog : public QDialog {
     explicit BootLoadDialog(QWidget* parent = nullptr);
     ~BootLoadDialog() override;
     // Reads section "BootLoad" into the fields and shows the dialog.
-    void Open(SerialPort* port, profilestream* profile);
+    void Open(serial::SerialPort* port, streams::profilestream* profile);
     bool IsBusy() const { return load_ && load_->Busy(); }
-    const BootLoadSettings& Settings() const { return settings_; }
+    const memops::BootLoadSettings& Settings() const { return settings_; }
 
     QLineEdit* rate;
     QLineEdit* file;
@@ -45,9 +45,9 @@ class BootLoadDialog : public QDialog {
     void SetIdle(bool idle);
     void Finish();
 
-    SerialPort* port_ = nullptr;
-    std::unique_ptr<BootLoad> load_;
-    BootLoadSettings settings_;
+    serial::SerialPort* port_ = nullptr;
+    std::unique_ptr<memops::BootLoad> load_;
+    memops::BootLoadSettings settings_;
     bool running_ = false;
 };
 

@@ -12,6 +12,12 @@
 #include "app/FileChoosers.h"
 #include "memops/FieldChecks.h"
 
+using memops::CheckHexField;
+using memops::CheckIntegerField;
+using memops::IntegerKind;
+using memops::LoadParameters;
+using memops::ValidateLoadParameters;
+
 namespace app {
 
 LoadParamDialog::LoadParamDialog(const LoadParameters& params, QWidget* parent)

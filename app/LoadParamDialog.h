@@ -14,9 +14,9 @@ namespace app {
 class LoadParamDialog : public QDialog {
     Q_OBJECT
   public:
-    explicit LoadParamDialog(const LoadParameters& params, QWidget* parent = nullptr);
+    explicit LoadParamDialog(const memops::LoadParameters& params, QWidget* parent = nullptr);
     // The values taken by the last successful OK.
-    const LoadParameters& Values() const { return params_; }
+    const memops::LoadParameters& Values() const { return params_; }
 
     QRadioButton* modes[4];  // NONE, Last Address, Address, Block
     QLineEdit* block;
@@ -40,7 +40,7 @@ class LoadParamDialog : public QDialog {
     void ShowHelp();
     bool Fail(QWidget* field);
 
-    LoadParameters params_;
+    memops::LoadParameters params_;
 };
 
 }  // namespace app

@@ -15,7 +15,7 @@
 
 namespace app {
 
-class LogConsole : public QWidget, public LogSink {
+class LogConsole : public QWidget, public streams::LogSink {
     Q_OBJECT
   public:
     static constexpr int kColumns = 128;

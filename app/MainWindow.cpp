@@ -25,6 +25,21 @@
 #include "platform/KeyboardLocks.h"
 #include "streams/MessageStreams.h"
 
+using memops::CurrentPortChoice;
+using memops::LoadCommand;
+using memops::LoadFrontEnd;
+using memops::LoadParameters;
+using memops::LocateConfiguration;
+using memops::OpenConfiguredPort;
+using memops::ProgressView;
+using memops::ReadStartupSettings;
+using memops::ReopenPort;
+using memops::StartupSettings;
+
+using streams::AttachLogSink;
+using streams::profilestream;
+using streams::StartLogConsole;
+
 namespace app {
 
 namespace {

@@ -47,10 +47,10 @@ class MainWindow : public QMainWindow {
     QLabel* Indicator(int index) const { return indicators_[index]; }
     LogConsole* Console() const { return console_.get(); }
 
-    SerialPort& Port() { return port_; }
-    profilestream& Profile() { return *profile_; }
+    serial::SerialPort& Port() { return port_; }
+    streams::profilestream& Profile() { return *profile_; }
     const std::string& ConfigPath() const { return configPath_; }
-    const PortChoice& StoredPort() const { return stored_; }
+    const memops::PortChoice& StoredPort() const { return stored_; }
     int MemoryKind() const { return memoryKind_; }
     void SetMemoryKind(int kind) { memoryKind_ = kind; }
 
@@ -60,7 +60,7 @@ class MainWindow : public QMainWindow {
     ProgressDialog& Progress() { return *progress_; }
     SaveMemoryDialog& SaveMemory() { return *save_; }
     BootLoadDialog& BootLoader() { return *boot_; }
-    LoadCommand& Loader() { return *load_; }
+    memops::LoadCommand& Loader() { return *load_; }
 
     // While an operation runs no command can start and the window cannot be closed.
     void BeginOperation();
@@ -92,10 +92,10 @@ class MainWindow : public QMainWindow {
     void OnTqvBootLoad();
 
     QtMessagePump pump_;
-    SerialPort port_;
+    serial::SerialPort port_;
     std::string configPath_;
-    std::unique_ptr<profilestream> profile_;
-    PortChoice stored_;  // the port name and factor in use; the rate is the port's
+    std::unique_ptr<streams::profilestream> profile_;
+    memops::PortChoice stored_;  // the port name and factor in use; the rate is the port's
     int memoryKind_ = 0;
     std::unique_ptr<QtPortSettingsEditor> editor_;
     ManualZimpDialog* manual_;
@@ -104,7 +104,8 @@ class MainWindow : public QMainWindow {
     ProgressDialog* progress_;
     SaveMemoryDialog* save_;
     BootLoadDialog* boot_;
-    std::unique_ptr<LoadCommand> load_;  // keeps bias and compress from one load to the next
+    std::unique_ptr<memops::LoadCommand>
+        load_;  // keeps bias and compress from one load to the next
     std::unique_ptr<LogConsole> console_;
     std::map<int, QAction*> actions_;
     QToolBar* toolBar_ = nullptr;

@@ -4,6 +4,10 @@
 #include <QTextCursor>
 #include "ui_ManualZimpDialog.h"
 
+using memops::ManualZimp;
+
+using serial::SerialPort;
+
 namespace app {
 
 ManualZimpDialog::ManualZimpDialog(QWidget* parent)

@@ -17,13 +17,13 @@ class ManualZimpDialog;
 
 namespace app {
 
-class ManualZimpDialog : public QDialog, public ManualZimpView {
+class ManualZimpDialog : public QDialog, public memops::ManualZimpView {
     Q_OBJECT
   public:
     explicit ManualZimpDialog(QWidget* parent = nullptr);
     ~ManualZimpDialog() override;
     // Runs the dialog modally on the port (none: "You have to set port" and nothing shown).
-    int Run(SerialPort* port);
+    int Run(serial::SerialPort* port);
 
     void AppendReply(const std::string& text) override;
 
@@ -40,7 +40,7 @@ class ManualZimpDialog : public QDialog, public ManualZimpView {
 
     std::unique_ptr<Ui::ManualZimpDialog> ui_;
     QueuedMessageTarget target_;
-    std::unique_ptr<ManualZimp> manual_;
+    std::unique_ptr<memops::ManualZimp> manual_;
 };
 
 }  // namespace app

@@ -3,6 +3,10 @@
 #include <QDialogButtonBox>
 #include "ui_PortBaudDialog.h"
 
+using memops::CheckPortChoice;
+using memops::PortChoice;
+using memops::PortChoiceField;
+
 namespace app {
 
 PortBaudDialog::PortBaudDialog(const PortChoice& current, QWidget* parent)

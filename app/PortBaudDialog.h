@@ -16,9 +16,9 @@ namespace app {
 class PortBaudDialog : public QDialog {
     Q_OBJECT
   public:
-    explicit PortBaudDialog(const PortChoice& current, QWidget* parent = nullptr);
+    explicit PortBaudDialog(const memops::PortChoice& current, QWidget* parent = nullptr);
     ~PortBaudDialog() override;
-    const PortChoice& Chosen() const { return chosen_; }
+    const memops::PortChoice& Chosen() const { return chosen_; }
 
     QLineEdit* portName;
     QLineEdit* rate;
@@ -29,7 +29,7 @@ class PortBaudDialog : public QDialog {
 
   private:
     std::unique_ptr<Ui::PortBaudDialog> ui_;
-    PortChoice chosen_;
+    memops::PortChoice chosen_;
 };
 
 }  // namespace app

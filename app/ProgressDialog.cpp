@@ -8,6 +8,8 @@
 #include "app/QtEventPump.h"
 #include "platform/Event.h"
 
+using memops::ProgressPermille;
+
 namespace app {
 
 ProgressDialog::ProgressDialog(QWidget* parent) : QDialog(parent) {

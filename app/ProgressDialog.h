@@ -13,7 +13,7 @@
 
 namespace app {
 
-class ProgressDialog : public QDialog, public ProgressView {
+class ProgressDialog : public QDialog, public memops::ProgressView {
     Q_OBJECT
   public:
     explicit ProgressDialog(QWidget* parent = nullptr);

@@ -11,7 +11,7 @@
 
 namespace app {
 
-class QtMessagePresenter : public QObject, public MessagePresenter {
+class QtMessagePresenter : public QObject, public streams::MessagePresenter {
     Q_OBJECT
   public:
     QtMessagePresenter();

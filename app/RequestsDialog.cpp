@@ -7,6 +7,15 @@
 
 #include "ui_RequestsDialog.h"
 
+using memops::RequestOutcome;
+using memops::RequestsField;
+using memops::RequestsSession;
+using memops::ZimpRequest;
+
+using serial::SerialPort;
+
+using streams::profilestream;
+
 namespace app {
 
 RequestsDialog::RequestsDialog(QWidget* parent)

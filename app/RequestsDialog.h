@@ -17,16 +17,16 @@ class RequestsDialog;
 
 namespace app {
 
-class RequestsDialog : public QDialog, public RequestsView {
+class RequestsDialog : public QDialog, public memops::RequestsView {
     Q_OBJECT
   public:
     explicit RequestsDialog(QWidget* parent = nullptr);
     ~RequestsDialog() override;
     // Opens on the port and configuration and shows the dialog; false (with the session's
     // message) when it cannot.
-    bool Open(SerialPort* port, profilestream* profile);
+    bool Open(serial::SerialPort* port, streams::profilestream* profile);
     bool IsBusy() const { return session_ && session_->Running(); }
-    ZimpRequest Selected() const { return selected_; }
+    memops::ZimpRequest Selected() const { return selected_; }
 
     void SetStatusText(const std::string& text) override;
     void SetAddressField(const std::string& text) override;
@@ -60,8 +60,8 @@ class RequestsDialog : public QDialog, public RequestsView {
     void Abort();
 
     std::unique_ptr<Ui::RequestsDialog> ui_;
-    std::unique_ptr<RequestsSession> session_;
-    ZimpRequest selected_ = ZimpRequest::WriteData;
+    std::unique_ptr<memops::RequestsSession> session_;
+    memops::ZimpRequest selected_ = memops::ZimpRequest::WriteData;
 };
 
 }  // namespace app

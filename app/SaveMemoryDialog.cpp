@@ -7,6 +7,13 @@
 
 #include "app/FileChoosers.h"
 
+using memops::SaveCommand;
+using memops::SaveOutcome;
+
+using serial::SerialPort;
+
+using streams::profilestream;
+
 namespace app {
 
 SaveMemoryDialog::SaveMemoryDialog(QWidget* parent) : QDialog(parent) {

@@ -12,17 +12,17 @@
 
 namespace app {
 
-class SaveMemoryDialog : public QDialog, public SaveFrontEnd {
+class SaveMemoryDialog : public QDialog, public memops::SaveFrontEnd {
     Q_OBJECT
   public:
     explicit SaveMemoryDialog(QWidget* parent = nullptr);
     ~SaveMemoryDialog() override;
     // Prepares the save of memory type 0..4 and shows the dialog; false (with the command's
     // message) when it cannot.
-    bool Open(SerialPort* port, profilestream* profile, int memoryType);
+    bool Open(serial::SerialPort* port, streams::profilestream* profile, int memoryType);
     bool IsSaving() const { return command_ && command_->Saving(); }
     // How the last save ended.
-    SaveOutcome LastOutcome() const { return last_; }
+    memops::SaveOutcome LastOutcome() const { return last_; }
 
     void ShowAddress(const std::string& text) override;
 
@@ -48,8 +48,8 @@ class SaveMemoryDialog : public QDialog, public SaveFrontEnd {
     void SetIdle(bool idle);
     void Finish();
 
-    std::unique_ptr<SaveCommand> command_;
-    SaveOutcome last_ = SaveOutcome::NotOpened;
+    std::unique_ptr<memops::SaveCommand> command_;
+    memops::SaveOutcome last_ = memops::SaveOutcome::NotOpened;
 };
 
 }  // namespace app

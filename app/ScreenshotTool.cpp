@@ -33,6 +33,15 @@
 #include "streams/MessagePresenter.h"
 #include "streams/MessageStreams.h"
 
+using memops::CurrentPortChoice;
+using memops::LoadParameters;
+using memops::TqvSettings;
+using memops::ZimpRequest;
+
+using streams::logout;
+using streams::RecordingPresenter;
+using streams::SetMessagePresenter;
+
 namespace {
 QString g_out;
 

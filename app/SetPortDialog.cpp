@@ -7,6 +7,9 @@
 
 #include "memops/FieldChecks.h"
 
+using memops::CheckIntegerField;
+using memops::IntegerKind;
+
 namespace app {
 
 namespace {

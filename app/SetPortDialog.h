@@ -31,7 +31,7 @@ class SetPortDialog : public QDialog {
 };
 
 // The adapter the serial port calls.
-class QtPortSettingsEditor : public PortSettingsEditor {
+class QtPortSettingsEditor : public serial::PortSettingsEditor {
   public:
     explicit QtPortSettingsEditor(QWidget* owner) : owner_(owner) {}
     bool Edit(const std::string& portName, uint32_t providerSubtype,

@@ -14,6 +14,17 @@
 #include "memops/FieldChecks.h"
 #include "platform/Event.h"
 
+using memops::CheckIntegerField;
+using memops::IntegerKind;
+using memops::ReadTqvSettings;
+using memops::TqvBootLoad;
+using memops::TqvSettings;
+using memops::WriteTqvSettings;
+
+using serial::SerialPort;
+
+using streams::profilestream;
+
 namespace app {
 
 TqvBootLoadDialog::TqvBootLoadDialog(SerialPort* port, const TqvSettings& settings, QWidget* parent)

@@ -16,13 +16,14 @@ namespace app {
 class TqvBootLoadDialog : public QDialog {
     Q_OBJECT
   public:
-    TqvBootLoadDialog(SerialPort* port, const TqvSettings& settings, QWidget* parent = nullptr);
-    const TqvSettings& Settings() const { return settings_; }
+    TqvBootLoadDialog(serial::SerialPort* port, const memops::TqvSettings& settings,
+                      QWidget* parent = nullptr);
+    const memops::TqvSettings& Settings() const { return settings_; }
     bool Running() const { return running_; }
 
     // The whole command: reads section "TqvBootLoad", runs the dialog and, after OK, writes the
     // settings back. Returns whether it ended with OK.
-    static bool Run(SerialPort* port, profilestream* profile, QWidget* parent);
+    static bool Run(serial::SerialPort* port, streams::profilestream* profile, QWidget* parent);
 
     QLineEdit* headerRate;
     QLineEdit* file;
@@ -49,8 +50,8 @@ class TqvBootLoadDialog : public QDialog {
     void Fill();
     void UpdatePatch();
 
-    SerialPort* port_;
-    TqvSettings settings_;
+    serial::SerialPort* port_;
+    memops::TqvSettings settings_;
     bool running_ = false;
 };
 

@@ -3,6 +3,13 @@
 #include <QDialogButtonBox>
 #include "ui_ZimpConfigDialog.h"
 
+using memops::CheckProtocolSettings;
+using memops::ProtocolField;
+using memops::ReadProtocolSettings;
+using memops::WriteProtocolSettings;
+
+using streams::profilestream;
+
 namespace app {
 
 ZimpConfigDialog::ZimpConfigDialog(QWidget* parent)

@@ -21,8 +21,8 @@ class ZimpConfigDialog : public QDialog {
     explicit ZimpConfigDialog(QWidget* parent = nullptr);
     ~ZimpConfigDialog() override;
     // Reads the configuration, runs the dialog, writes on OK. True when OK was pressed.
-    bool Run(profilestream& profile);
-    const ProtocolSettings& Values() const { return values_; }
+    bool Run(streams::profilestream& profile);
+    const memops::ProtocolSettings& Values() const { return values_; }
 
     QLineEdit* blockSize;
     QCheckBox* echo;
@@ -32,7 +32,7 @@ class ZimpConfigDialog : public QDialog {
 
   private:
     std::unique_ptr<Ui::ZimpConfigDialog> ui_;
-    ProtocolSettings values_;
+    memops::ProtocolSettings values_;
 };
 
 }  // namespace app

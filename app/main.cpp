@@ -8,6 +8,8 @@
 #include "app/QtMessagePresenter.h"
 #include "streams/MessageStreams.h"
 
+using streams::SetMessagePresenter;
+
 namespace {
 const char kUsage[] =
     "usage: zimpprotocol [--config FILE] [--port DEVICE]\n"

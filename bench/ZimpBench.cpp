@@ -14,6 +14,10 @@
 #include "zimp/ZimpEngine.h"
 #include "zimp/ZimpFrame.h"
 
+using namespace zimp;
+
+using namespace serial;
+
 namespace {
 
 void BM_FrameWriteData(benchmark::State& state) {

@@ -12,6 +12,8 @@
 #include "bench/lzrw3a_plain.h"
 #include "lzrw3a/lzrw3a.h"
 
+using namespace lzrw3a;
+
 namespace {
 
 constexpr size_t kImage = 1 << 20;

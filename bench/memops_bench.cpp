@@ -22,6 +22,12 @@
 #include "streams/MessagePresenter.h"
 #include "streams/MessageStreams.h"
 
+using namespace memops;
+
+using namespace serial;
+
+using namespace streams;
+
 namespace {
 
 std::string TempDir() {

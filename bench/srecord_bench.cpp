@@ -12,6 +12,8 @@
 #include "bench/lzrw3a_firmware.h"
 #include "srecord/S_Record.h"
 
+using namespace srecord;
+
 namespace {
 
 constexpr size_t kFileText = 16u << 20;

@@ -10,6 +10,22 @@
 #include "memops/TqvBootLoad.h"
 #include "platform/Deadline.h"
 
+using memops::BootLoad;
+using memops::BootLoadSettings;
+using memops::BootOutcome;
+using memops::ManualZimp;
+using memops::ManualZimpView;
+using memops::PostedMessages;
+using memops::ReadBootLoadSettings;
+using memops::ReadTqvSettings;
+using memops::TqvBootLoad;
+using memops::TqvSettings;
+using memops::ValidateBootLoadSettings;
+using memops::ValidateTqvSettings;
+using memops::WriteTqvSettings;
+
+namespace cli {
+
 const char* const kBootHelp =
     "usage: zimp boot [FILE] [--rate N]\n"
     "\n"
@@ -217,3 +233,5 @@ std::unique_ptr<CliCommand> MakeTqvBootCommand() {
 std::unique_ptr<CliCommand> MakeRawCommand() {
     return std::make_unique<RawCli>();
 }
+
+}  // namespace cli

@@ -8,6 +8,8 @@
 
 #include <cstdio>
 
+namespace cli {
+
 namespace {
 sigset_t Interrupts() {
     sigset_t set;
@@ -67,3 +69,5 @@ void CancelWatcher::Run() {
     }
     close(sfd);
 }
+
+}  // namespace cli

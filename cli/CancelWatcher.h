@@ -8,6 +8,8 @@
 #include <mutex>
 #include <thread>
 
+namespace cli {
+
 class CancelWatcher {
   public:
     // Call before any other thread starts, so that they all inherit the blocked signals.
@@ -29,3 +31,5 @@ class CancelWatcher {
     std::atomic<bool> cancelled_{false};
     int wakeFd_;
 };
+
+}  // namespace cli

@@ -12,6 +12,25 @@
 #include "platform/IniFile.h"
 #include "streams/MessageStreams.h"
 
+using memops::kMaxBaudrateFactor;
+using memops::kMaxBlockSize;
+using memops::kMaxWriteResponseSeconds;
+using memops::kMaxBaudrate;
+using memops::kMinBaudrate;
+using memops::LocateConfiguration;
+using memops::OpenConfiguredPort;
+using memops::ReadStartupSettings;
+using memops::StartupSettings;
+
+using streams::AttachLogSink;
+using streams::logout;
+using streams::msgout;
+using streams::profilebuf;
+using streams::profilestream;
+using streams::SetMessagePresenter;
+
+namespace cli {
+
 namespace {
 
 const char* kUsage =
@@ -263,3 +282,5 @@ int CliApp::RunCommand(int argc, char** argv) {
         return UsageError(command->UnknownOption(cmd->name, bad));
     return command->Run(*this, parsed.rest);
 }
+
+}  // namespace cli

@@ -13,6 +13,8 @@
 #include "streams/consolebuf.h"
 #include "streams/profilestream.h"
 
+namespace cli {
+
 enum ExitCode : int { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitCancelled = 130 };
 
 struct GlobalOptions {
@@ -32,8 +34,8 @@ class CliApp {
 
     int Main(int argc, char** argv);
 
-    profilestream& Profile() { return *profile_; }
-    SerialPort& Port() { return port_; }
+    streams::profilestream& Profile() { return *profile_; }
+    serial::SerialPort& Port() { return port_; }
     CliPresenter& Presenter() { return presenter_; }
     CancelWatcher& Canceller() { return canceller_; }
     const GlobalOptions& Options() const { return options_; }
@@ -54,11 +56,11 @@ class CliApp {
 
     CancelWatcher canceller_;  // first: blocks the interrupt signals before any thread starts
     CliPresenter presenter_;
-    StderrLogSink logSink_;
+    streams::StderrLogSink logSink_;
     GlobalOptions options_;
     std::string configPath_;
-    std::unique_ptr<profilestream> profile_;
-    SerialPort port_;
+    std::unique_ptr<streams::profilestream> profile_;
+    serial::SerialPort port_;
 };
 
 // Command helpers.
@@ -68,3 +70,5 @@ bool ParseUnsigned(const std::string& text, unsigned long& value, int base = 0);
 int UsageError(const std::string& message);
 // "--type S1|S2|S3" (any case) into type, upper case; false for another value.
 bool ParseRecordType(std::string value, std::string& type);
+
+}  // namespace cli

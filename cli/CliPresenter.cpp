@@ -4,6 +4,10 @@
 
 #include "cli/TerminalLine.h"
 
+using streams::BoxAsLines;
+
+namespace cli {
+
 namespace {
 bool IsResultText(const std::string& text) {
     for (const char* prefix : {"Check Sum: ", "Buffer Length is 0x", "Address is 0x"})
@@ -20,3 +24,5 @@ void CliPresenter::Show(const std::string& text, const std::string&) {
     // Clears a progress line first, so that the two never mix.
     terminal_line::WriteAbove(BoxAsLines(text), result);
 }
+
+}  // namespace cli

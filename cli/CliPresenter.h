@@ -7,7 +7,9 @@
 
 #include "streams/MessagePresenter.h"
 
-class CliPresenter : public MessagePresenter {
+namespace cli {
+
+class CliPresenter : public streams::MessagePresenter {
   public:
     void Show(const std::string& text, const std::string& caption) override;
     // Whether any box went to stderr (a failure or warning was reported).
@@ -17,3 +19,5 @@ class CliPresenter : public MessagePresenter {
   private:
     std::atomic<int> messages_{0};
 };
+
+}  // namespace cli

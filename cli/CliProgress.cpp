@@ -8,6 +8,10 @@
 #include "platform/Clock.h"
 #include "platform/Event.h"
 
+using memops::ProgressPermille;
+
+namespace cli {
+
 void CliProgress::Show(const std::string&, const std::string&, const std::string&, uint32_t total) {
     Start(total);
 }
@@ -77,3 +81,5 @@ void CliProgress::Cancel(const std::function<void()>& ownerCancel) {
     if (ownerCancel)
         ownerCancel();
 }
+
+}  // namespace cli

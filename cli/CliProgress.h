@@ -10,7 +10,9 @@
 
 #include "memops/ProgressView.h"
 
-class CliProgress : public ProgressView {
+namespace cli {
+
+class CliProgress : public memops::ProgressView {
   public:
     explicit CliProgress(bool quiet) : quiet_(quiet) {}
 
@@ -36,3 +38,5 @@ class CliProgress : public ProgressView {
     uint64_t lastDrawMs_ = 0;
     bool active_ = false;
 };
+
+}  // namespace cli

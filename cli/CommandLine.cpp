@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace cli {
+
 std::string ParsedArguments::FirstDashed() const {
     for (const std::string& a : rest)
         if (!a.empty() && a[0] == '-')
@@ -59,3 +61,5 @@ const CLI::Option* LastGiven(const CLI::App& parser, const CLI::Option* a, const
                              [&](const CLI::Option* o) { return o == a || o == b; });
     return last == order.rend() ? nullptr : *last;
 }
+
+}  // namespace cli

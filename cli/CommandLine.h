@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace cli {
+
 struct ParsedArguments {
     bool help = false;
     std::string incomplete;         // an option as given, when its value is missing or refused
@@ -33,3 +35,5 @@ class CommandLine {
 
 // Whichever of the two options of parser was given last, or nullptr when neither was.
 const CLI::Option* LastGiven(const CLI::App& parser, const CLI::Option* a, const CLI::Option* b);
+
+}  // namespace cli

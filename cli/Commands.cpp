@@ -1,5 +1,7 @@
 #include "cli/Commands.h"
 
+namespace cli {
+
 const std::vector<Command>& AllCommands() {
     static const std::vector<Command> commands = {
         {"load", "load an S-Record file into a radio memory", kLoadHelp, MakeLoadCommand},
@@ -24,3 +26,5 @@ const Command* FindCommand(const std::string& name) {
             return &c;
     return nullptr;
 }
+
+}  // namespace cli

@@ -5,10 +5,13 @@
 #include <string>
 #include <vector>
 
-class CliApp;
 namespace CLI {
 class App;
 }
+
+namespace cli {
+
+class CliApp;
 
 // One command's options and its run. Define binds the options to members; Run gets what no
 // option took, after the configuration is set up.
@@ -63,3 +66,5 @@ ZIMP_COMMAND(Boot);
 ZIMP_COMMAND(TqvBoot);
 ZIMP_COMMAND(Raw);
 #undef ZIMP_COMMAND
+
+}  // namespace cli

@@ -19,6 +19,20 @@
 #include "srecord/WSRecord.h"
 #include "streams/MessageStreams.h"
 
+using streams::msgout;
+
+using srecord::BlockInfo;
+using srecord::RunInfo;
+using srecord::S_Record;
+using srecord::WSRecord;
+
+using lzrw3a::lzrw3a_compress_buffer;
+using lzrw3a::lzrw3a_decompress_bounded;
+using lzrw3a::lzrw3a_max_decompressed;
+using lzrw3a::LZRW3A_MAX_EXPANSION;
+
+namespace cli {
+
 const char* const kInfoHelp =
     "usage: zimp info [--json] FILE\n"
     "\n"
@@ -246,3 +260,5 @@ std::unique_ptr<CliCommand> MakeInfoCommand() {
 std::unique_ptr<CliCommand> MakeConvertCommand() {
     return std::make_unique<ConvertCli>();
 }
+
+}  // namespace cli

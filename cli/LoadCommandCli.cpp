@@ -12,6 +12,28 @@
 #include "memops/Startup.h"
 #include "streams/MessageStreams.h"
 
+using memops::AddChecksumTableFor;
+using memops::ConfiguredEcho;
+using memops::LoadCommand;
+using memops::LoadFrontEnd;
+using memops::LoadParameters;
+using memops::MemoryKind;
+using memops::MemoryKindOf;
+using memops::MemoryTypeByName;
+using memops::ParseHexText;
+using memops::ProgressView;
+using memops::ValidateLoadParameters;
+using memops::VerifyLoad;
+using memops::VerifyOutcome;
+
+using zimp::ZimpEngine;
+
+using streams::msgout;
+
+using srecord::S_Record;
+
+namespace cli {
+
 const char* const kLoadHelp =
     "usage: zimp load MEMORY FILE [--bias HEX] [--compress] [--align N] [--fill HEX]\n"
     "                 [--checksum none|last|address=HEX|block=N] [--verify]\n"
@@ -176,3 +198,5 @@ int LoadCli::Run(CliApp& app, const std::vector<std::string>& operands) {
 std::unique_ptr<CliCommand> MakeLoadCommand() {
     return std::make_unique<LoadCli>();
 }
+
+}  // namespace cli

@@ -12,6 +12,8 @@
 #include "cli/CliApp.h"
 #include "cli/Commands.h"
 
+namespace cli {
+
 const char* const kPortsHelp =
     "usage: zimp ports\n"
     "\n"
@@ -78,3 +80,5 @@ int CmdPorts(CliApp&, const std::vector<std::string>& args) {
 std::unique_ptr<CliCommand> MakePortsCommand() {
     return std::make_unique<OperandsOnlyCommand>(CmdPorts);
 }
+
+}  // namespace cli

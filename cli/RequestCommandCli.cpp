@@ -6,6 +6,13 @@
 #include "cli/Commands.h"
 #include "memops/RequestsSession.h"
 
+using memops::RequestOutcome;
+using memops::RequestsSession;
+using memops::RequestsView;
+using memops::ZimpRequest;
+
+namespace cli {
+
 const char* const kRequestHelp =
     "usage: zimp request read ADDR COUNT\n"
     "       zimp request checksum ADDR LEN\n"
@@ -95,3 +102,5 @@ int CmdRequest(CliApp& app, const std::vector<std::string>& args) {
 std::unique_ptr<CliCommand> MakeRequestCommand() {
     return std::make_unique<OperandsOnlyCommand>(CmdRequest);
 }
+
+}  // namespace cli

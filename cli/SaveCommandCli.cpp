@@ -10,6 +10,15 @@
 #include "memops/SaveCommand.h"
 #include "platform/HexText.h"
 
+using memops::MemoryKindOf;
+using memops::MemoryTypeByName;
+using memops::SaveCommand;
+using memops::SaveFrontEnd;
+using memops::SaveOutcome;
+using memops::SaveRange;
+
+namespace cli {
+
 const char* const kSaveHelp =
     "usage: zimp save MEMORY FILE [--type S1|S2|S3] [--range START,END]...\n"
     "\n"
@@ -120,3 +129,5 @@ int SaveCli::Run(CliApp& app, const std::vector<std::string>& operands) {
 std::unique_ptr<CliCommand> MakeSaveCommand() {
     return std::make_unique<SaveCli>();
 }
+
+}  // namespace cli

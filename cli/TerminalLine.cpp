@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <mutex>
 
+namespace cli {
+
 namespace terminal_line {
 namespace {
 std::mutex& Mutex() {
@@ -51,3 +53,5 @@ void WriteAbove(const std::string& text, bool toStdout) {
     std::fflush(out);
 }
 }  // namespace terminal_line
+
+}  // namespace cli

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace cli {
+
 namespace terminal_line {
 // Whether stderr is a terminal (no bar otherwise).
 bool Enabled();
@@ -14,3 +16,5 @@ void Clear();
 // Runs write with the line cleared; the line is not redrawn (the next Show does that).
 void WriteAbove(const std::string& text, bool toStdout);
 }  // namespace terminal_line
+
+}  // namespace cli

@@ -1,6 +1,6 @@
 #include "cli/CliApp.h"
 
 int main(int argc, char** argv) {
-    CliApp app;
+    cli::CliApp app;
     return app.Main(argc, argv);
 }

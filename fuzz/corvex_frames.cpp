@@ -20,7 +20,7 @@ class CountingWindow : public CHostWindow {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static auto events = corvex_detail::AcquireEvents();
+    static auto events = corvex::AcquireEvents();
     static unsigned char buffer[FRAME_BUFFER_SIZE];
     static unsigned char work[FRAME_BUFFER_SIZE];
     static unsigned char upload[UPLOAD_BUFFER_SIZE];
@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size -= 2;
 
     CountingWindow window;
-    corvex_detail::FrameAssembler assembler(buffer);
+    corvex::FrameAssembler assembler(buffer);
     size_t pos = 0;
     while (pos < size) {
         const size_t room = assembler.Room();
@@ -52,12 +52,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (len < 5 || len > FRAME_BUFFER_SIZE) {
                 std::abort();
             }
-            corvex_detail::DispatchFrame(buffer, len, &window, events.get());
+            corvex::DispatchFrame(buffer, len, &window, events.get());
             assembler.Clear();
         }
     }
-    corvex_detail::CopyResponse(work);
-    corvex_detail::TakeUpload(upload);
+    corvex::CopyResponse(work);
+    corvex::TakeUpload(upload);
     if (host_queue.GetMsgCount() != window.posts) {
         std::abort();  // one window message per queued host message
     }

@@ -6,6 +6,8 @@
 
 #include "lzrw3a/lzrw3a.h"
 
+using namespace lzrw3a;
+
 namespace {
 void Check(bool ok) {
     if (!ok)

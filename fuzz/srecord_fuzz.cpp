@@ -13,6 +13,12 @@
 #include "streams/MessagePresenter.h"
 #include "streams/MessageStreams.h"
 
+using namespace streams;
+
+using namespace srecord;
+
+using namespace lzrw3a;
+
 namespace {
 
 class NullPresenter : public MessagePresenter {

@@ -8,6 +8,8 @@
 #include <emmintrin.h>
 #endif
 
+namespace lzrw3a {
+
 namespace {
 
 constexpr uint32_t kTableLength = 4096;
@@ -441,3 +443,5 @@ void lzrw3a_compress(uint16_t action, void* workMemory, const uint8_t* src, uint
             break;
     }
 }
+
+}  // namespace lzrw3a

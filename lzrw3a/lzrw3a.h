@@ -13,6 +13,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace lzrw3a {
+
 // The information record returned by the query action.
 struct CompressInfo {
     uint32_t id;
@@ -67,3 +69,5 @@ bool lzrw3a_decompress_bounded(const uint8_t* src, size_t srcLen, uint8_t* dst, 
 inline constexpr size_t lzrw3a_max_decompressed(size_t srcLen) {
     return srcLen < 4 ? 0 : (srcLen - 4) * 9;
 }
+
+}  // namespace lzrw3a

@@ -8,6 +8,17 @@
 #include "srecord/S_Record.h"
 #include "streams/MessageStreams.h"
 
+using serial::PortWorkerKind;
+using serial::SerialPort;
+
+using streams::msgout;
+using streams::NewOrExit;
+using streams::profilestream;
+
+using srecord::S_Record;
+
+namespace memops {
+
 void ReadBootLoadSettings(profilestream& profile, BootLoadSettings& s) {
     std::string file = profile.ReadText("BootLoad", "File", 255);
     if (!file.empty())
@@ -135,3 +146,5 @@ BootOutcome BootLoad::Judge(int32_t result) {
     }
     return outcome;
 }
+
+}  // namespace memops

@@ -10,6 +10,8 @@
 #include "serial/SerialPort.h"
 #include "streams/profilestream.h"
 
+namespace memops {
+
 struct BootLoadSettings {
     long rate = 0;  // nominal rate of the boot load
     std::string fileName;
@@ -17,7 +19,7 @@ struct BootLoadSettings {
 
 // Section "BootLoad": "File" (first 255 characters) and "Baudrate"; missing keys keep the
 // values given.
-void ReadBootLoadSettings(profilestream& profile, BootLoadSettings& settings);
+void ReadBootLoadSettings(streams::profilestream& profile, BootLoadSettings& settings);
 // The dialog's checks: rate 50 to 115200, file name 1 to 255 characters.
 bool ValidateBootLoadSettings(const BootLoadSettings& settings);
 
@@ -25,7 +27,7 @@ class BootLoad {
   public:
     static constexpr uint32_t kMaxProgram = 2000;
 
-    explicit BootLoad(SerialPort* port) : port_(port) {}
+    explicit BootLoad(serial::SerialPort* port) : port_(port) {}
 
     // Sends the program and reports the outcome on the message stream; the port's rate is
     // restored in every case. Loaded when the whole echo came back and agreed (nothing was
@@ -48,11 +50,13 @@ class BootLoad {
     // The outcome of the echo read, with its message.
     BootOutcome Judge(int32_t result);
 
-    SerialPort* port_;
+    serial::SerialPort* port_;
     std::atomic<bool> busy_{false};
     uint8_t program_[kMaxProgram] = {};
     uint8_t echo_[kMaxProgram] = {};
     uint32_t n_ = 0;
     uint32_t echoCount_ = 0;
-    TransferRequest write_;
+    serial::TransferRequest write_;
 };
+
+}  // namespace memops

@@ -1,4 +1,6 @@
 #pragma once
+
+namespace memops {
 // How a boot load ended. The reason, if any, is already on the message stream; the outcome
 // lets a front end choose its exit status or what to keep showing.
 
@@ -8,3 +10,5 @@ enum class BootOutcome {
     Failed,     // the radio's echo or acknowledgement was missing, short or wrong
     Cancelled,  // the user ended the load
 };
+
+}  // namespace memops

@@ -5,6 +5,8 @@
 
 #include "platform/Event.h"
 
+namespace memops {
+
 CImageLoader::~CImageLoader() {
     image_.Close();
 }
@@ -71,3 +73,5 @@ int CImageLoader::Run(void* params) {
     result_ = result;
     return result_;
 }
+
+}  // namespace memops

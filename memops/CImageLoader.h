@@ -10,6 +10,8 @@
 #include "memops/ProgressView.h"
 #include "srecord/S_Record.h"
 
+namespace memops {
+
 class CImageLoader {
   public:
     CImageLoader() = default;
@@ -38,7 +40,7 @@ class CImageLoader {
     bool Compress() const { return compress_; }
     uint8_t Fill() const { return fill_; }
     bool Stopped() const { return stop_.load(); }
-    S_Record& Image() { return image_; }
+    srecord::S_Record& Image() { return image_; }
 
   protected:
     ProgressView* view_ = nullptr;
@@ -47,8 +49,10 @@ class CImageLoader {
     std::atomic<bool> stop_{true};
     int result_ = 0;
     uint32_t bias_ = 0;
-    S_Record image_;
+    srecord::S_Record image_;
     void* params_ = nullptr;
     bool compress_ = false;
     uint8_t fill_ = 0xFF;
 };
+
+}  // namespace memops

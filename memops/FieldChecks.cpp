@@ -5,6 +5,10 @@
 
 #include "streams/MessageStreams.h"
 
+using streams::msgout;
+
+namespace memops {
+
 namespace {
 enum class Parsed { Ok, NotANumber, TooLarge };
 
@@ -70,3 +74,5 @@ bool CheckIntegerField(const std::string& text, IntegerKind kind, long long min,
     value = v;
     return true;
 }
+
+}  // namespace memops

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace memops {
+
 enum class IntegerKind {
     Signed,    // "Please enter an integer."
     Unsigned,  // "Please enter a positive integer."
@@ -17,3 +19,5 @@ bool CheckIntegerRange(long long value, long long min, long long max);
 // and leaves value as it was.
 bool CheckIntegerField(const std::string& text, IntegerKind kind, long long min, long long max,
                        long long& value);
+
+}  // namespace memops

@@ -10,6 +10,17 @@
 #include "platform/HexText.h"
 #include "streams/MessageStreams.h"
 
+using zimp::ZimpEngine;
+
+using serial::SerialPort;
+
+using streams::msgout;
+using streams::profilestream;
+
+using srecord::S_Record;
+
+namespace memops {
+
 bool ParseHexText(const std::string& text, uint32_t& value) {
     return platform::ParseHexNumber(
         text, value, {.leadingSpaceAndSign = true, .emptyIsZero = true, .saturate = true});
@@ -156,3 +167,5 @@ LoadCommand::Outcome LoadCommand::Transfer(const MemoryKind& kind, unsigned long
     platform::SetProcessPriority(platform::ProcessPriority::Normal);
     return result ? Outcome::Loaded : Outcome::NotLoaded;
 }
+
+}  // namespace memops

@@ -11,6 +11,8 @@
 #include "streams/profilestream.h"
 #include "zimp/ZimpEngine.h"
 
+namespace memops {
+
 struct MemoryKind;
 
 // The "Loading Parameters" values, as texts where the dialog has texts.
@@ -38,7 +40,7 @@ bool CheckHexField(const std::string& text);
 bool ValidateLoadParameters(const LoadParameters& p);
 
 // Appends the checksum table the parameters ask for; false when it cannot be added.
-bool AddChecksumTableFor(S_Record& image, const LoadParameters& p);
+bool AddChecksumTableFor(srecord::S_Record& image, const LoadParameters& p);
 
 enum class VerifyOutcome {
     Same,        // the radio holds what the image holds
@@ -47,8 +49,8 @@ enum class VerifyOutcome {
 };
 
 // Reads back what a load of image sent (the same chunks, at their wire addresses) and compares.
-VerifyOutcome VerifyLoad(ZimpEngine& engine, S_Record& image, uint32_t bias, uint8_t memoryCode,
-                         uint8_t fill, uint32_t& firstBad);
+VerifyOutcome VerifyLoad(zimp::ZimpEngine& engine, srecord::S_Record& image, uint32_t bias,
+                         uint8_t memoryCode, uint8_t fill, uint32_t& firstBad);
 
 class LoadFrontEnd {
   public:
@@ -64,12 +66,12 @@ class LoadCommand {
   public:
     enum class Outcome { Loaded, NotLoaded, Refused, Cancelled };
 
-    LoadCommand(SerialPort* port, profilestream* profile);
+    LoadCommand(serial::SerialPort* port, streams::profilestream* profile);
 
     // The whole command for memory type 0..4.
     Outcome Run(int memoryType, LoadFrontEnd& frontEnd);
     MemoryTransfer& Loader() { return loader_; }
-    ZimpEngine& Engine() { return engine_; }
+    zimp::ZimpEngine& Engine() { return engine_; }
     // Stops a running load at once (the front end's Cancel).
     void Cancel() { loader_.Cancel(); }
 
@@ -80,8 +82,10 @@ class LoadCommand {
     Outcome Transfer(const MemoryKind& kind, unsigned long blockSize, bool echo,
                      LoadFrontEnd& frontEnd);
 
-    SerialPort* port_;
-    profilestream* profile_;
-    ZimpEngine engine_;
+    serial::SerialPort* port_;
+    streams::profilestream* profile_;
+    zimp::ZimpEngine engine_;
     MemoryTransfer loader_;
 };
+
+}  // namespace memops

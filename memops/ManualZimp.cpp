@@ -6,6 +6,13 @@
 #include "streams/MessageStreams.h"
 #include "zimp/ZimpFrame.h"
 
+using serial::PortWorkerKind;
+using serial::SerialPort;
+
+using streams::msgout;
+
+namespace memops {
+
 void PostedMessages::PostMessage(uint32_t message, intptr_t wParam, intptr_t lParam) {
     std::lock_guard lock(mutex_);
     queue_.push_back({message, wParam, lParam});
@@ -98,3 +105,5 @@ void ManualZimp::Close() {
 ManualZimp::~ManualZimp() {
     Close();
 }
+
+}  // namespace memops

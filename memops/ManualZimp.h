@@ -13,6 +13,8 @@
 #include "platform/MessagePump.h"
 #include "serial/SerialPort.h"
 
+namespace memops {
+
 // Where the reply box is.
 class ManualZimpView {
   public:
@@ -45,7 +47,7 @@ class ManualZimp {
 
     // target receives the event worker's completions; the owner hands each back to OnEvent on
     // its own thread.
-    ManualZimp(SerialPort* port, ManualZimpView& view, platform::MessageTarget& target)
+    ManualZimp(serial::SerialPort* port, ManualZimpView& view, platform::MessageTarget& target)
         : port_(port), view_(view), target_(target) {}
     ~ManualZimp();
     ManualZimp(const ManualZimp&) = delete;
@@ -67,7 +69,7 @@ class ManualZimp {
   private:
     void PostWait();
 
-    SerialPort* port_;
+    serial::SerialPort* port_;
     ManualZimpView& view_;
     platform::MessageTarget& target_;
     std::string command_;
@@ -76,3 +78,5 @@ class ManualZimp {
     std::atomic<bool> closed_{false};
     uint32_t eventWord_ = 0;
 };
+
+}  // namespace memops

@@ -1,5 +1,7 @@
 #include "memops/MemoryKinds.h"
 
+namespace memops {
+
 namespace {
 const MemoryKind kKinds[kMemoryKindCount] = {
     {0, "ram", "Load RAM Memory", "RAM", "Save RAM", "SaveRAM", 0x80},
@@ -22,3 +24,5 @@ std::optional<int> MemoryTypeByName(const std::string& cliName) {
             return k.type;
     return std::nullopt;
 }
+
+}  // namespace memops

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+namespace memops {
+
 struct MemoryKind {
     int type;                 // 0 RAM, 1 Flash, 2 internal EEPROM, 3 external EEPROM, 4 PELK
     const char* cliName;      // "ram", "flash", "int-eeprom", "ext-eeprom", "pelk"
@@ -24,3 +26,5 @@ std::optional<int> MemoryTypeByName(const std::string& cliName);
 inline uint32_t WireAddress(uint32_t address, uint8_t code) {
     return address | ((static_cast<uint32_t>(code) << 16) & 0xF00000u);
 }
+
+}  // namespace memops

@@ -8,6 +8,13 @@
 #include "platform/SerialDevice.h"
 #include "streams/MessageStreams.h"
 
+using serial::SerialPort;
+
+using streams::msgout;
+using streams::NewArrayOrExit;
+
+namespace memops {
+
 int MemoryTransfer::Transfer(void* params) {
     const auto* p = static_cast<const TransferParams*>(params);
     const uint32_t blockSize = p->blockSize;
@@ -95,3 +102,5 @@ void MemoryTransfer::Cancel() {
             port->Purge(platform::kPurgeAll);
     }
 }
+
+}  // namespace memops

@@ -8,6 +8,8 @@
 #include "memops/CImageLoader.h"
 #include "zimp/ZimpEngine.h"
 
+namespace memops {
+
 struct TransferParams {
     uint32_t memoryCode;
     uint32_t blockSize;
@@ -19,8 +21,8 @@ class MemoryTransfer : public CImageLoader {
     static constexpr int kAttempts = 4;
     static constexpr uint32_t kNakPauseMs = 20;
 
-    void SetEngine(ZimpEngine* engine) { engine_ = engine; }
-    ZimpEngine* Engine() const { return engine_; }
+    void SetEngine(zimp::ZimpEngine* engine) { engine_ = engine; }
+    zimp::ZimpEngine* Engine() const { return engine_; }
 
     // params is a TransferParams. 1 on success, 0 on failure or cancel.
     int Transfer(void* params) override;
@@ -31,5 +33,7 @@ class MemoryTransfer : public CImageLoader {
 
   private:
     bool CancelSeen() const { return Stopped() || IsCancelled(); }
-    ZimpEngine* engine_ = nullptr;
+    zimp::ZimpEngine* engine_ = nullptr;
 };
+
+}  // namespace memops

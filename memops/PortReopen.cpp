@@ -3,6 +3,12 @@
 #include "memops/FieldChecks.h"
 #include "streams/MessageStreams.h"
 
+using serial::SerialPort;
+
+using streams::msgout;
+
+namespace memops {
+
 PortChoice CurrentPortChoice(const SerialPort& port, const std::string& storedName,
                              uint32_t storedFactor) {
     return {storedName, port.EffectiveRate(), storedFactor};
@@ -34,3 +40,5 @@ bool ReopenPort(SerialPort& port, const PortChoice& chosen, PortChoice& stored) 
     port.Open(stored.name, previousRate);
     return false;
 }
+
+}  // namespace memops

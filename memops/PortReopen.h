@@ -7,6 +7,8 @@
 
 #include "serial/SerialPort.h"
 
+namespace memops {
+
 struct PortChoice {
     static constexpr long long kMinRate = 60;
     static constexpr long long kMaxRate = 10000000;
@@ -23,7 +25,7 @@ enum class PortChoiceField { None, Rate, Factor };
 
 // What the dialog shows: the stored name and factor, and the port's nominal rate (factor x the
 // rate the device is programmed with).
-PortChoice CurrentPortChoice(const SerialPort& port, const std::string& storedName,
+PortChoice CurrentPortChoice(const serial::SerialPort& port, const std::string& storedName,
                              uint32_t storedFactor);
 
 // Positive integers: rate 60 to 10,000,000, factor 1 to 1,024 (the framework's texts). The name
@@ -35,4 +37,6 @@ PortChoiceField CheckPortChoice(const std::string& name, const std::string& rate
 // "Cannot open port <name>" and opens the port again with stored's name and factor at the
 // nominal rate it had; if that fails too the port stays closed without a further message.
 // stored's rate is not used.
-bool ReopenPort(SerialPort& port, const PortChoice& chosen, PortChoice& stored);
+bool ReopenPort(serial::SerialPort& port, const PortChoice& chosen, PortChoice& stored);
+
+}  // namespace memops

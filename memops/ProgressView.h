@@ -11,6 +11,8 @@ namespace platform {
 class Event;
 }
 
+namespace memops {
+
 class ProgressView {
   public:
     virtual ~ProgressView() = default;
@@ -59,3 +61,5 @@ inline uint32_t ProgressPermille(uint32_t bytesDone, uint32_t total) {
     uint64_t p = uint64_t(bytesDone) * 1000 / total;
     return p > 1000 ? 1000 : static_cast<uint32_t>(p);
 }
+
+}  // namespace memops

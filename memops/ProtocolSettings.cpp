@@ -2,6 +2,10 @@
 
 #include "memops/FieldChecks.h"
 
+using streams::profilestream;
+
+namespace memops {
+
 void ReadProtocolSettings(profilestream& profile, ProtocolSettings& settings) {
     profile.ReadInteger("configuration", "Echo", settings.echo);
     profile.Select("LoadMemory", "BlockSize").ReadNumber(settings.blockSize, '\n');
@@ -25,3 +29,5 @@ void WriteProtocolSettings(profilestream& profile, const ProtocolSettings& setti
     profile.Select("LoadMemory", "BlockSize") << std::dec << settings.blockSize << '\n';
     profile.clear();
 }
+
+}  // namespace memops

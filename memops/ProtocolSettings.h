@@ -7,6 +7,8 @@
 
 #include "streams/profilestream.h"
 
+namespace memops {
+
 struct ProtocolSettings {
     static constexpr long long kMinBlockSize = 32;
     static constexpr long long kMaxBlockSize = 8192;
@@ -18,10 +20,12 @@ struct ProtocolSettings {
 // Fields of the dialog, so that a refused one can take the focus.
 enum class ProtocolField { None, BlockSize };
 
-void ReadProtocolSettings(profilestream& profile, ProtocolSettings& settings);
+void ReadProtocolSettings(streams::profilestream& profile, ProtocolSettings& settings);
 // Checks the typed block size (a positive integer from 32 to 8192, the framework's texts) and
 // takes the echo box; on failure settings stay as they were.
 ProtocolField CheckProtocolSettings(const std::string& blockSizeText, bool echo,
                                     ProtocolSettings& settings);
 // Writes Echo, then BlockSize, both decimal.
-void WriteProtocolSettings(profilestream& profile, const ProtocolSettings& settings);
+void WriteProtocolSettings(streams::profilestream& profile, const ProtocolSettings& settings);
+
+}  // namespace memops

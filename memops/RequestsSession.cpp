@@ -8,6 +8,13 @@
 #include "platform/HexText.h"
 #include "streams/MessageStreams.h"
 
+using serial::SerialPort;
+
+using streams::msgout;
+using streams::profilestream;
+
+namespace memops {
+
 namespace {
 std::string Trim(const std::string& s) {
     size_t b = s.find_first_not_of(" \t\r\n");
@@ -241,3 +248,5 @@ void RequestsSession::WriteResponseStep(RequestsView& view) {
         outcome_ = RequestOutcome::Succeeded;
     }
 }
+
+}  // namespace memops

@@ -10,6 +10,8 @@
 #include "streams/profilestream.h"
 #include "zimp/ZimpEngine.h"
 
+namespace memops {
+
 enum class ZimpRequest {
     Read,
     CheckSum,
@@ -56,7 +58,7 @@ class RequestsSession {
     static constexpr size_t kDataLimit = 255;
     static constexpr uint32_t kReplyTimeoutMs = 1000;
 
-    RequestsSession(SerialPort* port, profilestream* profile);
+    RequestsSession(serial::SerialPort* port, streams::profilestream* profile);
     ~RequestsSession();
 
     // Opening the dialog: false (with "You have to set port and profile\n") without a port or
@@ -87,7 +89,7 @@ class RequestsSession {
     const std::string& LastAddress() const { return lastAddress_; }
     const std::string& LastData() const { return lastData_; }
     uint32_t LastCounter() const { return lastCounter_; }
-    ZimpEngine& Engine() { return engine_; }
+    zimp::ZimpEngine& Engine() { return engine_; }
 
   private:
     struct Fields {
@@ -106,9 +108,9 @@ class RequestsSession {
     // Reports the request's failure; true also for an aborted wait, which reports nothing.
     bool Failed();
 
-    SerialPort* port_;
-    profilestream* profile_;
-    ZimpEngine engine_;
+    serial::SerialPort* port_;
+    streams::profilestream* profile_;
+    zimp::ZimpEngine engine_;
     bool open_ = false;
     std::string lastAddress_ = "000000", lastData_;
     uint32_t lastCounter_ = 1;
@@ -118,3 +120,5 @@ class RequestsSession {
     std::vector<uint8_t> readData_;
     uint32_t responseAddress_ = 0;
 };
+
+}  // namespace memops

@@ -9,6 +9,15 @@
 #include "srecord/WSRecord.h"
 #include "streams/MessageStreams.h"
 
+using serial::SerialPort;
+
+using streams::msgout;
+using streams::profilestream;
+
+using srecord::WSRecord;
+
+namespace memops {
+
 SaveCommand::SaveCommand(SerialPort* port, profilestream* profile)
     : port_(port), profile_(profile) {}
 
@@ -209,3 +218,5 @@ void SaveCommand::Cancel() {
 void SaveCommand::Close() {
     engine_.Detach();
 }
+
+}  // namespace memops

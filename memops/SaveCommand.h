@@ -14,6 +14,8 @@
 #include "streams/profilestream.h"
 #include "zimp/ZimpEngine.h"
 
+namespace memops {
+
 struct SaveRange {
     uint32_t start;
     uint32_t end;  // inclusive
@@ -46,7 +48,7 @@ class SaveCommand {
     static constexpr int kRecordBytes = 32;
     static constexpr uint32_t kReadTimeoutMs = 2000;
 
-    SaveCommand(SerialPort* port, profilestream* profile);
+    SaveCommand(serial::SerialPort* port, streams::profilestream* profile);
     ~SaveCommand();
 
     // The command's preparation: checks the port and configuration, attaches the engine with
@@ -72,7 +74,7 @@ class SaveCommand {
     bool Cancelled() const { return cancelled_.load(); }
     // Detaches the engine (the dialog closes).
     void Close();
-    ZimpEngine& Engine() { return engine_; }
+    zimp::ZimpEngine& Engine() { return engine_; }
 
   private:
     struct Progress;
@@ -83,15 +85,17 @@ class SaveCommand {
     void ReadRange(const SaveRange& range, Progress& p);
     // Writes the first fill bytes of the buffer as records from address on.
     void WriteBuffer(Progress& p, uint32_t address, uint32_t fill);
-    SaveOutcome Finish(platform::ReplacementFile& file, WSRecord& writer,
+    SaveOutcome Finish(platform::ReplacementFile& file, srecord::WSRecord& writer,
                        const std::string& fileName, uint32_t saved, bool readFailed,
                        bool writeFailed);
 
-    SerialPort* port_;
-    profilestream* profile_;
-    ZimpEngine engine_;
+    serial::SerialPort* port_;
+    streams::profilestream* profile_;
+    zimp::ZimpEngine engine_;
     std::string title_, section_, type_, fileName_;
     uint8_t code_ = 0;
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> saving_{false};
 };
+
+}  // namespace memops

@@ -1,5 +1,14 @@
 #include "memops/Startup.h"
 
+using zimp::ZimpEngine;
+
+using serial::SerialPort;
+
+using streams::profilebuf;
+using streams::profilestream;
+
+namespace memops {
+
 std::string LocateConfiguration(const platform::FileLocator& locator) {
     return locator.Locate(kConfigurationFile, platform::FileLocator::kEverywhere).value_or("");
 }
@@ -57,3 +66,5 @@ bool OpenConfiguredPort(SerialPort& port, const StartupSettings& s) {
         return false;
     return port.Open(s.port, static_cast<uint32_t>(s.baudrate));
 }
+
+}  // namespace memops

@@ -11,6 +11,8 @@
 #include "streams/profilestream.h"
 #include "zimp/ZimpEngine.h"
 
+namespace memops {
+
 inline constexpr const char* kConfigurationFile = "ZIMPProtocol.ini";
 
 // The ranges of the configuration's numbers that the port and the load depend on.
@@ -30,21 +32,23 @@ struct StartupSettings {
 // every write is lost).
 std::string LocateConfiguration(const platform::FileLocator& locator);
 
-StartupSettings ReadStartupSettings(profilestream& profile);
+StartupSettings ReadStartupSettings(streams::profilestream& profile);
 
 // "Echo" of section "configuration": the radio returns every byte it receives.
-bool ConfiguredEcho(profilestream& profile);
+bool ConfiguredEcho(streams::profilestream& profile);
 // "BlockSize" of section "LoadMemory"; 0 when missing, nothing when refused (the message
 // is written).
-std::optional<unsigned long> ConfiguredBlockSize(profilestream& profile);
+std::optional<unsigned long> ConfiguredBlockSize(streams::profilestream& profile);
 
 // Largest "WriteResponseTimeout" (seconds) taken; a day.
 inline constexpr unsigned long kMaxWriteResponseSeconds = 86400;
 // "WriteResponseTimeout" of section "configuration", in seconds (1 to 86400): when set, it
 // bounds every write-response wait, a write's and an erase's alike; missing, or not a number
 // in that range, the engine keeps its own defaults (60 s for a write, 600 s for an erase).
-void ApplyWriteResponseTimeout(profilestream& profile, ZimpEngine& engine);
+void ApplyWriteResponseTimeout(streams::profilestream& profile, zimp::ZimpEngine& engine);
 
 // Sets the port's factor and opens it with the port name and the nominal rate. The result
 // says whether it opened; at start-up nobody reports it.
-bool OpenConfiguredPort(SerialPort& port, const StartupSettings& settings);
+bool OpenConfiguredPort(serial::SerialPort& port, const StartupSettings& settings);
+
+}  // namespace memops

@@ -9,6 +9,13 @@
 #include "platform/SerialDevice.h"
 #include "streams/MessageStreams.h"
 
+using streams::msgout;
+using streams::profilestream;
+
+using srecord::S_Record;
+
+namespace memops {
+
 void ReadTqvSettings(profilestream& p, TqvSettings& s) {
     const char* section = "TqvBootLoad";
     s.file = p.ReadText(section, "File", 58);
@@ -153,3 +160,5 @@ BootOutcome TqvBootLoad::Run(const TqvSettings& s) {
     port_->SetBaudRate(savedRate);
     return ok ? BootOutcome::Loaded : BootOutcome::Failed;
 }
+
+}  // namespace memops

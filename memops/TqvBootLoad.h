@@ -12,6 +12,8 @@
 #include "srecord/S_Record.h"
 #include "streams/profilestream.h"
 
+namespace memops {
+
 struct TqvSettings {
     long headerRate = 19200;
     std::string file;
@@ -24,21 +26,21 @@ struct TqvSettings {
 
 // Section "TqvBootLoad": File and PatchFile (first 58 characters), BaudRate, DataBaudRate,
 // DisablePatch, ProcessorType, TQVFactor; a missing number keeps the value given.
-void ReadTqvSettings(profilestream& profile, TqvSettings& settings);
+void ReadTqvSettings(streams::profilestream& profile, TqvSettings& settings);
 // Writes them back, in the dialog's order, numbers in decimal.
-void WriteTqvSettings(profilestream& profile, const TqvSettings& settings);
+void WriteTqvSettings(streams::profilestream& profile, const TqvSettings& settings);
 // The dialog's checks: header rate 300 to 1000000, factor 0 to 4096, data rate 300 to 460800.
 bool ValidateTqvSettings(const TqvSettings& settings);
 
 // The block for an image: 55 55 55 AA, start, length (low 16 bits), factor (low 16 bits),
 // the bytes from start on (gaps 0x00), checksum.
-std::vector<uint8_t> BuildTqvBlock(S_Record& image, uint32_t factor);
+std::vector<uint8_t> BuildTqvBlock(srecord::S_Record& image, uint32_t factor);
 
 class TqvBootLoad {
   public:
     static constexpr uint8_t kAck = 0x50;
 
-    explicit TqvBootLoad(SerialPort* port) : port_(port) {}
+    explicit TqvBootLoad(serial::SerialPort* port) : port_(port) {}
 
     // The whole load: handshake (Vintrel), patch (unless disabled), program, the closing wait
     // and the rate restore. Every failure writes one message and gives Failed; Loaded when
@@ -52,6 +54,8 @@ class TqvBootLoad {
     uint32_t BlocksSent() const { return blocks_; }
 
   private:
-    SerialPort* port_;
+    serial::SerialPort* port_;
     uint32_t blocks_ = 0;
 };
+
+}  // namespace memops

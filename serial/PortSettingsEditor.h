@@ -6,6 +6,8 @@
 
 #include "platform/SerialSettings.h"
 
+namespace serial {
+
 class PortSettingsEditor {
   public:
     // Provider subtype of an RS-232 port.
@@ -17,3 +19,5 @@ class PortSettingsEditor {
     virtual bool Edit(const std::string& portName, uint32_t providerSubtype,
                       platform::SerialSettings& settings) = 0;
 };
+
+}  // namespace serial

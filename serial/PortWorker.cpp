@@ -4,6 +4,8 @@
 
 #include "platform/Clock.h"
 
+namespace serial {
+
 PortWorker::PortWorker(Transfer transfer) : transfer_(std::move(transfer)) {}
 
 PortWorker::~PortWorker() {
@@ -168,3 +170,5 @@ void PortWorker::Run() {
     running_ = false;
     done_.Set();
 }
+
+}  // namespace serial

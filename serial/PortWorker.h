@@ -13,6 +13,8 @@
 #include "platform/Event.h"
 #include "platform/MessagePump.h"
 
+namespace serial {
+
 class PortWorker {
   public:
     // Runs one request; returns 0 when it completed, -1 when aborted or the wait failed, or
@@ -79,3 +81,5 @@ class PortWorker {
     std::atomic<bool> running_{false};
     std::atomic<int> notifying_{0};
 };
+
+}  // namespace serial

@@ -8,6 +8,11 @@
 #include "serial/PortSettingsEditor.h"
 #include "streams/MessageStreams.h"
 
+using streams::msgout;
+using streams::NewOrExit;
+
+namespace serial {
+
 using platform::TransferStatus;
 
 SerialPort::SerialPort() {
@@ -337,3 +342,5 @@ bool SerialPort::WaitWorkerIdle(PortWorkerKind worker, uint32_t ms) {
     }
     return true;
 }
+
+}  // namespace serial

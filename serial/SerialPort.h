@@ -16,6 +16,8 @@
 #include "platform/SerialSettings.h"
 #include "serial/PortWorker.h"
 
+namespace serial {
+
 class PortSettingsEditor;
 
 // {buffer, byte count, bytes transferred}: the reader's and writer's request. The event
@@ -126,3 +128,5 @@ class SerialPort {
     platform::MessagePump* pump_ = nullptr;
     PortSettingsEditor* editor_ = nullptr;
 };
+
+}  // namespace serial

@@ -18,6 +18,18 @@
 #include "platform/HexText.h"
 #include "streams/MessageStreams.h"
 
+using streams::msgout;
+using streams::NewArrayOrExit;
+using streams::NewOrExit;
+using streams::ReportOutOfMemory;
+
+using lzrw3a::COMPRESS_ACTION_COMPRESS;
+using lzrw3a::COMPRESS_ACTION_IDENTITY;
+using lzrw3a::CompressInfo;
+using lzrw3a::lzrw3a_compress;
+
+namespace srecord {
+
 namespace {
 
 // 256 characters of line, then room for the reads a malformed record makes past its end.
@@ -939,3 +951,5 @@ RunInfo S_Record::Run(int i) const {
     std::lock_guard lock(lock_);
     return ItemOrEmpty(runs_, i);
 }
+
+}  // namespace srecord

@@ -19,6 +19,8 @@
 #include <mutex>
 #include <vector>
 
+namespace srecord {
+
 // One stretch of consecutive addresses.
 struct BlockInfo {
     int kind;        // 0 empty/unclassified, 1 first of a run, 2 inner, 3 last of a run or alone
@@ -182,3 +184,5 @@ class S_Record {
     uint32_t outPos_ = 0;       // address of the next byte ReadChunk delivers
     uint32_t chunkAddress_ = 0;
 };
+
+}  // namespace srecord

@@ -7,6 +7,8 @@
 
 #include "platform/HexText.h"
 
+namespace srecord {
+
 namespace {
 
 // The reader takes at most 256 characters a line, so a record's count is at most 0x7D.
@@ -116,3 +118,5 @@ bool WSRecord::WriteLine(Mode mode, uint32_t address, const uint8_t* data, int l
     }
     return !failed_;
 }
+
+}  // namespace srecord

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace srecord {
+
 class WSRecord {
   public:
     WSRecord() = default;
@@ -51,3 +53,5 @@ class WSRecord {
     bool failed_ = false;  // a write of this file failed
     int writeError_ = 0;
 };
+
+}  // namespace srecord

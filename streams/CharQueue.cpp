@@ -4,6 +4,8 @@
 
 #include "streams/MessageStreams.h"
 
+namespace streams {
+
 namespace {
 char* Allocate(size_t n) {
     return NewArrayOrExit<char>("pChar Class", n);
@@ -87,3 +89,5 @@ size_t CharQueue::ReadLine(char* dest, size_t size, char delimiter) {
 void CharQueue::Clear() {
     Shrink();
 }
+
+}  // namespace streams

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 
+namespace streams {
+
 class CharQueue {
   public:
     CharQueue(size_t size, size_t maximum);
@@ -37,3 +39,5 @@ class CharQueue {
     size_t write_;
     size_t maximum_;
 };
+
+}  // namespace streams

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace streams {
+
 std::string BoxAsLines(const std::string& text) {
     std::string lines = text;
     for (char& c : lines)
@@ -41,3 +43,5 @@ void RecordingPresenter::Clear() {
     std::lock_guard lock(mutex_);
     boxes_.clear();
 }
+
+}  // namespace streams

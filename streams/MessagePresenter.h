@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace streams {
+
 class MessagePresenter {
   public:
     virtual ~MessagePresenter() = default;
@@ -38,3 +40,5 @@ class RecordingPresenter : public MessagePresenter {
     mutable std::mutex mutex_;
     std::vector<Box> boxes_;
 };
+
+}  // namespace streams

@@ -9,6 +9,8 @@
 #include "streams/consolebuf.h"
 #include "streams/msgboxbuf.h"
 
+namespace streams {
+
 namespace {
 
 StderrPresenter& DefaultPresenter() {
@@ -80,3 +82,5 @@ void ReportOutOfMemory(const char* context, bool failed) {
     std::fflush(nullptr);
     std::_Exit(1);
 }
+
+}  // namespace streams

@@ -11,6 +11,8 @@
 #include <ostream>
 #include <utility>
 
+namespace streams {
+
 class MessagePresenter;
 class LogSink;
 
@@ -46,3 +48,5 @@ T* NewArrayOrExit(const char* context, size_t n) {
     ReportOutOfMemory(context, p == nullptr);
     return p;
 }
+
+}  // namespace streams

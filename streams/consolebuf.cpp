@@ -4,6 +4,8 @@
 
 #include "streams/MessageStreams.h"
 
+namespace streams {
+
 bool StderrLogSink::Put(char ch) {
     return std::fputc(ch, stderr) != EOF;
 }
@@ -24,3 +26,5 @@ consolebuf::int_type consolebuf::overflow(int_type ch) {
     bool ok = sink_ ? sink_->Put(c) : PutToAttachedLog(c);
     return ok ? static_cast<unsigned char>(c) : traits_type::eof();
 }
+
+}  // namespace streams

@@ -5,6 +5,8 @@
 
 #include "streams/CharQueue.h"
 
+namespace streams {
+
 class LogSink {
   public:
     virtual ~LogSink() = default;
@@ -36,3 +38,5 @@ class consolebuf : public std::streambuf {
     CharQueue queue_;  // carried for layout's sake; the console needs no queue
     LogSink* sink_;
 };
+
+}  // namespace streams

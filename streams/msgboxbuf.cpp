@@ -3,6 +3,8 @@
 #include "streams/MessagePresenter.h"
 #include "streams/MessageStreams.h"
 
+namespace streams {
+
 msgboxbuf::msgboxbuf(const char* caption, MessagePresenter* presenter)
     : caption_(caption), queue_(80, 0xFFFF), presenter_(presenter) {}
 
@@ -35,3 +37,5 @@ void msgboxbuf::Show() {
     MessagePresenter& p = presenter_ ? *presenter_ : CurrentMessagePresenter();
     p.Show(text_, caption_);
 }
+
+}  // namespace streams

@@ -6,6 +6,8 @@
 
 #include "streams/CharQueue.h"
 
+namespace streams {
+
 class MessagePresenter;
 
 class msgboxbuf : public std::streambuf {
@@ -30,3 +32,5 @@ class msgboxbuf : public std::streambuf {
     std::string text_;
     MessagePresenter* presenter_;
 };
+
+}  // namespace streams

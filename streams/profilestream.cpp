@@ -7,6 +7,8 @@
 #include "platform/IniFile.h"
 #include "streams/MessageStreams.h"
 
+namespace streams {
+
 profilebuf::profilebuf(const std::string& fileName) : queue_(80, 0xFFFF), fileName_(fileName) {}
 
 // A value still pending when the stream goes is stored, not lost.
@@ -199,3 +201,5 @@ profilestream::CheckedValue profilestream::ReadCheckedInteger(const std::string&
              << "] is not a number from " << std::dec << min << " to " << max << ".\n";
     return CheckedValue::Refused;
 }
+
+}  // namespace streams

@@ -12,6 +12,8 @@
 
 #include "streams/CharQueue.h"
 
+namespace streams {
+
 class profilebuf : public std::streambuf {
   public:
     static constexpr size_t kMaxValueSize = 255;
@@ -131,3 +133,5 @@ class profilestream : public std::iostream {
     profilebuf buf_;
     int refused_ = 0;
 };
+
+}  // namespace streams

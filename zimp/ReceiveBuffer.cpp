@@ -6,6 +6,8 @@
 
 #include "streams/MessageStreams.h"
 
+using streams::NewArrayOrExit;
+
 namespace zimp {
 
 ReceiveBuffer::ReceiveBuffer() {

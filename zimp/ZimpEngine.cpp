@@ -8,6 +8,13 @@
 #include "platform/SerialDevice.h"
 #include "streams/MessageStreams.h"
 
+using serial::SerialPort;
+
+using streams::logout;
+using streams::msgout;
+
+namespace zimp {
+
 namespace {
 
 using Link = zimp::LinkError;
@@ -229,3 +236,5 @@ bool ZimpEngine::ReportError() const {
             return true;
     }
 }
+
+}  // namespace zimp

@@ -57,8 +57,6 @@ constexpr int32_t ToInteger(RequestResult r) {
     return static_cast<int32_t>(r);
 }
 
-}  // namespace zimp
-
 class ZimpEngine {
   public:
     // Reply time-out meaning "wait for the first reply byte until it comes or an abort".
@@ -78,10 +76,10 @@ class ZimpEngine {
     ZimpEngine& operator=(const ZimpEngine&) = delete;
 
     // No port: LinkError::NoPort and false. The engine does not own the port.
-    bool Attach(SerialPort* port, bool echo);
+    bool Attach(serial::SerialPort* port, bool echo);
     void Detach();
     bool IsAttached() const { return port_ != nullptr; }
-    SerialPort* Port() const { return port_; }
+    serial::SerialPort* Port() const { return port_; }
     // The echo option: the line returns every request byte ahead of the acknowledgement.
     void SetEcho(bool echo) { echo_ = echo; }
     bool Echo() const { return echo_; }
@@ -151,7 +149,7 @@ class ZimpEngine {
     zimp::RequestResult ReplyRequest(const uint8_t* request, uint32_t len, uint16_t expected,
                                      uint8_t* area, uint32_t need, uint32_t replyTimeoutMs);
 
-    SerialPort* port_ = nullptr;
+    serial::SerialPort* port_ = nullptr;
     bool echo_ = false;
     uint8_t transmit_[zimp::kMaxFrameLength] = {};
     zimp::ReceiveBuffer receive_;
@@ -163,3 +161,5 @@ class ZimpEngine {
     uint32_t eraseResponseMs_ = kEraseResponseMs;
     bool awaitingErase_ = false;  // the last write-type request was an erase or a zeroing
 };
+
+}  // namespace zimp

@@ -7,6 +7,10 @@
 #include "streams/MessageStreams.h"
 #include "zimp/ZimpEngine.h"
 
+using streams::NewArrayOrExit;
+
+namespace zimp {
+
 namespace {
 
 using Link = zimp::LinkError;
@@ -143,3 +147,5 @@ Result ZimpEngine::AwaitWriteResponse(uint32_t& address) {
         requestResult_ = Result::BadWrite;
     return requestResult_;
 }
+
+}  // namespace zimp

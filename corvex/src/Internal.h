@@ -8,7 +8,7 @@
 #include "Platform.h"
 #include "corvex/Corvex.h"
 
-namespace corvex_detail {
+namespace corvex {
 
 // The reader's process-wide events. One set per process, shared by every reader that holds
 // it; the last holder lets it go.
@@ -65,4 +65,4 @@ class FrameAssembler {
     size_t skipLeft_ = 0;
 };
 
-}  // namespace corvex_detail
+}  // namespace corvex

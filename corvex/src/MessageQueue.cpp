@@ -49,7 +49,7 @@ constexpr unsigned long kNotAdded = ~0ul;
 
 CORVEX_API CMessageQueue host_queue;
 
-CMessageQueue::CMessageQueue() : queue_flag_(new corvex_detail::ManualEvent) {
+CMessageQueue::CMessageQueue() : queue_flag_(new corvex::ManualEvent) {
     SetQueueFlag();
 }
 

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <thread>
 
-namespace corvex_detail {
+namespace corvex {
 
 ManualEvent::ManualEvent() : fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
@@ -89,4 +89,4 @@ void DebugOut(const char* text) {
 
 SendFunction g_send = &::send;
 
-}  // namespace corvex_detail
+}  // namespace corvex

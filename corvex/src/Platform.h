@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <mutex>
 
-namespace corvex_detail {
+namespace corvex {
 
 // A manual-reset event on an eventfd: the descriptor is readable exactly while the event is
 // set, so it can be polled together with sockets.
@@ -49,4 +49,4 @@ void DebugOut(const char* text);
 using SendFunction = ssize_t (*)(int, const void*, size_t, int);
 extern SendFunction g_send;
 
-}  // namespace corvex_detail
+}  // namespace corvex

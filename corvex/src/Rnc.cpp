@@ -214,7 +214,7 @@ void CRnc::InitDeviceID(unsigned char* out, CString id) {
         int value = 0;
         for (int k = 0; k < 2; ++k) {
             const int pos = start + 2 * i + k;
-            const int digit = pos < length ? corvex_detail::HexDigitValue(text[pos]) : -1;
+            const int digit = pos < length ? corvex::HexDigitValue(text[pos]) : -1;
             if (digit < 0) {
                 break;
             }
@@ -265,13 +265,13 @@ void WriteDataHeader(unsigned char* pdu, const unsigned char* id, unsigned char 
 }
 
 void ClearUploadEvent() {
-    if (auto events = corvex_detail::CurrentEvents()) {
+    if (auto events = corvex::CurrentEvents()) {
         events->upload.Reset();
     }
 }
 
 bool WaitUploadBlock() {
-    auto events = corvex_detail::CurrentEvents();
+    auto events = corvex::CurrentEvents();
     return events && events->upload.Wait(kUploadWaitMs);
 }
 
@@ -318,7 +318,7 @@ int CRnc::Upload(unsigned char* dst) {
         return 21;
     }
     unsigned char block[UPLOAD_BUFFER_SIZE];
-    const int at = corvex_detail::TakeUpload(block);
+    const int at = corvex::TakeUpload(block);
     if (at < 0) {
         return 20;
     }

@@ -121,7 +121,7 @@ int CTcpIpConnection::SendMessageToServer(unsigned sock, send_struct* s) {
     }
     SetSdu(s->data, s->sdu, s->sdu_offset);
     PrepareCommand(s->data, s->len, s->kind);
-    if (auto events = corvex_detail::CurrentEvents()) {
+    if (auto events = corvex::CurrentEvents()) {
         events->response.Reset();  // only an answer to this request may end the next wait
     }
     return SendNetMessage(g_sendFrame, s->len + 4, sock);
@@ -162,7 +162,7 @@ int CTcpIpConnection::GetResponce(recv_struct* r) {
     unsigned char work[FRAME_BUFFER_SIZE];
     const size_t copyLen =
         r->data ? static_cast<size_t>(std::clamp(r->len, 0, FRAME_BUFFER_SIZE)) : 0;
-    std::shared_ptr<corvex_detail::ProcessEvents> events = corvex_detail::CurrentEvents();
+    std::shared_ptr<corvex::ProcessEvents> events = corvex::CurrentEvents();
     for (int tries = 0;;) {
         if (copyLen) {
             std::memset(r->data, 0, copyLen);
@@ -170,7 +170,7 @@ int CTcpIpConnection::GetResponce(recv_struct* r) {
         if (!events || !events->response.Wait(kResponseWaitMs)) {
             return 0;
         }
-        if (corvex_detail::CopyResponse(work) == 0) {
+        if (corvex::CopyResponse(work) == 0) {
             return 0;
         }
         if (MessageIsResponse(work, r->sdu, r->sdu_offset)) {
@@ -208,7 +208,7 @@ int CTcpIpConnection::CreateReaderThread() {
     if (!reader.Init(in_socket)) {
         return 0;
     }
-    std::shared_ptr<corvex_detail::ProcessEvents> events = corvex_detail::CurrentEvents();
+    std::shared_ptr<corvex::ProcessEvents> events = corvex::CurrentEvents();
     if (!events) {
         return 0;
     }
@@ -220,7 +220,7 @@ int CTcpIpConnection::CreateReaderThread() {
 }
 
 int CTcpIpConnection::TerminateReaderThread() {
-    if (auto events = corvex_detail::CurrentEvents()) {
+    if (auto events = corvex::CurrentEvents()) {
         events->stop.Set();
     }
     reader.StopWatchThread();
@@ -237,9 +237,8 @@ int CTcpIpConnection::SendNetMessage(void* buf, int len, unsigned sock) {
     const auto* bytes = static_cast<const unsigned char*>(buf);
     int sent = 0;
     for (int round = 0; round < kSendRounds; ++round) {
-        ssize_t n =
-            corvex_detail::g_send(static_cast<int>(sock), bytes + sent,
-                                  static_cast<size_t>(len - sent), MSG_NOSIGNAL | MSG_DONTWAIT);
+        ssize_t n = corvex::g_send(static_cast<int>(sock), bytes + sent,
+                                   static_cast<size_t>(len - sent), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0) {
             if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
                 return 0;
@@ -250,7 +249,7 @@ int CTcpIpConnection::SendNetMessage(void* buf, int len, unsigned sock) {
         if (sent >= len) {
             break;
         }
-        corvex_detail::SleepMs(kSendPauseMs);
+        corvex::SleepMs(kSendPauseMs);
     }
     return sent == len ? len : 0;
 }

@@ -9,7 +9,7 @@
 
 #include "Internal.h"
 
-namespace corvex_detail {
+namespace corvex {
 
 namespace {
 
@@ -198,11 +198,11 @@ void FrameAssembler::Clear() {
     skipLeft_ = 0;
 }
 
-}  // namespace corvex_detail
+}  // namespace corvex
 
-using corvex_detail::DebugOut;
+using corvex::DebugOut;
 
-CTcpReader::CTcpReader() : quit_(new corvex_detail::ManualEvent) {}
+CTcpReader::CTcpReader() : quit_(new corvex::ManualEvent) {}
 
 CTcpReader::~CTcpReader() {
     StopWatchThread();
@@ -211,7 +211,7 @@ CTcpReader::~CTcpReader() {
 
 int CTcpReader::Init(unsigned sock) {
     StopWatchThread();
-    events_ = corvex_detail::AcquireEvents();
+    events_ = corvex::AcquireEvents();
     if (!events_) {
         return 0;
     }
@@ -262,11 +262,11 @@ unsigned CTcpReader::WatchProc(void* arg) {
     auto* self = static_cast<CTcpReader*>(arg);
     std::memset(self->frame, 0, 4);
     DebugOut("\n\rThread function    ");
-    std::shared_ptr<corvex_detail::ProcessEvents> events = self->events_;
+    std::shared_ptr<corvex::ProcessEvents> events = self->events_;
     events->started.Set();
 
     const int sock = static_cast<int>(self->socket);
-    corvex_detail::FrameAssembler assembler(self->frame);
+    corvex::FrameAssembler assembler(self->frame);
     pollfd fds[3] = {
         {events->stop.fd(), POLLIN, 0}, {self->quit_->fd(), POLLIN, 0}, {sock, POLLIN, 0}};
     for (;;) {
@@ -301,8 +301,8 @@ unsigned CTcpReader::WatchProc(void* arg) {
         }
         if (assembler.Advance(static_cast<size_t>(got))) {
             std::lock_guard<std::recursive_mutex> g(self->owner_lock_);
-            corvex_detail::DispatchFrame(self->frame, assembler.FrameLength(), self->owner_wnd_,
-                                         events.get());
+            corvex::DispatchFrame(self->frame, assembler.FrameLength(), self->owner_wnd_,
+                                  events.get());
             assembler.Clear();
         }
     }

@@ -14,6 +14,8 @@
 #include "platform/PseudoTerminal.h"
 #include "serial/SerialPort.h"
 
+using serial::SerialPort;
+
 namespace {
 
 int failures = 0;

@@ -8,6 +8,9 @@
 #include "platform/JsonText.h"
 #include "zimp/ZimpFrame.h"
 
+using lzrw3a::lzrw3a_decompress_bounded;
+using lzrw3a::lzrw3a_max_decompressed;
+
 namespace radio {
 namespace {
 

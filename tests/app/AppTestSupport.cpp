@@ -7,6 +7,10 @@
 #include "srecord/S_Record.h"
 #include "streams/MessageStreams.h"
 
+using namespace streams;
+
+using namespace srecord;
+
 namespace apptest {
 
 RadioRig::RadioRig(radio::ZimpRadioOptions options, const std::string& extra, bool start)

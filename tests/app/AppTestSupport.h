@@ -38,7 +38,7 @@ class BoxRecorder {
     QStringList Texts() const;
 
   private:
-    RecordingPresenter presenter_;
+    streams::RecordingPresenter presenter_;
 };
 
 // Runs action once a modal dialog is up (polled from the event loop), then returns; the

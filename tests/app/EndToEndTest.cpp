@@ -19,6 +19,8 @@
 #include "support/Subprocess.h"
 #include "support/TempDir.h"
 
+using namespace memops;
+
 using namespace apptest;
 
 namespace {

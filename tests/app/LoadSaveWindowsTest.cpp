@@ -16,6 +16,8 @@
 #include "app/TqvBootLoadDialog.h"
 #include "memops/MemoryKinds.h"
 
+using namespace memops;
+
 using namespace apptest;
 
 namespace {

@@ -12,6 +12,8 @@
 #include "app/RequestsDialog.h"
 #include "streams/MessageStreams.h"
 
+using namespace streams;
+
 using namespace apptest;
 
 namespace {

@@ -13,6 +13,8 @@
 #include "platform/Event.h"
 #include "streams/MessageStreams.h"
 
+using namespace streams;
+
 using namespace apptest;
 
 class MessageWindowsTest : public QObject {

@@ -13,6 +13,8 @@
 #include "app/ManualZimpDialog.h"
 #include "app/RequestsDialog.h"
 
+using namespace memops;
+
 using namespace apptest;
 
 namespace {

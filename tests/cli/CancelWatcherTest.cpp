@@ -11,6 +11,8 @@
 
 #include "platform/Clock.h"
 
+using namespace cli;
+
 namespace {
 bool WaitFor(const std::atomic<bool>& flag) {
     const uint64_t end = platform::TickMs() + 20000;  // only keeps a broken test from hanging

@@ -15,7 +15,7 @@
 #include "TestWindow.h"
 #include "corvex/Corvex.h"
 
-using corvex_detail::FrameAssembler;
+using corvex::FrameAssembler;
 
 namespace {
 
@@ -97,7 +97,7 @@ TEST(FrameAssembly, Classification) {
         unsigned char frame[FRAME_BUFFER_SIZE] = {};
         frame[4] = op;
         frame[12] = byte8;
-        return corvex_detail::Classify(frame);
+        return corvex::Classify(frame);
     };
     EXPECT_EQ(cls(0x81, 0), FRAME_RESPONSE);
     EXPECT_EQ(cls(0xFF, 0x6D), FRAME_RESPONSE);
@@ -119,9 +119,9 @@ TEST(UploadBuffer, MarkerAtZeroHandsOverAll1024Bytes) {
     for (size_t i = 0; i < block.size(); ++i)
         block[i] = static_cast<unsigned char>(i);
     std::memcpy(block.data(), UPLOAD_MARKER, UPLOAD_MARKER_LEN);
-    corvex_detail::StoreUpload(block.data(), block.size());
+    corvex::StoreUpload(block.data(), block.size());
     Bytes dst(UPLOAD_BUFFER_SIZE, 0);
-    EXPECT_EQ(corvex_detail::TakeUpload(dst.data()), 0);
+    EXPECT_EQ(corvex::TakeUpload(dst.data()), 0);
     EXPECT_EQ(dst, block);
 }
 
@@ -129,9 +129,9 @@ TEST(UploadBuffer, MarkerAtFourHands1020Bytes) {
     Bytes block(UPLOAD_BUFFER_SIZE, 0x33);
     std::memcpy(block.data() + 4, UPLOAD_MARKER, UPLOAD_MARKER_LEN);
     block[UPLOAD_BUFFER_SIZE - 1] = 0x44;
-    corvex_detail::StoreUpload(block.data(), block.size());
+    corvex::StoreUpload(block.data(), block.size());
     Bytes dst(UPLOAD_BUFFER_SIZE, 0x5A);
-    EXPECT_EQ(corvex_detail::TakeUpload(dst.data()), 4);
+    EXPECT_EQ(corvex::TakeUpload(dst.data()), 4);
     EXPECT_EQ(std::memcmp(dst.data(), UPLOAD_MARKER, UPLOAD_MARKER_LEN), 0);
     EXPECT_EQ(dst[1019], 0x44);
     EXPECT_EQ(dst[1020], 0x5A);
@@ -140,25 +140,25 @@ TEST(UploadBuffer, MarkerAtFourHands1020Bytes) {
 TEST(UploadBuffer, MarkerAt19IsFoundAt20IsNot) {
     Bytes block(UPLOAD_BUFFER_SIZE, 0);
     std::memcpy(block.data() + 19, UPLOAD_MARKER, UPLOAD_MARKER_LEN);
-    corvex_detail::StoreUpload(block.data(), block.size());
+    corvex::StoreUpload(block.data(), block.size());
     Bytes dst(UPLOAD_BUFFER_SIZE, 0x5A);
-    EXPECT_EQ(corvex_detail::TakeUpload(dst.data()), 19);
+    EXPECT_EQ(corvex::TakeUpload(dst.data()), 19);
     std::fill(block.begin(), block.end(), 0);
     std::memcpy(block.data() + 20, UPLOAD_MARKER, UPLOAD_MARKER_LEN);
-    corvex_detail::StoreUpload(block.data(), block.size());
+    corvex::StoreUpload(block.data(), block.size());
     std::fill(dst.begin(), dst.end(), 0x5A);
-    EXPECT_EQ(corvex_detail::TakeUpload(dst.data()), -1);
+    EXPECT_EQ(corvex::TakeUpload(dst.data()), -1);
     EXPECT_EQ(dst, Bytes(UPLOAD_BUFFER_SIZE, 0x5A));
 }
 
 TEST(UploadBuffer, ShortFrameLeavesZerosBehindIt) {
     Bytes big(UPLOAD_BUFFER_SIZE, 0x77);
-    corvex_detail::StoreUpload(big.data(), big.size());
+    corvex::StoreUpload(big.data(), big.size());
     Bytes small(40, 0);
     std::memcpy(small.data(), UPLOAD_MARKER, UPLOAD_MARKER_LEN);
-    corvex_detail::StoreUpload(small.data(), small.size());
+    corvex::StoreUpload(small.data(), small.size());
     Bytes dst(UPLOAD_BUFFER_SIZE, 0x5A);
-    ASSERT_EQ(corvex_detail::TakeUpload(dst.data()), 0);
+    ASSERT_EQ(corvex::TakeUpload(dst.data()), 0);
     EXPECT_EQ(dst[40], 0);
     EXPECT_EQ(dst[1023], 0);
 }
@@ -407,7 +407,7 @@ class SendTest : public ::testing::Test {
         g_sendCalls = 0;
     }
     void TearDown() override {
-        corvex_detail::g_send = &::send;
+        corvex::g_send = &::send;
         ::close(fds[1]);
     }
     Bytes Pending() {
@@ -430,7 +430,7 @@ TEST_F(SendTest, FrameOfFourBytesIsEightBytesOnTheWire) {
 }
 
 TEST_F(SendTest, PeerTakingOneBytePerCallGetsTheWholeFrame) {
-    corvex_detail::g_send = &OneBytePerCall;
+    corvex::g_send = &OneBytePerCall;
     unsigned char pdu[6] = {0x72, 0, 0, 0, 5, 0};
     unsigned char sdu[2] = {0x12, 0x34};
     send_struct s{pdu, 6, 2, sdu, 2};
@@ -440,12 +440,12 @@ TEST_F(SendTest, PeerTakingOneBytePerCallGetsTheWholeFrame) {
 }
 
 TEST_F(SendTest, BusyPeerIsRetriedAndAHardErrorIsNot) {
-    corvex_detail::g_send = &BusyTwice;
+    corvex::g_send = &BusyTwice;
     unsigned char buf[3] = {1, 2, 3};
     EXPECT_EQ(conn.SendNetMessage(buf, 3, INVALID_SOCKET), 3);
     EXPECT_EQ(Pending(), (Bytes{1, 2, 3}));
     g_sendCalls = 0;
-    corvex_detail::g_send = &FullThenBroken;
+    corvex::g_send = &FullThenBroken;
     EXPECT_EQ(conn.SendNetMessage(buf, 3, INVALID_SOCKET), 0);
     EXPECT_EQ(g_sendCalls.load(), 1);
 }

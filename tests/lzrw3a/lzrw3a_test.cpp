@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+using namespace lzrw3a;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;

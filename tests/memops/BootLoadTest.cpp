@@ -9,6 +9,14 @@
 #include "sim/radio/BootRadio.h"
 #include "sim/radio/TqvRadio.h"
 
+using namespace memops;
+
+using namespace serial;
+
+using namespace streams;
+
+using namespace srecord;
+
 using namespace memopstest;
 using ::testing::ElementsAre;
 

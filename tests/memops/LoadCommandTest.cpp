@@ -6,6 +6,8 @@
 #include "MemopsTestSupport.h"
 #include "platform/Clock.h"
 
+using namespace memops;
+
 using namespace memopstest;
 using ::testing::ElementsAre;
 

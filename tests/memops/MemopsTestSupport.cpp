@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+using namespace streams;
+
 namespace memopstest {
 
 std::string Record(uint32_t address, const Bytes& data, bool s2) {

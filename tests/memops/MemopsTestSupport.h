@@ -31,13 +31,13 @@ class RadioRig : public SimulatedRadio {
 
     TempDir dir;
     std::string iniPath;
-    SerialPort port;
-    std::unique_ptr<profilestream> profile;
+    serial::SerialPort port;
+    std::unique_ptr<streams::profilestream> profile;
     bool ok = false;
 };
 
 // A progress view that records and can cancel.
-class RecordingProgress : public ProgressView {
+class RecordingProgress : public memops::ProgressView {
   public:
     void Show(const std::string& title, const std::string& file, const std::string& header,
               uint32_t total) override;
@@ -53,19 +53,19 @@ class RecordingProgress : public ProgressView {
     std::function<void()> whileRunning;  // runs on the caller's thread during the transfer
 };
 
-class FixedParameters : public LoadFrontEnd {
+class FixedParameters : public memops::LoadFrontEnd {
   public:
-    explicit FixedParameters(LoadParameters p) : params(std::move(p)) {}
-    bool EditParameters(LoadParameters& p) override {
+    explicit FixedParameters(memops::LoadParameters p) : params(std::move(p)) {}
+    bool EditParameters(memops::LoadParameters& p) override {
         shown = p;
         std::string title = p.title;
         p = params;
         p.title = title;
         return accept;
     }
-    ProgressView* Progress() override { return &progress; }
+    memops::ProgressView* Progress() override { return &progress; }
 
-    LoadParameters params, shown;
+    memops::LoadParameters params, shown;
     RecordingProgress progress;
     bool accept = true;
 };

@@ -5,6 +5,8 @@
 
 #include "MemopsTestSupport.h"
 
+using namespace memops;
+
 using namespace memopstest;
 using ::testing::ElementsAre;
 

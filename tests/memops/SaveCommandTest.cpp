@@ -6,6 +6,10 @@
 #include "MemopsTestSupport.h"
 #include "srecord/S_Record.h"
 
+using namespace memops;
+
+using namespace srecord;
+
 using namespace memopstest;
 using ::testing::ElementsAre;
 

@@ -15,6 +15,12 @@
 #include <chrono>
 #include <thread>
 
+using namespace memops;
+
+using namespace serial;
+
+using namespace streams;
+
 using namespace memopstest;
 using ::testing::ElementsAre;
 

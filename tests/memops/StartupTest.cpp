@@ -6,6 +6,14 @@
 #include "support/PtyLine.h"
 #include "support/TempDir.h"
 
+using namespace memops;
+
+using namespace zimp;
+
+using namespace serial;
+
+using namespace streams;
+
 TEST(Startup, ReadsPortKeysInPrefixedNotation) {
     TempDir dir;
     struct Case {

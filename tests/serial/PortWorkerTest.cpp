@@ -7,6 +7,8 @@
 
 #include "platform/Clock.h"
 
+using namespace serial;
+
 namespace {
 // A transfer that runs until aborted, or returns at once when its request says so.
 int32_t BlockingTransfer(void* request, platform::Event& abort) {

@@ -17,6 +17,10 @@
 #include "support/PtyLine.h"
 #include "support/TempDir.h"
 
+using namespace serial;
+
+using namespace streams;
+
 using ::testing::ElementsAre;
 
 namespace {

@@ -8,6 +8,12 @@
 #include "streams/MessagePresenter.h"
 #include "streams/MessageStreams.h"
 
+using namespace streams;
+
+using namespace srecord;
+
+using namespace lzrw3a;
+
 using namespace srtest;
 
 namespace {

@@ -8,6 +8,10 @@
 #include "streams/MessagePresenter.h"
 #include "streams/MessageStreams.h"
 
+using namespace streams;
+
+using namespace srecord;
+
 using namespace srtest;
 
 namespace {

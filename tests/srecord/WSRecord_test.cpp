@@ -8,6 +8,8 @@
 #include "srecord/SRecordTestUtil.h"
 #include "srecord/S_Record.h"
 
+using namespace srecord;
+
 using namespace srtest;
 
 namespace {

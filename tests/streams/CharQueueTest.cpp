@@ -4,6 +4,8 @@
 
 #include <string>
 
+using namespace streams;
+
 TEST(CharQueue, KeepsOrderAcrossGrowthAndWrap) {
     CharQueue q(4, 100);
     EXPECT_EQ(q.Capacity(), 5u);

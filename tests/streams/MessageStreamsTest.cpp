@@ -13,6 +13,8 @@
 #include "streams/consolebuf.h"
 #include "streams/msgboxbuf.h"
 
+using namespace streams;
+
 using ::testing::ElementsAre;
 
 TEST(MsgBoxBuf, OneBoxPerLineWithCaption) {

@@ -4,6 +4,8 @@
 
 #include "support/TempDir.h"
 
+using namespace streams;
+
 class ProfileStreamTest : public ::testing::Test {
   protected:
     TempDir dir;

@@ -16,6 +16,10 @@
 
 #include "ZimpTestSupport.h"
 
+using namespace zimp;
+
+using namespace serial;
+
 extern char** environ;
 
 using zimptest::Bytes;

@@ -9,6 +9,10 @@
 
 #include "ZimpTestSupport.h"
 
+using namespace zimp;
+
+using namespace serial;
+
 using zimptest::Bytes;
 using zimptest::LogCapture;
 using zimptest::MessageCapture;

@@ -9,6 +9,8 @@
 #include "zimp/ZimpEngine.h"
 #include "zimp/ZimpFrame.h"
 
+using namespace zimp;
+
 using zimptest::Bytes;
 
 namespace {

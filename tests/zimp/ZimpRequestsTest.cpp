@@ -4,6 +4,8 @@
 
 #include "ZimpTestSupport.h"
 
+using namespace zimp;
+
 using zimptest::Bytes;
 using zimptest::MessageCapture;
 using zimptest::ScriptedPeer;

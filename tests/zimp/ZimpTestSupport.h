@@ -31,20 +31,20 @@ using Bytes = std::vector<uint8_t>;
 // Records message boxes for the life of the object.
 class MessageCapture {
   public:
-    MessageCapture() { SetMessagePresenter(&presenter_); }
-    ~MessageCapture() { SetMessagePresenter(nullptr); }
+    MessageCapture() { streams::SetMessagePresenter(&presenter_); }
+    ~MessageCapture() { streams::SetMessagePresenter(nullptr); }
     std::vector<std::string> Texts() const { return presenter_.Texts(); }
     void Clear() { presenter_.Clear(); }
 
   private:
-    RecordingPresenter presenter_;
+    streams::RecordingPresenter presenter_;
 };
 
 // Records the debug log for the life of the object.
-class LogCapture : public LogSink {
+class LogCapture : public streams::LogSink {
   public:
-    LogCapture() { AttachLogSink(this); }
-    ~LogCapture() override { AttachLogSink(nullptr); }
+    LogCapture() { streams::AttachLogSink(this); }
+    ~LogCapture() override { streams::AttachLogSink(nullptr); }
     void SetTitle(const char*) override {}
     bool Put(char ch) override {
         std::lock_guard lock(mutex_);
@@ -98,8 +98,8 @@ class SimRig {
     radio::ZimpRadio radio;
     std::unique_ptr<radio::RadioSimulator> simulator;
     std::thread thread;
-    SerialPort port;
-    ZimpEngine engine;
+    serial::SerialPort port;
+    zimp::ZimpEngine engine;
     bool ok = false;
 };
 
@@ -184,8 +184,8 @@ class ScriptedPeer {
     }
 
     platform::PseudoTerminal pty;
-    SerialPort port;
-    ZimpEngine engine;
+    serial::SerialPort port;
+    zimp::ZimpEngine engine;
     bool ok = false;
     std::atomic<bool> engineDone{false};
 

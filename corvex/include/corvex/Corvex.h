@@ -4,6 +4,9 @@
 //
 // This header is all a caller needs. The desktop types the interface was designed around
 // (CString, window handles, sockets, WM_HOSTMSG) have small Linux stand-ins here.
+//
+// The library's own workings live in namespace corvex; the names below stay global because
+// client programs use them unqualified, as they did with the desktop library.
 
 #include <strings.h>
 #include <atomic>
@@ -86,10 +89,10 @@ class CString {
     std::string s_;
 };
 
-namespace corvex_detail {
+namespace corvex {
 struct ProcessEvents;
 struct ManualEvent;
-}  // namespace corvex_detail
+}  // namespace corvex
 
 // ---------------------------------------------------------------------------------------------
 // Message queue: an ordered list of (buffer, length) entries shared by every CMessageQueue
@@ -130,7 +133,7 @@ class CORVEX_API CMessageQueue {
 
   private:
     std::recursive_mutex lock_;
-    std::unique_ptr<corvex_detail::ManualEvent> queue_flag_;
+    std::unique_ptr<corvex::ManualEvent> queue_flag_;
 };
 
 // The library's queue of host messages, filled by the reader thread.
@@ -212,8 +215,8 @@ class CORVEX_API CTcpReader {
     HWND owner_wnd_ = nullptr;
     std::atomic<bool> running_{false};
     std::atomic<int> exit_code_{-1};
-    std::shared_ptr<corvex_detail::ProcessEvents> events_;
-    std::unique_ptr<corvex_detail::ManualEvent> quit_;  // this reader's own stop
+    std::shared_ptr<corvex::ProcessEvents> events_;
+    std::unique_ptr<corvex::ManualEvent> quit_;  // this reader's own stop
 };
 
 // ---------------------------------------------------------------------------------------------
