@@ -145,6 +145,9 @@ uint32_t Abandon(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
     return srcLen + 4;
 }
 
+// One function on purpose: the item is the compressor's inner loop, and split into calls its
+// state would no longer stay in registers.
+//
 // All state lives in locals so that the byte stores to the output, which may alias anything,
 // do not send it out to memory after every item. The table (tags, and entries that point
 // straight at the data) is on the stack rather than in the caller's work memory: addressed
