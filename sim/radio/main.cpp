@@ -1,6 +1,7 @@
 // zimp-radio-sim: a simulated radio on a pseudo-terminal, for the program and its tests.
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,11 +12,13 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/BoundedRead.h"
 #include "platform/PseudoTerminal.h"
+#include "platform/ReplacementFile.h"
 #include "sim/SimCommandLine.h"
 #include "sim/radio/BootRadio.h"
 #include "sim/radio/RadioSimulator.h"
@@ -250,15 +253,25 @@ bool Serve(int masterFd, radio::RadioMode& active, uint32_t baud, const std::str
     return ok;
 }
 
+// A regular file (or a new one) is replaced whole, so that an earlier dump survives a failed
+// write; a device or a pipe is written as it is.
 bool WriteDump(radio::RadioMode& active, const std::string& dumpPath) {
-    std::ofstream out(dumpPath, std::ios::binary | std::ios::trunc);
-    active.WriteDump(out);
-    out.flush();
-    if (!out) {
-        std::cerr << "zimp-radio-sim: cannot write " << dumpPath << "\n";
-        return false;
+    struct stat st {};
+    bool written = false;
+    if (stat(dumpPath.c_str(), &st) != 0 || S_ISREG(st.st_mode)) {
+        std::ostringstream text;
+        active.WriteDump(text);
+        platform::ReplacementFile file;
+        written = file.Create(dumpPath) && file.Write(text.str()) && file.Commit();
+    } else {
+        std::ofstream out(dumpPath, std::ios::binary);
+        active.WriteDump(out);
+        out.flush();
+        written = static_cast<bool>(out);
     }
-    return true;
+    if (!written)
+        std::cerr << "zimp-radio-sim: cannot write " << dumpPath << "\n";
+    return written;
 }
 
 }  // namespace

@@ -528,6 +528,21 @@ TEST_F(CliTest, WriteFailuresAreReportedAndLoseNothing) {
     EXPECT_EQ(dir.Read("out.s19").rfind("S00C0000436F6E766572746564", 0), 0u);
 }
 
+// The simulator's dump replaces an earlier one only when written whole.
+TEST_F(CliTest, SimulatorDumpThatCannotBeWrittenKeepsTheEarlierOne) {
+    const std::string old = dir.Write("dump.json", "earlier dump\n");
+    Subprocess sim(
+        {"/bin/sh", "-c",
+         "trap '' XFSZ; ulimit -f 0; exec " + std::string(ZIMP_RADIO_SIM) + " --dump " + old});
+    ASSERT_FALSE(sim.WaitForLine("PTY ").empty()) << sim.err;
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.Wait(), 1);
+    EXPECT_NE(sim.err.find("cannot write " + old), std::string::npos) << sim.err;
+    EXPECT_EQ(dir.Read("dump.json"), "earlier dump\n");
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_EQ(e.path().string().find(".tmp."), std::string::npos) << e.path();
+}
+
 TEST_F(CliTest, ConfigurationIsCheckedBeforeItIsUsed) {
     StartRadio();
     const std::string good = dir.Read("ZIMPProtocol.ini");
