@@ -49,21 +49,18 @@ inline T Load(const uint8_t* p) {
     return v;
 }
 
-// Length of the common prefix of a and b, at most 18; both must have 18 readable bytes.
-// Without branches: how far a copy reaches is as good as random.
+// Length of the common prefix of a and b, at most 18, where the first three bytes are known to
+// be equal; both must have 18 readable bytes. Without branches: how far a copy reaches is as
+// good as random.
 inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b) {
 #if defined(__SSE2__)
-    // Equal bytes as bits: 0-15 from the first 16 bytes, 16-17 from the 16 bytes at offset 2.
-    const auto equal = [](const uint8_t* x, const uint8_t* y) {
-        return static_cast<uint32_t>(_mm_movemask_epi8(
-            _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x)),
-                           _mm_loadu_si128(reinterpret_cast<const __m128i*>(y)))));
-    };
-    const uint32_t same = equal(a, b) | equal(a + 2, b + 2) << 2;
-    // The stop bit caps the count at 18 and tells the compiler that no zero test is needed.
-    return static_cast<uint32_t>(std::countr_zero(~same | 1u << kMaxRaw));
+    // Equal bytes 2-17 as bits 0-15; the stop bit caps the count at 18.
+    const uint32_t same = static_cast<uint32_t>(_mm_movemask_epi8(
+        _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 2)),
+                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 2)))));
+    return 2 + static_cast<uint32_t>(std::countr_zero(~same | 1u << 16));
 #else
-    uint32_t n = 0;
+    uint32_t n = 3;
     while (n < kMaxRaw && a[n] == b[n])
         ++n;
     return n;
@@ -149,12 +146,14 @@ uint32_t Abandon(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
 // state would no longer stay in registers.
 //
 // All state lives in locals so that the byte stores to the output, which may alias anything,
-// do not send it out to memory after every item. The table (tags, and entries that point
-// straight at the data) is on the stack rather than in the caller's work memory: addressed
-// from the stack pointer, it needs no register of its own.
+// do not send it out to memory after every item. The table (tags, and entries that hold
+// offsets into src) is on the stack rather than in the caller's work memory: addressed from the
+// stack pointer, it needs no register of its own. Offsets are 16-bit where the input allows, so
+// that the whole table stays in the first-level cache.
+template <typename Offset>
 uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
     alignas(16) uint32_t tags[kTableLength];
-    const uint8_t* data[kTableLength];  // read only where the tag says kInBuffer
+    Offset data[kTableLength];          // read only where the tag says kInBuffer
     std::memset(tags, 0, sizeof tags);  // all start string
     std::memset(dst, 0, 4);             // FLAG_COMPRESS
 
@@ -178,7 +177,7 @@ uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
     auto store = [&](uint32_t base, uint32_t tag, const uint8_t* at) {
         const uint32_t index = base + cycle;
         tags[index] = tag;
-        data[index] = at;
+        data[index] = static_cast<Offset>(at - src);
         cycle = (cycle + 1) & (kDepth - 1);
     };
     auto storeLiteral = [&](const uint8_t* at) { store(window[at - winAt], TagAt(at), at); };
@@ -205,8 +204,8 @@ uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
         const bool maybeStart = tag == kInBuffer;
         auto source = [&](uint32_t i) {
             if (maybeStart) [[unlikely]]
-                return (tags[base + i] & kInBuffer) ? data[base + i] : kStartString;
-            return data[base + i];
+                return (tags[base + i] & kInBuffer) ? src + data[base + i] : kStartString;
+            return src + data[base + i];
         };
         // The first two candidates side by side, the first standing in for a missing second:
         // whether there is a second is as good as random.
@@ -416,7 +415,9 @@ const CompressInfo& lzrw3a_info() {
 }
 
 uint32_t lzrw3a_compress_buffer(const uint8_t* src, uint32_t srcLen, uint8_t* dst, void*) {
-    return Compress(src, srcLen, dst);
+    if (srcLen <= 0x10000u)
+        return Compress<uint16_t>(src, srcLen, dst);
+    return Compress<uint32_t>(src, srcLen, dst);
 }
 
 bool lzrw3a_decompress_bounded(const uint8_t* src, size_t srcLen, uint8_t* dst, size_t dstCapacity,

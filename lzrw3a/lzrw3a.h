@@ -55,7 +55,7 @@ void lzrw3a_compress(uint16_t action, void* workMemory, const uint8_t* src, uint
 const CompressInfo& lzrw3a_info();
 
 // Compresses src[0..srcLen) into dst (capacity srcLen + 32). Returns the compressed length.
-// The compressor keeps its tables on its own stack (about 52 KB); workMemory is not used.
+// The compressor keeps its tables on its own stack (at most about 36 KB); workMemory is not used.
 uint32_t lzrw3a_compress_buffer(const uint8_t* src, uint32_t srcLen, uint8_t* dst,
                                 void* workMemory = nullptr);
 

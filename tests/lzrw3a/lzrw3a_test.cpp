@@ -299,6 +299,18 @@ TEST(Lzrw3aRoundTrip, MatchesReferenceAndRestoresInput) {
     }
 }
 
+// Around 64 KiB the compressor changes how it keeps positions; both sides must match.
+TEST(Lzrw3aRoundTrip, LargeInputsMatchReference) {
+    for (size_t n : {65535u, 65536u, 65537u, 70000u, 300000u}) {
+        for (int kind : {2, 3}) {
+            Bytes in = Generate(n, kind, static_cast<uint32_t>(n + kind));
+            Bytes c = Compress(in);
+            ASSERT_EQ(c, ReferenceCompress(in)) << "kind " << kind << " size " << n;
+            ASSERT_EQ(Decompress(c, n), in) << "kind " << kind << " size " << n;
+        }
+    }
+}
+
 TEST(Lzrw3aRoundTrip, FirmwareChunksCompress) {
     Bytes in = Generate(8192, 3, 1);
     Bytes c = Compress(in);
