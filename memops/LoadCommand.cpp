@@ -77,6 +77,9 @@ VerifyOutcome VerifyLoad(ZimpEngine& engine, S_Record& image, uint32_t bias, uin
             if (engine.ReportError())
                 return VerifyOutcome::ReadFailed;
             if (r == 0) {
+                // An aborted wait is the user's doing, not a fault of the reply.
+                if (engine.LinkError() == zimp::LinkError::Aborted)
+                    return VerifyOutcome::Cancelled;
                 msgout() << "Reply Format is wrong.\n";
                 return VerifyOutcome::ReadFailed;
             }

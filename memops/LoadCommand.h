@@ -46,6 +46,7 @@ enum class VerifyOutcome {
     Same,        // the radio holds what the image holds
     Differs,     // firstBad is the first differing image address; nothing was written
     ReadFailed,  // a read failed; a message was written
+    Cancelled,   // a read was aborted (the port's AbortAll); nothing was written
 };
 
 // Reads back what a load of image sent (the same chunks, at their wire addresses) and compares.

@@ -3,13 +3,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "MemopsTestSupport.h"
 #include "platform/Clock.h"
+#include "srecord/S_Record.h"
 
 using namespace memops;
 
 using namespace memopstest;
 using ::testing::ElementsAre;
+using ::testing::IsEmpty;
 
 namespace {
 
@@ -158,6 +162,29 @@ TEST(LoadCommand, CancelDuringReplyWaitEndsAtOnceWithOneMessage) {
     };
     EXPECT_EQ(run.Load(1, File(file)), LoadCommand::Outcome::NotLoaded);
     EXPECT_THAT(run.boxes.Texts(), ElementsAre("File was not loaded."));
+}
+
+// Aborting the read-back ends it with no message: the reply was not at fault.
+TEST(LoadCommand, VerifyAbortedDuringItsReadEndsSilently) {
+    radio::ZimpRadioOptions o;
+    o.silentAfter = 0;
+    RadioRig rig(o);
+    zimptest::MessageCapture boxes;
+    auto file = rig.dir.Write("a.s19", SRecordFile({{0x100, Pattern(16)}}));
+    srecord::S_Record image;
+    ASSERT_EQ(image.Open(file.c_str(), 1), 0);
+    zimp::ZimpEngine engine;
+    ASSERT_TRUE(engine.Attach(&rig.port, false));
+    std::thread user([&] {
+        zimptest::WaitUntil([&] { return !rig.radio.Requests().empty(); });
+        platform::SleepMs(50);
+        rig.port.AbortAll();
+    });
+    uint32_t bad = 0;
+    EXPECT_EQ(VerifyLoad(engine, image, 0, 0, 0xFF, bad), VerifyOutcome::Cancelled);
+    user.join();
+    engine.Detach();
+    EXPECT_THAT(boxes.Texts(), IsEmpty());
 }
 
 // The progress window's Cancel reaches the loader's own cancel through the view's hook, which
