@@ -8,12 +8,16 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <thread>
+#include <type_traits>
 
 #include <CLI/CLI.hpp>
 
@@ -84,7 +88,7 @@ int ParseArguments(int argc, char** argv, Arguments& a) {
     app.add_flag("-h,--help", help);
     app.add_option("--host", a.host);
     app.add_option("--device", a.device);
-    // Numbers as atoi and strtoul read them: what is not one counts as 0.
+    // Numbers are taken whole: "abc" or "80x" is refused, never read as 0 or 80.
     std::string in, out, cid, listen, wait;
     app.add_option("--in-port", in);
     app.add_option("--out-port", out);
@@ -101,16 +105,28 @@ int ParseArguments(int argc, char** argv, Arguments& a) {
         Usage();
         return 0;
     }
-    auto number = [](const std::string& text, int& to) {
-        if (!text.empty())
-            to = std::atoi(text.c_str());
+    // Leaves to as it is when text is empty; false (with a message) when it is no number.
+    auto number = [](const char* name, const std::string& text, int base, long max, auto& to) {
+        if (text.empty())
+            return true;
+        errno = 0;
+        char* end = nullptr;
+        const unsigned long long v = std::strtoull(text.c_str(), &end, base);
+        if (errno != 0 || *end != '\0' || !std::isdigit(static_cast<unsigned char>(text[0])) ||
+            v > static_cast<unsigned long long>(max)) {
+            std::fprintf(stderr, "rnc-client: %s takes a number from 0 to %ld\n", name, max);
+            return false;
+        }
+        to = static_cast<std::remove_reference_t<decltype(to)>>(v);
+        return true;
     };
-    number(in, a.inPort);
-    number(out, a.outPort);
-    number(listen, a.listenMs);
-    number(wait, a.connectWaitMs);
-    if (!cid.empty())
-        a.cid = std::strtoul(cid.c_str(), nullptr, 0);
+    constexpr long kIntMax = std::numeric_limits<int>::max();
+    if (!number("--in-port", in, 10, 65535, a.inPort) ||
+        !number("--out-port", out, 10, 65535, a.outPort) ||
+        !number("--listen", listen, 10, kIntMax, a.listenMs) ||
+        !number("--connect-wait", wait, 10, kIntMax, a.connectWaitMs) ||
+        !number("--cid", cid, 0, 255, a.cid))  // one byte on the wire; 0x... allowed
+        return 2;
     return a.inPort < 0 || a.outPort < 0 ? Usage() : -1;
 }
 

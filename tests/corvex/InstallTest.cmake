@@ -11,6 +11,14 @@ function(run)
   set(LAST_OUTPUT "${out}" PARENT_SCOPE)
 endfunction()
 
+# The command must exit 2 with its message naming the option.
+function(run_refused option)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 2 OR NOT err MATCHES "${option} takes a number")
+    message(FATAL_ERROR "not refused (${rc}): ${ARGN}\n${out}\n${err}")
+  endif()
+endfunction()
+
 file(REMOVE_RECURSE ${WORK_DIR})
 file(MAKE_DIRECTORY ${WORK_DIR})
 set(first ${WORK_DIR}/first-prefix)
@@ -30,6 +38,13 @@ run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/corvex/examples -B ${WORK_DIR}/cmake-build
     -DCMAKE_PREFIX_PATH=${moved} -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_BUILD_TYPE=Release)
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/cmake-build)
 run(${WORK_DIR}/cmake-build/rnc-client --help)
+# Numbers that are not whole numbers in range are refused before anything connects.
+set(client ${WORK_DIR}/cmake-build/rnc-client)
+foreach(bad abc 80x 70000 -1)
+  run_refused(--in-port ${client} --in-port ${bad} --out-port 2)
+endforeach()
+run_refused(--cid ${client} --in-port 1 --out-port 2 --cid 256)
+run_refused(--listen ${client} --in-port 1 --out-port 2 --listen 1e3)
 
 # pkg-config: a caller that queues and takes a message through the library.
 file(WRITE ${WORK_DIR}/caller.cpp [=[
