@@ -97,8 +97,12 @@ ZimpRadio::ZimpRadio(ZimpRadioOptions options) : options_(options), reader_(opti
 
 void ZimpRadio::Receive(const uint8_t* bytes, size_t n, uint64_t nowMs, RadioLine& line) {
     // Answers are sent after the lock is released: a slow line must not block the readers of the
-    // state.
-    std::vector<std::vector<uint8_t>> out;
+    // state. Echoed bytes go back as they arrive, answers after the whole request.
+    struct Chunk {
+        bool echo;
+        std::vector<uint8_t> bytes;
+    };
+    std::vector<Chunk> out;
     {
         std::lock_guard lock(mutex_);
         size_t echoFrom = 0;
@@ -110,22 +114,28 @@ void ZimpRadio::Receive(const uint8_t* bytes, size_t n, uint64_t nowMs, RadioLin
             if (r == FrameReader::Result::Partial)
                 continue;
             if (options_.echo) {
-                out.emplace_back(bytes + echoFrom, bytes + i + 1);
+                out.push_back({true, {bytes + echoFrom, bytes + i + 1}});
                 echoFrom = i + 1;
             }
             struct Collect : RadioLine {
-                std::vector<std::vector<uint8_t>>& to;
-                explicit Collect(std::vector<std::vector<uint8_t>>& t) : to(t) {}
-                void Send(const uint8_t* b, size_t k) override { to.emplace_back(b, b + k); }
+                std::vector<Chunk>& to;
+                explicit Collect(std::vector<Chunk>& t) : to(t) {}
+                void Send(const uint8_t* b, size_t k) override {
+                    to.push_back({false, {b, b + k}});
+                }
             } collect(out);
             Answer(reader_.Frame(), r == FrameReader::Result::Frame, collect);
         }
         if (options_.echo && echoFrom < n)
-            out.emplace_back(bytes + echoFrom, bytes + n);
+            out.push_back({true, {bytes + echoFrom, bytes + n}});
         stats_.droppedPartials = reader_.DroppedPartials();
     }
-    for (const auto& chunk : out)
-        line.Send(chunk.data(), chunk.size());
+    for (const auto& chunk : out) {
+        if (chunk.echo)
+            line.Echo(chunk.bytes.data(), chunk.bytes.size());
+        else
+            line.Send(chunk.bytes.data(), chunk.bytes.size());
+    }
 }
 
 void ZimpRadio::Idle(uint64_t nowMs) {

@@ -23,7 +23,12 @@ class CaptureLine : public radio::RadioLine {
         chunks.emplace_back(b, b + n);
         all.insert(all.end(), b, b + n);
     }
+    void Echo(const uint8_t* b, size_t n) override {
+        echoed.insert(echoed.end(), b, b + n);
+        all.insert(all.end(), b, b + n);
+    }
     std::vector<Bytes> chunks;
+    Bytes echoed;  // what came back through Echo: paced as it arrives, not as an answer
     Bytes all;
 };
 
@@ -309,6 +314,7 @@ TEST(ZimpRadioCore, FaultOptions) {
     EXPECT_EQ(Bytes(line.all.begin(), line.all.begin() + 4), (Bytes{0xF1, 0x13, 0xFB, 0x50}));
     EXPECT_EQ(line.all[6], 0x12);
     EXPECT_EQ(line.all[7], 0x34);
+    EXPECT_EQ(line.echoed, f) << "the request comes back as an echo, the answer does not";
 }
 
 TEST(ZimpRadioCore, GarbageNeverCrashesAndTheLineRecovers) {
