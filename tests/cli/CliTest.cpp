@@ -63,6 +63,25 @@ class CliTest : public ::testing::Test {
             "S9030000FC\n");
     }
 
+    // count S1 records of 32 bytes from 0x1000 (record r holds r, r + 1 ... r + 31).
+    std::string RecordsFile(const std::string& name, int count) {
+        std::string text = "S00600004844521B\n";
+        for (int r = 0; r < count; ++r) {
+            unsigned sum = 0x23 + 0x10 + r * 32 / 256 + (r * 32) % 256;
+            char line[80];
+            std::snprintf(line, sizeof line, "S123%04X", 0x1000 + r * 32);
+            std::string rec = line;
+            for (int i = 0; i < 32; ++i) {
+                std::snprintf(line, sizeof line, "%02X", (r + i) & 0xFF);
+                rec += line;
+                sum += (r + i) & 0xFF;
+            }
+            std::snprintf(line, sizeof line, "%02X\n", (~sum) & 0xFF);
+            text += rec + line;
+        }
+        return dir.Write(name, text + "S9030000FC\n");
+    }
+
     TempDir dir;
     std::unique_ptr<Subprocess> radio;
 };
@@ -107,21 +126,7 @@ TEST_F(CliTest, InterruptRunsTheLoadsCancel) {
     // A radio on a 300-baud line takes seconds over 32 blocks, so the interrupt lands in
     // the middle of the load whatever the machine's speed.
     StartRadio({"--baud", "300"}, 300);
-    std::string text = "S00600004844521B\n";
-    for (int r = 0; r < 64; ++r) {
-        unsigned sum = 0x23 + 0x10 + r * 32 / 256 + (r * 32) % 256;
-        char line[80];
-        std::snprintf(line, sizeof line, "S123%04X", 0x1000 + r * 32);
-        std::string rec = line;
-        for (int i = 0; i < 32; ++i) {
-            std::snprintf(line, sizeof line, "%02X", (r + i) & 0xFF);
-            rec += line;
-            sum += (r + i) & 0xFF;
-        }
-        std::snprintf(line, sizeof line, "%02X\n", (~sum) & 0xFF);
-        text += rec + line;
-    }
-    auto img = dir.Write("big.s19", text + "S9030000FC\n");
+    auto img = RecordsFile("big.s19", 64);
     Subprocess p({ZIMP_CLI, "--config", dir.File("ZIMPProtocol.ini"), "load", "ram", img},
                  dir.path());
     p.CloseInput();
@@ -136,21 +141,7 @@ TEST_F(CliTest, InterruptRunsTheLoadsCancel) {
 // answer, the simulator would sit out the next frame's bytes and answer NAK.
 TEST_F(CliTest, EchoingRadioAtARateTakesWholeBlocks) {
     StartRadio({"--echo", "--baud", "115200"});
-    std::string text = "S00600004844521B\n";
-    for (int r = 0; r < 256; ++r) {
-        unsigned sum = 0x23 + 0x10 + (r * 32) / 256 + (r * 32) % 256;
-        char line[80];
-        std::snprintf(line, sizeof line, "S123%04X", 0x1000 + r * 32);
-        std::string rec = line;
-        for (int i = 0; i < 32; ++i) {
-            std::snprintf(line, sizeof line, "%02X", (r + i) & 0xFF);
-            rec += line;
-            sum += (r + i) & 0xFF;
-        }
-        std::snprintf(line, sizeof line, "%02X\n", (~sum) & 0xFF);
-        text += rec + line;
-    }
-    auto img = dir.Write("8k.s19", text + "S9030000FC\n");
+    auto img = RecordsFile("8k.s19", 256);
     Result r = Zimp({"--echo", "--block-size", "4096", "--quiet", "load", "ram", img});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.err, "");
