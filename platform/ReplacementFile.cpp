@@ -8,6 +8,8 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <random>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -18,6 +20,17 @@ std::string DirectoryOf(const std::string& path) {
     if (slash == std::string::npos)
         return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A name beside target that no file has yet, for a link that is renamed at once.
+std::string UnusedName(const std::string& target) {
+    static constexpr std::string_view kLetters =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::minstd_rand random{std::random_device{}()};
+    std::string name = target + ".tmp.";
+    for (int i = 0; i < 6; ++i)
+        name += kLetters[random() % kLetters.size()];
+    return name;
 }
 
 mode_t DefaultMode() {
@@ -62,7 +75,7 @@ void ReplacementFile::CloseDescriptor() {
     fd_ = -1;
 }
 
-bool ReplacementFile::Create(const std::string& target) {
+bool ReplacementFile::Create(const std::string& target, Temporary kind) {
     Discard();
     error_ = 0;
     if (target.empty()) {
@@ -70,6 +83,19 @@ bool ReplacementFile::Create(const std::string& target) {
         return false;
     }
     target_ = ResolveLinks(target);
+    // Unnamed until complete where the file system allows it, so that a process killed while
+    // writing leaves nothing behind. Writers open it by its /proc name.
+    if (kind == Temporary::Unnamed)
+        fd_ = open(DirectoryOf(target_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd_ >= 0) {
+        temp_ = "/proc/self/fd/" + std::to_string(fd_);
+        if (access(temp_.c_str(), W_OK) == 0) {
+            unnamed_ = true;
+            return true;
+        }
+        CloseDescriptor();  // no /proc: named instead
+        temp_.clear();
+    }
     std::string pattern = target_ + ".tmp.XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
@@ -79,7 +105,24 @@ bool ReplacementFile::Create(const std::string& target) {
         return false;
     }
     temp_ = name.data();
+    unnamed_ = false;
     return true;
+}
+
+bool ReplacementFile::GiveName() {
+    if (!unnamed_)
+        return true;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = UnusedName(target_);
+        if (linkat(AT_FDCWD, temp_.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            temp_ = name;
+            unnamed_ = false;
+            return true;
+        }
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
 }
 
 bool ReplacementFile::Write(const std::string& text) {
@@ -114,7 +157,7 @@ bool ReplacementFile::Commit() {
     } else if (fchmod(fd_, DefaultMode()) != 0) {
         return Fail();
     }
-    if (fsync(fd_) != 0)
+    if (fsync(fd_) != 0 || !GiveName())
         return Fail();
     if (close(fd_) != 0) {
         fd_ = -1;
@@ -140,6 +183,8 @@ bool ReplacementFile::KeepAs(const std::string& path) {
     }
     (void)fchmod(fd_, DefaultMode());
     (void)fsync(fd_);
+    if (!GiveName())
+        return Fail();
     CloseDescriptor();
     if (rename(temp_.c_str(), path.c_str()) != 0)
         return Fail();
@@ -149,9 +194,10 @@ bool ReplacementFile::KeepAs(const std::string& path) {
 
 void ReplacementFile::Discard() {
     CloseDescriptor();
-    if (!temp_.empty())
+    if (!temp_.empty() && !unnamed_)
         unlink(temp_.c_str());
     temp_.clear();
+    unnamed_ = false;
 }
 
 std::string ReplacementFile::ErrorText() const {

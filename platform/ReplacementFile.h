@@ -10,15 +10,20 @@ namespace platform {
 
 class ReplacementFile {
   public:
+    enum class Temporary { Unnamed, Named };
+
     ReplacementFile() = default;
     ~ReplacementFile();  // an uncommitted replacement is removed
     ReplacementFile(const ReplacementFile&) = delete;
     ReplacementFile& operator=(const ReplacementFile&) = delete;
 
-    // Creates the temporary file "<target>.tmp.XXXXXX" beside the (resolved) target. False,
-    // with the reason in Error(), when it cannot be created.
-    bool Create(const std::string& target);
-    // The temporary file to write, by name or through Descriptor().
+    // Creates the temporary file beside the (resolved) target: unnamed where the file system
+    // allows it, so that nothing is left if the process dies, else (or when Named is asked
+    // for) "<target>.tmp.XXXXXX". An unnamed file is given that name only for the rename.
+    // False, with the reason in Error(), when it cannot be created.
+    bool Create(const std::string& target, Temporary kind = Temporary::Unnamed);
+    // The temporary file to write, by name (a /proc name while it has none) or through
+    // Descriptor().
     const std::string& TemporaryPath() const { return temp_; }
     int Descriptor() const { return fd_; }
     // The file that Commit replaces: the target with its symbolic links resolved.
@@ -43,10 +48,13 @@ class ReplacementFile {
   private:
     bool Fail();
     void CloseDescriptor();
+    // Links an unnamed temporary file under a name beside the target; false on failure.
+    bool GiveName();
 
     std::string target_, temp_;
     int fd_ = -1;
     int error_ = 0;
+    bool unnamed_ = false;
 };
 
 // The final target of path: symbolic links followed (also dangling ones, relative links taken

@@ -452,6 +452,7 @@ TEST_F(CliTest, SaveNeverDestroysThePreviousFile) {
         {"radio stops midway", {"--silent-after", "2"}, 0, 1, 1},
         {"hang-up midway", {"--silent-after", "2"}, SIGHUP, 130, -1},
         {"terminated midway", {"--silent-after", "2"}, SIGTERM, 130, -1},
+        {"killed midway", {"--silent-after", "2"}, SIGKILL, 128 + SIGKILL, 0},
     };
     const std::string previous = "S00600004844521B\r\nS10B10202021222324252627A8\r\nS9030000FC\r\n";
     for (const Case& c : cases) {
@@ -468,12 +469,18 @@ TEST_F(CliTest, SaveNeverDestroysThePreviousFile) {
                      dir.path());
         p.CloseInput();
         if (c.signal != 0) {
-            // The temporary file exists once the save has begun (the signals are taken by then);
-            // the save then waits for the radio that went silent.
+            // The temporary file is open once the save has begun (the signals are taken by
+            // then); the save then waits for the radio that went silent. It has no name where
+            // the file system allows, so it is found among the process's descriptors.
             auto begun = [&] {
-                for (const auto& e : std::filesystem::directory_iterator(dir.path()))
-                    if (e.path().string().find("keep.s19.tmp.") != std::string::npos)
+                std::error_code ec;
+                const auto fds = "/proc/" + std::to_string(p.Pid()) + "/fd";
+                for (const auto& e : std::filesystem::directory_iterator(fds, ec)) {
+                    const std::string to = std::filesystem::read_symlink(e.path(), ec).string();
+                    if (to.rfind(dir.path() + "/", 0) == 0 && to != keep &&
+                        to.find(".partial") == std::string::npos)
                         return true;
+                }
                 return false;
             };
             for (int i = 0; i < 1000 && !begun(); ++i)

@@ -67,6 +67,7 @@ class Subprocess {
         in_ = -1;
     }
     void Signal(int sig) { kill(pid_, sig); }
+    pid_t Pid() const { return pid_; }
 
     // Reads output until a line starting with prefix arrives (or limitMs passes).
     std::string WaitForLine(const std::string& prefix, uint32_t limitMs = 10000) {
