@@ -70,20 +70,16 @@ inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b) {
 // Beside each entry the compressor keeps a tag of the first three bytes found there, so that an
 // item rules out, eight entries at a time, every entry that cannot give a copy of 3 or more
 // bytes without reading the data it points at. An entry in the buffer is tagged with those
-// bytes XORed with the start string's, and kInBuffer; the start string, with 0, so that a
-// fresh table is all zeros.
-constexpr uint32_t kPrefixMask = 0x00FFFFFFu;
-constexpr uint32_t kInBuffer = 0x01000000u;
-constexpr uint32_t kStartPrefix = uint32_t{'1'} | uint32_t{'2'} << 8 | uint32_t{'3'} << 16;
+// bytes and kInBuffer above them; the start string, with 0, so that a fresh table is all zeros.
+constexpr uint32_t kInBuffer = 0xFF000000u;
+constexpr uint32_t kStartTag = uint32_t{'1'} | uint32_t{'2'} << 8 | uint32_t{'3'} << 16 | kInBuffer;
 
 // The tag of an entry at p; p needs 4 readable bytes.
 inline uint32_t TagAt(const uint8_t* p) {
-    uint32_t prefix;
     if constexpr (std::endian::native == std::endian::little)
-        prefix = Load<uint32_t>(p) & kPrefixMask;
+        return Load<uint32_t>(p) | kInBuffer;
     else
-        prefix = uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16;
-    return (prefix ^ kStartPrefix) | kInBuffer;
+        return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | kInBuffer;
 }
 
 // Bit i set when entry i of the set whose tags start at tags has the tag.
@@ -161,10 +157,14 @@ uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
     const uint8_t* const end = src + srcLen;
     uint8_t* controlAt = dst + 4;
     uint8_t* out = dst + 6;
-    uint32_t control = kTopWord;
+    // Items shift their kind (1: copy) in at bit 15 under a top word of ones. Bits 15 and 14
+    // also tell the two items before the next one (at the start: copies, as if none); they stay
+    // when a group is written, and shift out while the next one fills. So they count the
+    // literals whose positions still wait to enter the table, without a variable of their own:
+    // the compressor's state only just fits the registers.
+    constexpr uint32_t kLast = 0x8000u, kOneBefore = 0x4000u;
+    uint32_t control = 0xFFFFFFFFu;
     uint32_t cycle = 0;
-    // Literals (0-2) just before in whose positions are not yet in the table.
-    uint32_t pending = 0;
 
     // Sets of the positions window[k] belongs to winAt + k, up to winEnd; from two positions
     // before the next item on, for the literals that may wait.
@@ -188,23 +188,21 @@ uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
         const uint32_t base = window[in - winAt];
         // The first longest match wins; only entries that share the first three bytes can.
         uint32_t m = SameTag(tags + base, tag);
-        if (tag == kInBuffer) [[unlikely]]
+        if (tag == kStartTag) [[unlikely]]
             m |= SameTag(tags + base, 0);  // the start string begins with these bytes too
         if (m == 0) {
             *out++ = *in++;
-            if (pending == 2)
-                storeLiteral(in - 3);  // in has moved on
-            else
-                ++pending;
+            if ((control & (kLast | kOneBefore)) == 0)
+                storeLiteral(in - 3);  // two literals followed it; in has moved on
             control = (control & ~0x10000u) >> 1;
             return;
         }
         // Only an item that begins like the start string can meet an entry that still holds
         // it; every other candidate points into the buffer.
-        const bool maybeStart = tag == kInBuffer;
+        const bool maybeStart = tag == kStartTag;
         auto source = [&](uint32_t i) {
             if (maybeStart) [[unlikely]]
-                return (tags[base + i] & kInBuffer) ? src + data[base + i] : kStartString;
+                return tags[base + i] != 0 ? src + data[base + i] : kStartString;
             return src + data[base + i];
         };
         // The first two candidates side by side, the first standing in for a missing second:
@@ -228,11 +226,10 @@ uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
         out[0] = static_cast<uint8_t>(((index >> 4) & 0xF0u) | (best - kMinCopy));
         out[1] = static_cast<uint8_t>(index);
         out += 2;
-        if (pending != 0) {
-            if (pending == 2)
+        if ((control & kLast) == 0) {
+            if ((control & kOneBefore) == 0)
                 storeLiteral(in - 2);
             storeLiteral(in - 1);
-            pending = 0;
         }
         store(base, tag, in);
         in += best;
@@ -270,7 +267,7 @@ uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
             controlAt[1] = static_cast<uint8_t>(control >> 8);
             controlAt = out;
             out += 2;
-            control = kTopWord;
+            control |= kTopWord;
         }
     }
     while (control & kTopWord)
