@@ -167,25 +167,30 @@ uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
     uint32_t cycle = 0;
 
     // Sets of the positions window[k] belongs to winAt + k, up to winEnd; from two positions
-    // before the next item on, for the literals that may wait.
+    // before the next item on, for the literals that may wait. Position p's is found at
+    // windowAt + 2p, so that reaching an item's set takes one load and no subtraction.
     alignas(16) uint16_t window[kWindow];
-    const uint8_t* winAt = src;
+    uintptr_t windowAt = 0;
     const uint8_t* winEnd = src;
     // Items are taken only where 18 bytes are left, before this point.
     const uint8_t* const lastItemEnd = srcLen >= kMaxRaw ? end - (kMaxRaw - 1) : src;
 
+    auto setOf = [&](const uint8_t* p) {
+        return uint32_t{
+            *reinterpret_cast<const uint16_t*>(windowAt + 2 * reinterpret_cast<uintptr_t>(p))};
+    };
     auto store = [&](uint32_t base, uint32_t tag, const uint8_t* at) {
         const uint32_t index = base + cycle;
         tags[index] = tag;
         data[index] = static_cast<Offset>(at - src);
         cycle = (cycle + 1) & (kDepth - 1);
     };
-    auto storeLiteral = [&](const uint8_t* at) { store(window[at - winAt], TagAt(at), at); };
+    auto storeLiteral = [&](const uint8_t* at) { store(setOf(at), TagAt(at), at); };
 
     // One item; in has 18 readable bytes.
     auto item = [&]() __attribute__((always_inline)) {
         const uint32_t tag = TagAt(in);
-        const uint32_t base = window[in - winAt];
+        const uint32_t base = setOf(in);
         // The first longest match wins; only entries that share the first three bytes can.
         uint32_t m = SameTag(tags + base, tag);
         if (tag == kStartTag) [[unlikely]]
@@ -241,11 +246,12 @@ uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
             return Abandon(src, srcLen, dst);
         const size_t left = static_cast<size_t>(end - in);
         if (winEnd < lastItemEnd && static_cast<size_t>(winEnd - in) < kSixteenItems) {
-            winAt = in - std::min<size_t>(2, static_cast<size_t>(in - src));
+            const uint8_t* winAt = in - std::min<size_t>(2, static_cast<size_t>(in - src));
             const uint32_t n = static_cast<uint32_t>(
                 std::min<size_t>(kWindow, static_cast<size_t>(lastItemEnd - winAt)));
             FirstEntries(winAt, n, window);
             winEnd = winAt + n;
+            windowAt = reinterpret_cast<uintptr_t>(window) - 2 * reinterpret_cast<uintptr_t>(winAt);
         }
         if (left >= kSixteenItems) {
             // A whole group (passes of 16 only ever start one); every item has 18 bytes ahead.
