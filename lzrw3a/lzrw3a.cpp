@@ -50,20 +50,20 @@ inline T Load(const uint8_t* p) {
 }
 
 // Length of the common prefix of a and b, at most 18, where the first three bytes are known to
-// be equal; both must have 18 readable bytes. Without branches: how far a copy reaches is as
-// good as random.
-inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b) {
+// be equal, less 2; both must have 18 readable bytes. Without branches: how far a copy reaches
+// is as good as random. (Items compare these and add the 2 once.)
+inline uint32_t MatchBeyondTwo(const uint8_t* a, const uint8_t* b) {
 #if defined(__SSE2__)
-    // Equal bytes 2-17 as bits 0-15; the stop bit caps the count at 18.
+    // Equal bytes 2-17 as bits 0-15; the inverted top half caps the count at 16.
     const uint32_t same = static_cast<uint32_t>(_mm_movemask_epi8(
         _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 2)),
                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 2)))));
-    return 2 + static_cast<uint32_t>(std::countr_zero(~same | 1u << 16));
+    return static_cast<uint32_t>(std::countr_zero(~same));
 #else
     uint32_t n = 3;
     while (n < kMaxRaw && a[n] == b[n])
         ++n;
-    return n;
+    return n - 2;
 #endif
 }
 
@@ -215,20 +215,21 @@ uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
         const uint32_t first = static_cast<uint32_t>(std::countr_zero(m));
         m &= m - 1;
         const uint32_t second = m != 0 ? static_cast<uint32_t>(std::countr_zero(m)) : first;
-        const uint32_t len0 = MatchLength(in, source(first));
-        const uint32_t len1 = MatchLength(in, source(second));
+        // Lengths less 2 from here on.
+        const uint32_t len0 = MatchBeyondTwo(in, source(first));
+        const uint32_t len1 = MatchBeyondTwo(in, source(second));
         uint32_t best = len1 > len0 ? len1 : len0;
         uint32_t slot = len1 > len0 ? second : first;
-        for (m &= m - 1; m != 0 && best < kMaxRaw; m &= m - 1) {
+        for (m &= m - 1; m != 0 && best < kMaxRaw - 2; m &= m - 1) {
             const uint32_t i = static_cast<uint32_t>(std::countr_zero(m));
-            const uint32_t len = MatchLength(in, source(i));
+            const uint32_t len = MatchBeyondTwo(in, source(i));
             if (len > best) {
                 best = len;
                 slot = i;
             }
         }
         const uint32_t index = base + slot;
-        out[0] = static_cast<uint8_t>(((index >> 4) & 0xF0u) | (best - kMinCopy));
+        out[0] = static_cast<uint8_t>(((index >> 4) & 0xF0u) | (best + 2 - kMinCopy));
         out[1] = static_cast<uint8_t>(index);
         out += 2;
         if ((control & kLast) == 0) {
@@ -237,7 +238,7 @@ uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
             storeLiteral(in - 1);
         }
         store(base, tag, in);
-        in += best;
+        in += best + 2;
         control >>= 1;
     };
 
