@@ -147,7 +147,7 @@ uint32_t Abandon(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
 // stack pointer, it needs no register of its own. Offsets are 16-bit where the input allows, so
 // that the whole table stays in the first-level cache.
 template <typename Offset>
-uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
+[[gnu::always_inline]] inline uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
     alignas(16) uint32_t tags[kTableLength];
     Offset data[kTableLength];          // read only where the tag says kInBuffer
     std::memset(tags, 0, sizeof tags);  // all start string
@@ -286,6 +286,27 @@ uint32_t Compress(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
     return static_cast<uint32_t>(out - dst);
 }
 
+// The compressor is built twice where the compiler can: for any x86-64 processor, and for those
+// with AVX2 and BMI (x86-64-v3), whose three-operand vector and bit instructions shorten an
+// item by a few percent. The loader picks the one the machine runs; the output is the same.
+// Not under ThreadSanitizer, whose runtime is not ready yet when the loader makes that choice.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__ELF__) && \
+    !defined(__SANITIZE_THREAD__)
+#define LZRW3A_FOR_EACH_PROCESSOR __attribute__((target_clones("arch=x86-64-v3", "default")))
+#else
+#define LZRW3A_FOR_EACH_PROCESSOR
+#endif
+
+LZRW3A_FOR_EACH_PROCESSOR
+uint32_t CompressUpTo64K(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
+    return Compress<uint16_t>(src, srcLen, dst);
+}
+
+LZRW3A_FOR_EACH_PROCESSOR
+uint32_t CompressLarger(const uint8_t* src, uint32_t srcLen, uint8_t* dst) {
+    return Compress<uint32_t>(src, srcLen, dst);
+}
+
 // Output positions are kept in 32-bit table entries.
 constexpr size_t kMaxOutput = 0xFFFFFFF0u;
 
@@ -420,8 +441,8 @@ const CompressInfo& lzrw3a_info() {
 
 uint32_t lzrw3a_compress_buffer(const uint8_t* src, uint32_t srcLen, uint8_t* dst, void*) {
     if (srcLen <= 0x10000u)
-        return Compress<uint16_t>(src, srcLen, dst);
-    return Compress<uint32_t>(src, srcLen, dst);
+        return CompressUpTo64K(src, srcLen, dst);
+    return CompressLarger(src, srcLen, dst);
 }
 
 bool lzrw3a_decompress_bounded(const uint8_t* src, size_t srcLen, uint8_t* dst, size_t dstCapacity,
