@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -26,7 +27,10 @@ std::string DirectoryOf(const std::string& path) {
 std::string UnusedName(const std::string& target) {
     static constexpr std::string_view kLetters =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    thread_local std::minstd_rand random{std::random_device{}()};
+    // Seeded from the clock and the process, not a random device that may be missing: a name
+    // already taken is only tried again.
+    thread_local std::minstd_rand random{static_cast<std::minstd_rand::result_type>(
+        std::chrono::steady_clock::now().time_since_epoch().count() ^ getpid())};
     std::string name = target + ".tmp.";
     for (int i = 0; i < 6; ++i)
         name += kLetters[random() % kLetters.size()];
