@@ -290,8 +290,9 @@ template <typename Offset>
 // with AVX2 and BMI (x86-64-v3), whose three-operand vector and bit instructions shorten an
 // item by a few percent. The loader picks the one the machine runs; the output is the same.
 // Not under ThreadSanitizer, whose runtime is not ready yet when the loader makes that choice.
+// LZRW3A_BASELINE_ONLY builds the first alone, for tests on a machine that would run the other.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__ELF__) && \
-    !defined(__SANITIZE_THREAD__)
+    !defined(__SANITIZE_THREAD__) && !defined(LZRW3A_BASELINE_ONLY)
 #define LZRW3A_FOR_EACH_PROCESSOR __attribute__((target_clones("arch=x86-64-v3", "default")))
 #else
 #define LZRW3A_FOR_EACH_PROCESSOR
