@@ -6,7 +6,7 @@ namespace cli {
 
 std::string ParsedArguments::FirstDashed() const {
     for (const std::string& a : rest)
-        if (!a.empty() && a[0] == '-')
+        if (a.size() > 1 && a[0] == '-')  // "-" alone is an operand: standard output
             return a;
     return {};
 }

@@ -13,7 +13,7 @@ struct ParsedArguments {
     bool help = false;
     std::string incomplete;         // an option as given, when its value is missing or refused
     std::vector<std::string> rest;  // what no option took, in order
-    // The first of rest that starts with '-', or empty.
+    // The first of rest that starts with '-' (not "-" alone, an operand), or empty.
     std::string FirstDashed() const;
 };
 

@@ -1,13 +1,16 @@
 #include "platform/ReplacementFile.h"
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string_view>
@@ -37,6 +40,37 @@ std::string UnusedName(const std::string& target) {
     return name;
 }
 
+// Where text for standard output or a special file is collected until it is complete.
+std::string TemporaryDirectory() {
+    const char* dir = std::getenv("TMPDIR");
+    return dir != nullptr && dir[0] != '\0' ? dir : "/tmp";
+}
+
+// A descriptor for writing into a special file: a socket is connected to, anything else is
+// opened (a FIFO waits here for its reader, as any writer of a FIFO does).
+int OpenForWritingInto(const std::string& path, const struct stat& st) {
+    if (S_ISSOCK(st.st_mode)) {
+        sockaddr_un address{};
+        if (path.size() >= sizeof address.sun_path) {
+            errno = ENAMETOOLONG;
+            return -1;
+        }
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            return -1;
+        if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+            const int error = errno;
+            close(fd);
+            errno = error;
+            return -1;
+        }
+        return fd;
+    }
+    return open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+}
+
 mode_t DefaultMode() {
     mode_t mask = umask(0);
     umask(mask);
@@ -44,6 +78,10 @@ mode_t DefaultMode() {
 }
 
 }  // namespace
+
+bool NamesStandardOutput(const std::string& path) {
+    return path == "-" || path == "/dev/stdout" || path == "/dev/fd/1" || path == "/proc/self/fd/1";
+}
 
 std::string ResolveLinks(const std::string& path) {
     std::string current = path;
@@ -86,6 +124,23 @@ bool ReplacementFile::Create(const std::string& target, Temporary kind) {
         error_ = ENOENT;
         return false;
     }
+    destination_ = Destination::Replace;
+    struct stat st;
+    if (NamesStandardOutput(target)) {
+        destination_ = Destination::StandardOutput;
+        target_ = target;
+        return CreateStaging();
+    }
+    if (stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        if (S_ISDIR(st.st_mode)) {
+            error_ = EISDIR;
+            return false;
+        }
+        // Never replaced: a FIFO's reader, a device or a listening socket gets the text.
+        destination_ = Destination::WriteInto;
+        target_ = target;
+        return CreateStaging();
+    }
     target_ = ResolveLinks(target);
     // Unnamed until complete where the file system allows it, so that a process killed while
     // writing leaves nothing behind. Writers open it by its /proc name.
@@ -111,6 +166,82 @@ bool ReplacementFile::Create(const std::string& target, Temporary kind) {
     temp_ = name.data();
     unnamed_ = false;
     return true;
+}
+
+bool ReplacementFile::CreateStaging() {
+    const std::string dir = TemporaryDirectory();
+    fd_ = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd_ < 0) {
+        // No unnamed files there: a named one, gone from the directory at once.
+        std::string pattern = dir + "/zimp.XXXXXX";
+        std::vector<char> name(pattern.begin(), pattern.end());
+        name.push_back('\0');
+        fd_ = mkostemp(name.data(), O_CLOEXEC);
+        if (fd_ < 0) {
+            error_ = errno;
+            return false;
+        }
+        unlink(name.data());
+    }
+    temp_ = "/proc/self/fd/" + std::to_string(fd_);
+    if (access(temp_.c_str(), W_OK) != 0) {
+        error_ = errno;
+        CloseDescriptor();
+        temp_.clear();
+        return false;
+    }
+    unnamed_ = true;  // nothing to remove
+    return true;
+}
+
+bool ReplacementFile::CopyInto(int out) {
+    char buffer[64 * 1024];
+    off_t offset = 0;
+    for (;;) {
+        const ssize_t n = pread(fd_, buffer, sizeof buffer, offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error_ = errno;
+            return false;
+        }
+        if (n == 0)
+            return true;
+        offset += n;
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = write(out, buffer + done, static_cast<size_t>(n - done));
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0) {
+                error_ = w < 0 ? errno : EIO;
+                return false;
+            }
+            done += w;
+        }
+    }
+}
+
+bool ReplacementFile::WriteIntoTarget() {
+    bool ok;
+    if (destination_ == Destination::StandardOutput) {
+        // The shell's descriptor: its offset and append mode stay as the shell set them.
+        ok = CopyInto(STDOUT_FILENO);
+    } else {
+        struct stat st;
+        const int out = stat(target_.c_str(), &st) == 0 ? OpenForWritingInto(target_, st) : -1;
+        if (out < 0) {
+            error_ = errno;
+            ok = false;
+        } else {
+            ok = CopyInto(out);
+            if (close(out) != 0 && ok) {
+                error_ = errno;
+                ok = false;
+            }
+        }
+    }
+    Discard();
+    return ok;
 }
 
 bool ReplacementFile::GiveName() {
@@ -151,6 +282,8 @@ bool ReplacementFile::Commit() {
         error_ = EBADF;
         return false;
     }
+    if (destination_ != Destination::Replace)
+        return WriteIntoTarget();
     struct stat old;
     if (stat(target_.c_str(), &old) == 0) {
         if (fchmod(fd_, old.st_mode & 07777) != 0)
@@ -183,6 +316,10 @@ bool ReplacementFile::Commit() {
 bool ReplacementFile::KeepAs(const std::string& path) {
     if (temp_.empty()) {
         error_ = ENOENT;
+        return false;
+    }
+    if (destination_ != Destination::Replace) {
+        error_ = EOPNOTSUPP;
         return false;
     }
     (void)fchmod(fd_, DefaultMode());
