@@ -5,6 +5,7 @@
 
 #include "memops/FieldChecks.h"
 #include "memops/MemoryKinds.h"
+#include "memops/NakRetry.h"
 #include "memops/Startup.h"
 #include "platform/Clock.h"
 #include "platform/HexText.h"
@@ -72,8 +73,9 @@ VerifyOutcome VerifyLoad(ZimpEngine& engine, S_Record& image, uint32_t bias, uin
         const uint32_t address = image.ChunkAddress();
         uint32_t got = 0;
         while (got < static_cast<uint32_t>(n)) {
-            uint32_t r = engine.ReadMemory(WireAddress(address + bias + got, memoryCode),
-                                           actual + got, static_cast<uint32_t>(n) - got, 2000);
+            uint32_t r =
+                ReadMemoryRetryingNak(engine, WireAddress(address + bias + got, memoryCode),
+                                      actual + got, static_cast<uint32_t>(n) - got, 2000);
             if (engine.ReportError())
                 return VerifyOutcome::ReadFailed;
             if (r == 0) {

@@ -66,7 +66,7 @@ int MemoryTransfer::Transfer(void* params) {
 }
 
 int MemoryTransfer::WriteBlock(uint32_t address, const uint8_t* data, uint32_t n) {
-    for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+    for (int attempt = 1; attempt <= kNakAttempts; ++attempt) {
         // A cancel that lands between two requests would be lost (the next hand-over resets
         // the workers' abort), so it is checked before each of them.
         if (CancelSeen())

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "memops/CImageLoader.h"
+#include "memops/NakRetry.h"
 #include "zimp/ZimpEngine.h"
 
 namespace memops {
@@ -18,8 +19,6 @@ struct TransferParams {
 class MemoryTransfer : public CImageLoader {
   public:
     static constexpr uint32_t kEndMarkerAddress = 0xFFFFFF;
-    static constexpr int kAttempts = 4;
-    static constexpr uint32_t kNakPauseMs = 20;
 
     void SetEngine(zimp::ZimpEngine* engine) { engine_ = engine; }
     zimp::ZimpEngine* Engine() const { return engine_; }

@@ -164,6 +164,25 @@ TEST(LoadCommand, CancelDuringReplyWaitEndsAtOnceWithOneMessage) {
     EXPECT_THAT(run.boxes.Texts(), ElementsAre("File was not loaded."));
 }
 
+// A NAK during the read-back is tried again, as the writes were.
+TEST(LoadCommand, VerifyRetriesNakedReads) {
+    radio::ZimpRadioOptions o;
+    o.nakEvery = 2;
+    RadioRig rig(o);
+    rig.radio.Preload(0x100, Pattern(300));
+    zimptest::MessageCapture boxes;
+    auto file = rig.dir.Write("a.s19", SRecordFile({{0x100, Pattern(300)}}));
+    srecord::S_Record image;
+    ASSERT_EQ(image.Open(file.c_str(), 1), 0);
+    zimp::ZimpEngine engine;
+    ASSERT_TRUE(engine.Attach(&rig.port, false));
+    uint32_t bad = 0;
+    EXPECT_EQ(VerifyLoad(engine, image, 0, 0, 0xFF, bad), VerifyOutcome::Same);
+    engine.Detach();
+    EXPECT_GT(rig.radio.Stats().naks, 0u);
+    EXPECT_THAT(boxes.Texts(), IsEmpty());
+}
+
 // Aborting the read-back ends it with no message: the reply was not at fault.
 TEST(LoadCommand, VerifyAbortedDuringItsReadEndsSilently) {
     radio::ZimpRadioOptions o;
