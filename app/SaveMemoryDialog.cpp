@@ -90,8 +90,9 @@ void SaveMemoryDialog::accept() {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     last_ = command_->Save(name, this);
     QApplication::restoreOverrideCursor();
-    if (last_ == SaveOutcome::NotOpened) {
-        SetIdle(true);  // "Cannot open file": the user may choose another
+    if (last_ == SaveOutcome::NotOpened || last_ == SaveOutcome::Refused) {
+        // Nothing was read or written: the user may choose another file or mend the ranges.
+        SetIdle(true);
         file->setFocus();
         return;
     }

@@ -39,6 +39,21 @@ void CancelWatcher::SetHandler(std::function<void()> handler) {
     handler_ = std::move(handler);
 }
 
+void CancelWatcher::SetLastWish(std::function<void()> wish) {
+    std::lock_guard lock(lastWishMutex_);
+    lastWish_ = std::move(wish);
+}
+
+void CancelWatcher::ExitNow() {
+    {
+        std::lock_guard lock(lastWishMutex_);
+        if (lastWish_)
+            lastWish_();
+    }
+    std::fflush(stderr);
+    std::_Exit(130);
+}
+
 void CancelWatcher::Run() {
     sigset_t set = Interrupts();
     int sfd = signalfd(-1, &set, SFD_CLOEXEC);
@@ -56,8 +71,9 @@ void CancelWatcher::Run() {
         if (read(sfd, &info, sizeof info) != sizeof info)
             continue;
         if (cancelled_.exchange(true)) {
-            // A second interrupt while the first is being handled: leave at once.
-            std::_Exit(130);
+            // A second interrupt (a supervisor that insists): leave at once, keeping what a
+            // rename can keep.
+            ExitNow();
         }
         // Run under the lock, so that SetHandler waits for a running handler: once it has
         // returned, whatever the handler cancels (the port and its workers) may go.
@@ -65,7 +81,7 @@ void CancelWatcher::Run() {
         if (handler_)
             handler_();
         else
-            std::_Exit(130);  // nothing running that could be cancelled cleanly
+            ExitNow();  // nothing running that could be cancelled cleanly
     }
     close(sfd);
 }

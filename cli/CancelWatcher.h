@@ -21,13 +21,20 @@ class CancelWatcher {
     // The function run (on the watcher thread) when the user interrupts; empty: none. Waits
     // for a handler that is running to return. A handler must not call SetHandler.
     void SetHandler(std::function<void()> handler);
+    // The function run (on the watcher thread) just before a second interrupt ends the
+    // process at once: what can be kept by a rename or two (a save's partial file). Empty:
+    // none. Waits for one that is running to return.
+    void SetLastWish(std::function<void()> wish);
     bool Cancelled() const { return cancelled_.load(); }
 
   private:
+    [[noreturn]] void ExitNow();
     void Run();
     std::thread thread_;
     std::mutex mutex_;
     std::function<void()> handler_;
+    std::mutex lastWishMutex_;
+    std::function<void()> lastWish_;
     std::atomic<bool> cancelled_{false};
     int wakeFd_;
 };

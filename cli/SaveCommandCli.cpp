@@ -9,6 +9,7 @@
 #include "memops/MemoryKinds.h"
 #include "memops/SaveCommand.h"
 #include "platform/HexText.h"
+#include "platform/ReplacementFile.h"
 
 using memops::MemoryKindOf;
 using memops::MemoryTypeByName;
@@ -27,16 +28,21 @@ const char* const kSaveHelp =
     "shares the section SaveFlash with flash).\n"
     "\n"
     "  --type T           S-Record type, instead of the section's Type key\n"
-    "  --range START,END  a range to save (END inclusive; 0x hex, leading 0 octal, else\n"
-    "                     decimal); repeat for more, saved in the order given. A range whose\n"
-    "                     start is not below its end ends the save, as in the configuration.\n"
-    "                     Without --range, the section's Range1, Range2 ... keys are used.\n"
+    "  --range START,END  a range to save (0x hex, leading 0 octal, else decimal); repeat\n"
+    "                     for more, saved in the order given. Without --range, the\n"
+    "                     section's Range1, Range2 ... keys are used.\n"
+    "\n"
+    "A range's END is the last address saved: 0x100,0x17F saves 128 bytes, and a range\n"
+    "whose start is not below its end saves nothing and ends the list. When the list is\n"
+    "empty, or the port does not open, the save is refused before FILE is touched (exit 1).\n"
     "\n"
     "FILE is stored under the section's File key. The save is written beside FILE and\n"
     "replaces it only when complete: after a failure or an interrupt (Ctrl-C, SIGTERM,\n"
-    "SIGHUP) the previous FILE is untouched and the bytes read so far are kept in\n"
-    "FILE.partial, without a termination record.\n"
-    "Exit status 0 saved, 1 failed, 2 bad usage, 130 interrupted.\n";
+    "SIGHUP, also when repeated) the previous FILE is untouched and the bytes read so far\n"
+    "are kept in FILE.partial, without a termination record. A FIFO, a device or a socket\n"
+    "is written into once the save is complete, never replaced; FILE - or /dev/stdout is\n"
+    "standard output (the summary line then goes to stderr).\n"
+    "Exit status 0 saved, 1 failed or refused, 2 bad usage, 130 interrupted.\n";
 
 namespace {
 class CliSaveFrontEnd : public SaveFrontEnd {
@@ -114,14 +120,21 @@ int SaveCli::Run(CliApp& app, const std::vector<std::string>& operands) {
     progress.Start(0);
     CliSaveFrontEnd frontEnd(progress);
     app.Canceller().SetHandler([&] { command.Cancel(); });
+    // A second interrupt ends the process at once: what was read is kept first.
+    app.Canceller().SetLastWish([&] { command.KeepWhatWasRead(); });
     SaveOutcome outcome = ranges.empty() ? command.Save(operands[1], &frontEnd)
                                          : command.Save(operands[1], &frontEnd, ranges);
     const bool ok = outcome == SaveOutcome::Saved;
+    app.Canceller().SetLastWish(nullptr);
     app.Canceller().SetHandler(nullptr);
     progress.Close();
     command.Close();
-    if (ok && !app.Quiet())
-        std::printf("saved %s to %s\n", MemoryKindOf(*memory).cliName, operands[1].c_str());
+    if (ok && !app.Quiet()) {
+        // Saved to standard output, the summary must not become part of the file.
+        std::FILE* summary = platform::NamesStandardOutput(operands[1]) ? stderr : stdout;
+        std::fprintf(summary, "saved %s to %s\n", MemoryKindOf(*memory).cliName,
+                     operands[1].c_str());
+    }
     return app.Finish(ok);
 }
 }  // namespace

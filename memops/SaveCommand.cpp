@@ -1,9 +1,11 @@
 #include "memops/SaveCommand.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
 #include "memops/MemoryKinds.h"
+#include "memops/NakRetry.h"
 #include "memops/Startup.h"
 #include "platform/ReplacementFile.h"
 #include "srecord/WSRecord.h"
@@ -56,14 +58,20 @@ bool SaveCommand::NextConfiguredRange(int index, uint32_t& start, uint32_t& end)
 
 // One save's state between its steps.
 struct SaveCommand::Progress {
-    Progress(WSRecord& w, const std::string& name, SaveFrontEnd* fe)
-        : writer(w), fileName(name), frontEnd(fe) {}
+    Progress(platform::ReplacementFile& f, WSRecord& w, const std::string& name, SaveFrontEnd* fe)
+        : file(f), writer(w), fileName(name), frontEnd(fe) {}
+    platform::ReplacementFile& file;
     WSRecord& writer;
     const std::string& fileName;
     SaveFrontEnd* frontEnd;
     uint32_t total = 0;  // bytes of the given ranges; 0 when unknown
     uint32_t saved = 0;
-    bool readFailed = false, writeFailed = false;
+    uint32_t written = 0;        // bytes whose records have reached the file
+    uint32_t bufferAddress = 0;  // address of buffer[0]
+    uint32_t fill = 0;           // bytes in the buffer from whole reads
+    bool readFailed = false;
+    std::atomic<bool> writeFailed{false};  // also set by KeepWhatWasRead's last write
+    bool done = false;                     // the file has been replaced, kept or given up
     uint8_t buffer[kBufferSize] = {};
 };
 
@@ -91,8 +99,34 @@ std::vector<SaveRange> SaveCommand::CollectRanges(
     }
 }
 
+std::string SaveCommand::NothingToSave(bool given) const {
+    if (given)
+        return "Nothing to save: no range given has a start below its end.\n";
+    return "Nothing to save: section [" + section_ +
+           "] has no Range1 whose start is below its end.\n";
+}
+
 SaveOutcome SaveCommand::Save(const std::string& fileName, SaveFrontEnd* frontEnd,
                               const std::optional<std::vector<SaveRange>>& ranges) {
+    // Nothing is written, and the previous file stays, unless there is something to read.
+    if (!srecord::WSRecord::KnownType(type_.c_str())) {
+        if (type_.empty())
+            msgout() << "No S-Record type: set Type in [" << section_ << "] to S1, S2 or S3.\n";
+        else
+            msgout() << "The S-Record type " << type_ << " in [" << section_
+                     << "] is none of S1, S2 or S3.\n";
+        return SaveOutcome::Refused;
+    }
+    const std::vector<SaveRange> list = CollectRanges(ranges);
+    if (list.empty()) {
+        msgout() << NothingToSave(ranges.has_value());
+        return SaveOutcome::Refused;
+    }
+    if (port_ == nullptr || !port_->IsOpen()) {
+        engine_.SetOutcome(zimp::LinkError::NoPort, zimp::RequestResult::LinkFailure);
+        engine_.ReportError();
+        return SaveOutcome::Refused;
+    }
     // The previous file stays whole until the new one is complete.
     platform::ReplacementFile file;
     WSRecord writer;
@@ -106,12 +140,15 @@ SaveOutcome SaveCommand::Save(const std::string& fileName, SaveFrontEnd* frontEn
     if (frontEnd)
         frontEnd->ShowAddress("");
 
-    Progress progress(writer, fileName, frontEnd);
+    Progress progress(file, writer, fileName, frontEnd);
     if (ranges)
         for (const auto& r : *ranges)
             if (r.start <= r.end)
                 progress.total += r.end - r.start + 1;
-    const std::vector<SaveRange> list = CollectRanges(ranges);
+    {
+        std::lock_guard lock(fileMutex_);
+        running_ = &progress;
+    }
     if (profile_) {
         profile_->Select(section_, "File") << fileName << '\n';  // stored now
         profile_->clear();
@@ -121,8 +158,11 @@ SaveOutcome SaveCommand::Save(const std::string& fileName, SaveFrontEnd* frontEn
             break;
         ReadRange(range, progress);
     }
-    SaveOutcome outcome =
-        Finish(file, writer, fileName, progress.saved, progress.readFailed, progress.writeFailed);
+    SaveOutcome outcome = Finish(progress);
+    {
+        std::lock_guard lock(fileMutex_);
+        running_ = nullptr;
+    }
     saving_ = false;
     return outcome;
 }
@@ -136,7 +176,12 @@ void SaveCommand::ReadRange(const SaveRange& range, Progress& p) {
     uint32_t stop = range.end + 1;  // the end is inclusive
     if (stop == 0)
         stop = 0xFFFFFFFFu;  // a range up to the top address
-    uint32_t fill = 0, bufferAddress = start;
+    {
+        std::lock_guard lock(fileMutex_);
+        p.fill = 0;
+        p.bufferAddress = start;
+    }
+    uint32_t fill = 0;  // this thread's copy of p.fill
     while (start < stop && !Stopped(p)) {
         if (fill == 0 && p.frontEnd) {
             char text[16];
@@ -144,8 +189,8 @@ void SaveCommand::ReadRange(const SaveRange& range, Progress& p) {
             p.frontEnd->ShowAddress(text);
         }
         uint32_t count = std::min<uint32_t>(stop - start, kReadSize);
-        uint32_t got =
-            engine_.ReadMemory(WireAddress(start, code_), p.buffer + fill, count, kReadTimeoutMs);
+        uint32_t got = ReadMemoryRetryingNak(engine_, WireAddress(start, code_), p.buffer + fill,
+                                             count, kReadTimeoutMs, &cancelled_);
         if (engine_.ReportError()) {
             p.readFailed = !cancelled_;
             break;
@@ -160,19 +205,32 @@ void SaveCommand::ReadRange(const SaveRange& range, Progress& p) {
         }
         fill += got;
         start += got;
-        p.saved += got;
+        {
+            std::lock_guard lock(fileMutex_);
+            p.fill = fill;
+            p.saved += got;
+        }
         if (p.frontEnd)
             p.frontEnd->BytesSaved(p.saved, p.total);
         if (fill > kBufferSize - kReadSize) {
-            WriteBuffer(p, bufferAddress, fill);
+            WriteBuffer(p, start);
             fill = 0;
-            bufferAddress = start;
         }
     }
-    WriteBuffer(p, bufferAddress, fill);
+    WriteBuffer(p, start);
 }
 
-void SaveCommand::WriteBuffer(Progress& p, uint32_t address, uint32_t fill) {
+void SaveCommand::WriteBuffer(Progress& p, uint32_t next) {
+    std::lock_guard lock(fileMutex_);
+    WriteBufferLocked(p);
+    p.fill = 0;
+    p.bufferAddress = next;
+}
+
+void SaveCommand::WriteBufferLocked(Progress& p) {
+    if (p.done)
+        return;  // the file has been kept as the process ends
+    const uint32_t address = p.bufferAddress, fill = p.fill;
     for (uint32_t off = 0; off < fill && !p.writeFailed; off += kRecordBytes) {
         int n = static_cast<int>(std::min<uint32_t>(kRecordBytes, fill - off));
         if (p.writer.WriteRecord(address + off, p.buffer + off, n))
@@ -185,28 +243,60 @@ void SaveCommand::WriteBuffer(Progress& p, uint32_t address, uint32_t fill) {
             msgout() << "Cannot write the record at address " << std::hex << (address + off)
                      << std::dec << " to " << p.fileName << ".\n";
     }
+    // On the disk, so that a process ended at once can still keep it.
+    if (!p.writeFailed && fill > 0) {
+        if (p.writer.Flush()) {
+            p.written += fill;
+        } else {
+            p.writeFailed = true;
+            msgout() << "Cannot write file " << p.fileName << ": "
+                     << std::strerror(p.writer.WriteError()) << ".\n";
+        }
+    }
+    p.fill = 0;
 }
 
-SaveOutcome SaveCommand::Finish(platform::ReplacementFile& file, WSRecord& writer,
-                                const std::string& fileName, uint32_t saved, bool readFailed,
-                                bool writeFailed) {
-    if (!cancelled_ && !readFailed && !writeFailed) {
-        if (writer.Close(0) && file.Commit())
+SaveOutcome SaveCommand::Finish(Progress& p) {
+    std::lock_guard lock(fileMutex_);
+    if (p.done)
+        return SaveOutcome::Cancelled;  // kept already, as the process ends
+    p.done = true;
+    if (!cancelled_ && !p.readFailed && !p.writeFailed) {
+        if (p.writer.Close(0) && p.file.Commit())
             return SaveOutcome::Saved;
-        const int error = writer.WriteError() != 0 ? writer.WriteError() : file.Error();
-        msgout() << "Cannot write file " << fileName << ": " << std::strerror(error) << ".\n";
+        const int error = p.writer.WriteError() != 0 ? p.writer.WriteError() : p.file.Error();
+        msgout() << "Cannot write file " << p.fileName << ": " << std::strerror(error) << ".\n";
         return SaveOutcome::Failed;
     }
-    writer.Discard();
+    p.writer.Discard();
     // What was read is worth keeping, under a name that no one takes for a complete file.
-    if (!writeFailed && saved > 0) {
-        const std::string partial = file.Target() + ".partial";
-        if (file.KeepAs(partial))
-            msgout() << "The " << std::dec << saved << (saved == 1 ? " byte" : " bytes")
-                     << " read so far " << (saved == 1 ? "is" : "are") << " kept in " << partial
-                     << ".\n";
-    }
+    if (!p.writeFailed && p.saved > 0)
+        KeepPartial(p, p.saved);
     return cancelled_ ? SaveOutcome::Cancelled : SaveOutcome::Failed;
+}
+
+void SaveCommand::KeepPartial(Progress& p, uint32_t bytes) {
+    // A FIFO, a device or standard output has no place beside it: it simply gets nothing.
+    if (bytes == 0 || !p.file.Replaces())
+        return;
+    const std::string partial = p.file.Target() + ".partial";
+    if (p.file.KeepAs(partial))
+        msgout() << "The " << std::dec << bytes << (bytes == 1 ? " byte" : " bytes")
+                 << " read so far " << (bytes == 1 ? "is" : "are") << " kept in " << partial
+                 << ".\n";
+}
+
+void SaveCommand::KeepWhatWasRead() {
+    // The save's thread holds the lock only for a write of at most 1 KiB or its last steps.
+    std::unique_lock lock(fileMutex_, std::chrono::seconds(2));
+    if (!lock.owns_lock() || running_ == nullptr || running_->done)
+        return;
+    // The bytes still in the buffer are complete reads: they go into the file first.
+    WriteBufferLocked(*running_);
+    running_->done = true;
+    running_->writer.Discard();
+    if (!running_->writeFailed)
+        KeepPartial(*running_, running_->written);
 }
 
 void SaveCommand::Cancel() {

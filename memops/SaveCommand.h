@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,10 +34,12 @@ class SaveFrontEnd {
     }
 };
 
-// How a save ended. A front end keeps its dialog open after NotOpened and closes it otherwise.
+// How a save ended. A front end keeps its dialog open after NotOpened and Refused and closes
+// it otherwise.
 enum class SaveOutcome {
     Saved,      // the file is complete and replaced the previous one
     NotOpened,  // "Cannot open file": nothing was read
+    Refused,    // no range to read, or no open port: nothing was read or written
     Failed,     // a read or write failed; the previous file is untouched
     Cancelled,  // the user cancelled; the previous file is untouched
 };
@@ -62,9 +65,12 @@ class SaveCommand {
     const std::string& FileName() const { return fileName_; }
 
     // The save (the dialog's OK). Without ranges, the section's Range1, Range2 ... keys are
-    // read; given ranges are saved in their order. The file is written beside fileName and
-    // replaces it only when complete; after a failure or a cancel the bytes read so far are
-    // kept in "<fileName>.partial" (without a termination record) and a message names it.
+    // read; given ranges are saved in their order. Refused, before anything is written, when
+    // there is no range whose start is below its end or the port is not open. The file is
+    // written beside fileName and replaces it only when complete (a FIFO, a device or standard
+    // output is written into once complete); after a failure or a cancel the bytes read so far
+    // are kept in "<fileName>.partial" (without a termination record) and a message names it.
+    // A NAKed read is tried again, up to four attempts.
     SaveOutcome Save(const std::string& fileName, SaveFrontEnd* frontEnd,
                      const std::optional<std::vector<SaveRange>>& ranges = std::nullopt);
     // True while Save runs (for a front end that must not close under it).
@@ -72,6 +78,10 @@ class SaveCommand {
     // From another thread (or the front end's Cancel): ends a pending read at once.
     void Cancel();
     bool Cancelled() const { return cancelled_.load(); }
+    // From another thread, when the process is about to end at once (a second interrupt):
+    // keeps what has been written so far in "<fileName>.partial", as a cancelled save would,
+    // and says so. Does nothing when no save runs or it has already kept or replaced its file.
+    void KeepWhatWasRead();
     // Detaches the engine (the dialog closes).
     void Close();
     zimp::ZimpEngine& Engine() { return engine_; }
@@ -83,11 +93,13 @@ class SaveCommand {
     std::vector<SaveRange> CollectRanges(const std::optional<std::vector<SaveRange>>& given);
     bool Stopped(const Progress& p) const;
     void ReadRange(const SaveRange& range, Progress& p);
-    // Writes the first fill bytes of the buffer as records from address on.
-    void WriteBuffer(Progress& p, uint32_t address, uint32_t fill);
-    SaveOutcome Finish(platform::ReplacementFile& file, srecord::WSRecord& writer,
-                       const std::string& fileName, uint32_t saved, bool readFailed,
-                       bool writeFailed);
+    // Writes the buffer's bytes as records from its address on and starts it afresh at next.
+    void WriteBuffer(Progress& p, uint32_t next);
+    void WriteBufferLocked(Progress& p);  // under fileMutex_
+    SaveOutcome Finish(Progress& p);
+    // Keeps the file's bytes in "<target>.partial" with the message; under fileMutex_.
+    void KeepPartial(Progress& p, uint32_t bytes);
+    std::string NothingToSave(bool given) const;
 
     serial::SerialPort* port_;
     streams::profilestream* profile_;
@@ -96,6 +108,9 @@ class SaveCommand {
     uint8_t code_ = 0;
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> saving_{false};
+    // Guards the running save's file between the save and KeepWhatWasRead.
+    std::timed_mutex fileMutex_;
+    Progress* running_ = nullptr;
 };
 
 }  // namespace memops

@@ -24,6 +24,11 @@ int WSRecord::MaxDataBytes(int addressBytes) {
     return kMaxCount - addressBytes - 1;
 }
 
+bool WSRecord::KnownType(const char* type) {
+    return type != nullptr && (strcasecmp(type, "S1") == 0 || strcasecmp(type, "S2") == 0 ||
+                               strcasecmp(type, "S3") == 0);
+}
+
 bool WSRecord::Open(const char* fileName, const char* headerText, const char* type) {
     Discard();
     if (fileName == nullptr || *fileName == '\0' || headerText == nullptr || *headerText == '\0' ||
@@ -74,6 +79,17 @@ bool WSRecord::Close(uint32_t entryAddress) {
     }
     out_ = nullptr;
     return ok && !failed_;
+}
+
+bool WSRecord::Flush() {
+    if (out_ == nullptr)
+        return false;
+    if (std::fflush(out_) != 0) {
+        if (!failed_)
+            writeError_ = errno;
+        failed_ = true;
+    }
+    return !failed_;
 }
 
 void WSRecord::Discard() {

@@ -30,6 +30,11 @@ class WSRecord {
     // Writes the termination record with entryAddress and closes the file. False when the
     // record was refused or the file could not be written; the file is closed either way.
     bool Close(uint32_t entryAddress);
+    // "S1", "S2" or "S3" in either case.
+    static bool KnownType(const char* type);
+    // Hands what has been written to the system, so that the file holds it even if the
+    // process ends at once; false (with WriteError) when that fails.
+    bool Flush();
     // Closes the file as it is, without a termination record. Nothing after Close.
     void Discard();
 

@@ -39,6 +39,7 @@ class LoadSaveWindowsTest : public QObject {
     void barFollowsTheBytesDone();
     void progressWindowReusedStartsUncancelled();
     void saveThatCannotOpenItsFileStaysOpen();
+    void saveWithNothingToReadStaysOpenAndTouchesNoFile();
     void bootLoadRefusesARateBelow50();
     void tqvDisablePatchAndSettingsWrittenInOrder();
 };
@@ -199,6 +200,32 @@ void LoadSaveWindowsTest::saveThatCannotOpenItsFileStaysOpen() {
     QVERIFY(!d.isVisible());
     QVERIFY(w->menuBar()->isEnabled());
     QCOMPARE(ImageBytes(rig.dir.File("out.s19")).size(), size_t(16));
+}
+
+void LoadSaveWindowsTest::saveWithNothingToReadStaysOpenAndTouchesNoFile() {
+    const std::pair<const char*, const char*> cases[] = {
+        {"Echo=0\n[SaveRAM]\nRange1=0x1000,0x100F\n",
+         "No S-Record type: set Type in [SaveRAM] to S1, S2 or S3."},
+        {"Echo=0\n[SaveRAM]\nType=S1\nRange1=0x1000,0x1000\n",
+         "Nothing to save: section [SaveRAM] has no Range1 whose start is below its end."},
+    };
+    for (const auto& [ini, message] : cases) {
+        RadioRig rig({}, ini);
+        auto w = rig.MakeWindow();
+        BoxRecorder boxes;
+        w->Action(app::kIdSaveRam)->trigger();
+        app::SaveMemoryDialog& d = w->SaveMemory();
+        const std::string out = rig.dir.Write("keep.s19", "previous\n");
+        d.file->setText(QString::fromStdString(out));
+        ClickButton(&d, QStringLiteral("OK"));
+        QCOMPARE(boxes.Texts(), QStringList{QString::fromLatin1(message)});
+        QCOMPARE(d.LastOutcome(), SaveOutcome::Refused);
+        QVERIFY(d.isVisible());
+        QVERIFY(d.ok->isEnabled() && d.file->isEnabled());
+        QCOMPARE(rig.dir.Read("keep.s19"), std::string("previous\n"));
+        ClickButton(&d, QStringLiteral("Cancel"));
+        QVERIFY(w->menuBar()->isEnabled());
+    }
 }
 
 void LoadSaveWindowsTest::bootLoadRefusesARateBelow50() {

@@ -112,15 +112,75 @@ TEST(SaveCommand, LongRangeIsWrittenAfterEighthReadAndAtTheEnd) {
     EXPECT_EQ(lines.size(), 1u + 32u + 6u + 1u);  // 1,024 bytes in 32 records, then 176 in 6
 }
 
-TEST(SaveCommand, StartAboveEndSavesNothing) {
-    RadioRig rig({}, "[SaveRAM]\nType=S1\nRange1=0x10,0xF\n");
+// Nothing to read, no port to read it from, or no type to write: refused before the file is
+// touched.
+TEST(SaveCommand, NothingToReadIsRefusedAndThePreviousFileStays) {
+    const std::string nothing =
+        "Nothing to save: section [SaveRAM] has no Range1 whose start is below its end.";
+    struct Case {
+        const char* ini;
+        std::optional<std::vector<SaveRange>> given;
+        bool closePort;
+        std::string message;
+    } cases[] = {
+        {"[SaveRAM]\nType=S1\n", std::nullopt, false, nothing},
+        {"[SaveRAM]\nType=S1\nRange1=0x10,0xF\n", std::nullopt, false, nothing},
+        {"[SaveRAM]\nType=S1\nRange1=0x10,0x10\nRange2=0x20,0x2F\n", std::nullopt, false, nothing},
+        {"[SaveRAM]\nType=S1\n", std::vector<SaveRange>{{5, 4}, {0, 0xF}}, false,
+         "Nothing to save: no range given has a start below its end."},
+        {"[SaveRAM]\nType=S1\nRange1=0,0xF\n", std::nullopt, true,
+         "Port is not open or its handler is bad."},
+        {"[SaveRAM]\nRange1=0,0xF\n", std::nullopt, false,
+         "No S-Record type: set Type in [SaveRAM] to S1, S2 or S3."},
+        {"[SaveRAM]\nType=S4\nRange1=0,0xF\n", std::nullopt, false,
+         "The S-Record type S4 in [SaveRAM] is none of S1, S2 or S3."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.ini);
+        RadioRig rig({}, c.ini);
+        SaveCommand save(&rig.port, rig.profile.get());
+        ASSERT_TRUE(save.Prepare(0));
+        if (c.closePort)
+            rig.port.Close();
+        const std::string out = rig.dir.Write("keep.s19", "previous\n");
+        zimptest::MessageCapture boxes;
+        EXPECT_EQ(save.Save(out, nullptr, c.given), SaveOutcome::Refused);
+        EXPECT_THAT(boxes.Texts(), ElementsAre(c.message));
+        EXPECT_EQ(rig.dir.Read("keep.s19"), "previous\n");
+        EXPECT_TRUE(Reads(rig.radio).empty());
+        EXPECT_EQ(rig.dir.Read("ZIMPProtocol.ini").find("File="), std::string::npos);
+    }
+}
+
+// A NAKed read is sent again, as a load's write is.
+TEST(SaveCommand, NakedReadsAreRetried) {
+    radio::ZimpRadioOptions o;
+    o.nakEvery = 3;
+    RadioRig rig(o, "[SaveRAM]\nType=S1\nRange1=0,0x3FF\n");
+    Bytes data(0x400);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<uint8_t>(i * 13 + 1);
+    rig.radio.Preload(0x800000, data);
+    zimptest::MessageCapture boxes;
     SaveCommand save(&rig.port, rig.profile.get());
     ASSERT_TRUE(save.Prepare(0));
-    ASSERT_EQ(save.Save(rig.dir.File("n.s19"), nullptr), SaveOutcome::Saved);
-    EXPECT_TRUE(Reads(rig.radio).empty());
-    auto lines = Lines(rig.dir.Read("n.s19"));
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[1], "S9030000FC");
+    ASSERT_EQ(save.Save(rig.dir.File("r.s19"), nullptr), SaveOutcome::Saved);
+    EXPECT_TRUE(boxes.Texts().empty());
+    EXPECT_GT(rig.radio.Stats().naks, 0u);
+    S_Record back;
+    ASSERT_EQ(back.Open(rig.dir.File("r.s19").c_str(), 1), 0);
+    Bytes got(0x400);
+    ASSERT_EQ(back.ReadChunk(got.data(), 0x400, 0xFF), 0x400);
+    EXPECT_EQ(got, data);
+
+    o.nakEvery = 1;  // a radio that refuses everything: four attempts, then the NAK's message
+    RadioRig refusing(o, "[SaveRAM]\nType=S1\nRange1=0,0xF\n");
+    zimptest::MessageCapture refused;
+    SaveCommand again(&refusing.port, refusing.profile.get());
+    ASSERT_TRUE(again.Prepare(0));
+    EXPECT_EQ(again.Save(refusing.dir.File("n.s19"), nullptr), SaveOutcome::Failed);
+    EXPECT_THAT(refused.Texts(), ElementsAre("NAK is received"));
+    EXPECT_EQ(Reads(refusing.radio).size(), 4u);
 }
 
 TEST(SaveCommand, FurtherRangesAndPelkSharesSaveFlash) {
