@@ -1,5 +1,7 @@
 // Commands on files alone: zimp info, zimp convert, zimp compress, zimp decompress.
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -49,7 +51,9 @@ const char* const kConvertHelp =
     "Reads the S-Record file IN and writes it again as OUT: header \"Converted\", records of\n"
     "at most 32 data bytes at each block's addresses, entry address 0. Without --type, the\n"
     "narrowest type that holds every address. OUT is written beside itself and replaces the\n"
-    "old OUT only when complete; a write error (a full disk) leaves the old OUT as it was.\n";
+    "old OUT only when complete; a write error (a full disk) leaves the old OUT as it was.\n"
+    "A FIFO, a device or a socket is written into once the text is complete, never\n"
+    "replaced; OUT - or /dev/stdout is standard output.\n";
 
 const char* const kCompressHelp =
     "usage: zimp compress < IN > OUT\n"
@@ -83,6 +87,25 @@ bool ReadInput(std::string& data) {
     }
 }
 
+// Opens an S-Record file as a load reads it; false with the reason written. A file that is not
+// there or cannot be read is said to be so, not reported as a file of the wrong format.
+bool OpenImage(S_Record& image, const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    int error = fd < 0 ? errno : fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
+    if (fd >= 0)
+        close(fd);
+    if (error != 0) {
+        msgout() << "Cannot open file " << path << ": " << std::strerror(error) << ".\n";
+        return false;
+    }
+    if (image.Open(path.c_str(), 1) != 0) {
+        image.ReportError();
+        return false;
+    }
+    return true;
+}
+
 bool WriteAll(const uint8_t* data, size_t n) {
     return std::fwrite(data, 1, n, stdout) == n && FlushOutput();
 }
@@ -93,10 +116,8 @@ int CmdInfo(const std::vector<std::string>& files, bool json) {
     if (files.size() != 1)
         return UsageError("info takes one FILE");
     S_Record image;
-    if (image.Open(files[0].c_str(), 1) != 0) {
-        image.ReportError();
+    if (!OpenImage(image, files[0]))
         return kExitFailed;
-    }
     if (json) {
         platform::Json blocks = platform::Json::array();
         for (int i = 0; i < image.BlockCount(); ++i) {
@@ -146,10 +167,8 @@ int CmdConvert(const std::vector<std::string>& files, const std::string* typeOpt
     if (files.size() != 2)
         return UsageError("convert takes IN and OUT");
     S_Record image;
-    if (image.Open(files[0].c_str(), 1) != 0) {
-        image.ReportError();
+    if (!OpenImage(image, files[0]))
         return kExitFailed;
-    }
     if (type.empty()) {
         uint32_t top = image.EndAddress();
         type = top <= 0x10000 ? "S1" : top <= 0x1000000 ? "S2" : "S3";

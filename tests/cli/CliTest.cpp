@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <thread>
 
 #include "support/Subprocess.h"
 #include "support/TempDir.h"
@@ -270,9 +272,89 @@ TEST_F(CliTest, FileCommands) {
     EXPECT_EQ(corrupt.code, 1);
     EXPECT_EQ(corrupt.err, "Compressed data is corrupt.\n");
 
-    Result missing = Zimp({"info", "nope.s19"});
-    EXPECT_EQ(missing.code, 1);
-    EXPECT_NE(missing.err.find("Error in line "), std::string::npos);
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"info", "nope.s19"}, {"convert", "nope.s19", "out.s19"}}) {
+        Result missing = Zimp(args);
+        EXPECT_EQ(missing.code, 1);
+        EXPECT_EQ(missing.err, "Cannot open file nope.s19: No such file or directory.\n");
+    }
+    Result folder = Zimp({"info", dir.path()});
+    EXPECT_EQ(folder.err, "Cannot open file " + dir.path() + ": Is a directory.\n");
+    Result wrong = Zimp({"info", dir.Write("text.txt", "hello\n")});
+    EXPECT_EQ(wrong.code, 1);
+    EXPECT_EQ(wrong.err.rfind("Error in line 1", 0), 0u) << wrong.err;
+}
+
+// A save with nothing to read, or no port to read it from, touches no file and fails.
+TEST_F(CliTest, SaveWithNothingToReadIsRefused) {
+    StartRadio();
+    const std::string ini = dir.Read("ZIMPProtocol.ini");
+    const std::string previous = "S00600004844521B\r\nS9030000FC\r\n";
+    const std::string nothing =
+        "Nothing to save: section [SaveFlash] has no Range1 whose start is below its end.\n";
+    struct Case {
+        const char* section;
+        std::vector<std::string> global;
+        std::string err;
+    } cases[] = {
+        {"[SaveFlash]\nType=S2\n", {}, nothing},
+        {"[SaveFlash]\nType=S2\nRange1=0x10,0xF\n", {}, nothing},
+        {"[SaveFlash]\nType=S2\nRange1=0x10,0x1F\n",
+         {"--port", "/dev/nonexistent"},
+         "Cannot open port /dev/nonexistent: No such file or directory.\n"
+         "Port is not open or its handler is bad.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.section);
+        dir.Write("ZIMPProtocol.ini", ini + c.section);
+        const std::string keep = dir.Write("keep.s28", previous);
+        std::vector<std::string> args = c.global;
+        args.insert(args.end(), {"save", "flash", keep});
+        Result r = Zimp(args);
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(dir.Read("keep.s28"), previous);
+        EXPECT_FALSE(std::filesystem::exists(keep + ".partial"));
+    }
+}
+
+// A FIFO is written into, never replaced; "-" is standard output, for save and convert alike.
+TEST_F(CliTest, SpecialOutputsAreWrittenInto) {
+    StartRadio();
+    auto img = Image();
+    Result load = Zimp({"load", "ram", img});
+    ASSERT_EQ(load.code, 0) << load.err;
+
+    const std::string fifo = dir.File("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string fromFifo;
+    std::thread reader([&] {
+        const int fd = open(fifo.c_str(), O_RDONLY);
+        char buf[4096];
+        for (ssize_t n; fd >= 0 && (n = read(fd, buf, sizeof buf)) > 0;)
+            fromFifo.append(buf, static_cast<size_t>(n));
+        if (fd >= 0)
+            close(fd);
+    });
+    Result intoFifo = Zimp({"convert", img, fifo});
+    reader.join();
+    EXPECT_EQ(intoFifo.code, 0) << intoFifo.err;
+    EXPECT_EQ(fromFifo.rfind("S00C0000", 0), 0u) << fromFifo;
+    EXPECT_NE(fromFifo.find("S9030000FC\r\n"), std::string::npos);
+    struct stat st;
+    ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode)) << "the FIFO was replaced by a file";
+
+    Result converted = Zimp({"convert", img, "-"});
+    EXPECT_EQ(converted.code, 0) << converted.err;
+    EXPECT_EQ(converted.out, fromFifo);
+    Result saved = Zimp({"save", "ram", "/dev/stdout", "--range", "0x1000,0x1027"});
+    EXPECT_EQ(saved.code, 0) << saved.err;
+    EXPECT_EQ(saved.out.rfind("S0130000", 0), 0u) << saved.out;
+    EXPECT_NE(saved.out.find("S1231000000102030405"), std::string::npos);
+    EXPECT_EQ(saved.err, "saved ram to /dev/stdout\n") << "the summary stays out of the file";
+    EXPECT_FALSE(std::filesystem::exists(dir.File("-")));
 }
 
 TEST_F(CliTest, UsageErrorsExitTwo) {
@@ -310,7 +392,8 @@ TEST_F(CliTest, OptionsAreNamedInTheirMessages) {
               "zimp: --baud takes a number from 60 to 10000000 (see zimp --help)\n"},
              {{"load", "ram", img, "--bias"},
               "zimp: load: unknown or incomplete option '--bias'\n"},
-             {{"load", "ram", img, "-"}, "zimp: load: unknown or incomplete option '-'\n"},
+             {{"load", "ram", img, "-"},  // "-" is an operand, standard output
+              "zimp: load takes MEMORY and FILE (see zimp load --help)\n"},
              {{"load", "ram", img, "--align=x"}, "zimp: --align takes a number\n"},
              {{"save", "ram", "f", "--range", "0,1", "--range", "1"},
               "zimp: --range takes START,END\n"},
@@ -444,7 +527,8 @@ TEST_F(CliTest, SaveNeverDestroysThePreviousFile) {
         std::vector<std::string> radioOptions;  // empty: no radio at all
         int signal;                             // sent once the save has begun, or 0
         int code;
-        int partial;  // 1 kept, 0 none, -1 either (a signal may come before the first read)
+        int partial;         // 1 kept, 0 none, -1 either (a signal may come before the first read)
+        bool twice = false;  // the signal comes again at once, as supervisors send it
     };
     const std::vector<Case> cases = {
         {"port missing", {}, 0, 1, 0},
@@ -453,6 +537,8 @@ TEST_F(CliTest, SaveNeverDestroysThePreviousFile) {
         {"hang-up midway", {"--silent-after", "2"}, SIGHUP, 130, -1},
         {"terminated midway", {"--silent-after", "2"}, SIGTERM, 130, -1},
         {"killed midway", {"--silent-after", "2"}, SIGKILL, 128 + SIGKILL, 0},
+        {"terminated twice midway", {"--silent-after", "2"}, SIGTERM, 130, 1, true},
+        {"interrupted twice midway", {"--silent-after", "2"}, SIGINT, 130, 1, true},
     };
     const std::string previous = "S00600004844521B\r\nS10B10202021222324252627A8\r\nS9030000FC\r\n";
     for (const Case& c : cases) {
@@ -485,6 +571,10 @@ TEST_F(CliTest, SaveNeverDestroysThePreviousFile) {
             };
             for (int i = 0; i < 1000 && !begun(); ++i)
                 usleep(5000);
+            if (c.twice) {
+                usleep(300000);  // the two reads the radio answers are done; it waits for more
+                p.Signal(c.signal);
+            }
             p.Signal(c.signal);
         }
         EXPECT_EQ(p.Wait(), c.code) << p.err;
