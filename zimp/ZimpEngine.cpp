@@ -70,8 +70,9 @@ bool ZimpEngine::SendRequest(const uint8_t* bytes, uint32_t len) {
     const uint64_t lineMs = (uint64_t(d) * 10000 + rate - 1) / rate;
     port_->SetReadTimeout(static_cast<uint32_t>(kAckTimeoutMs + lineMs));
     if (echo_) {
-        // Only the number of echoed bytes counts, not their values.
-        const uint32_t got = port_->Read(transmit_, d, lineError);
+        // Only the number of echoed bytes counts, not their values. Like every wait of the
+        // engine, it keeps a user interface live, so that its Cancel reaches it.
+        const uint32_t got = port_->ReadPumping(transmit_, d, lineError);
         if (got < d) {
             if (lineError == SerialPort::kAborted) {
                 linkError_ = Link::Aborted;
@@ -86,7 +87,7 @@ bool ZimpEngine::SendRequest(const uint8_t* bytes, uint32_t len) {
     }
 
     uint8_t ack = 0;
-    if (port_->Read(&ack, 1, lineError) == 0) {
+    if (port_->ReadPumping(&ack, 1, lineError) == 0) {
         if (lineError == SerialPort::kAborted)
             linkError_ = Link::Aborted;
         else

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QRadioButton>
+#include <QTimer>
 #include <QtTest>
 
 #include "AppTestSupport.h"
@@ -40,6 +41,7 @@ class LoadSaveWindowsTest : public QObject {
     void progressWindowReusedStartsUncancelled();
     void saveThatCannotOpenItsFileStaysOpen();
     void saveWithNothingToReadStaysOpenAndTouchesNoFile();
+    void saveCancelEndsTheAcknowledgementWaitAtOnce();
     void bootLoadRefusesARateBelow50();
     void tqvDisablePatchAndSettingsWrittenInOrder();
 };
@@ -226,6 +228,31 @@ void LoadSaveWindowsTest::saveWithNothingToReadStaysOpenAndTouchesNoFile() {
         ClickButton(&d, QStringLiteral("Cancel"));
         QVERIFY(w->menuBar()->isEnabled());
     }
+}
+
+// Against a silent radio the save waits for an acknowledgement; Cancel ends that wait while the
+// window stays live, silently (after the 3 s time-out it would be "ACK Timeout Error.").
+void LoadSaveWindowsTest::saveCancelEndsTheAcknowledgementWaitAtOnce() {
+    radio::ZimpRadioOptions silent;
+    silent.silentAfter = 0;
+    RadioRig rig(silent, "Echo=0\n[SaveRAM]\nType=S1\nRange1=0x1000,0x10FF\n");
+    auto w = rig.MakeWindow();
+    BoxRecorder boxes;
+    w->Action(app::kIdSaveRam)->trigger();
+    app::SaveMemoryDialog& d = w->SaveMemory();
+    const std::string out = rig.dir.Write("keep.s19", "previous\n");
+    d.file->setText(QString::fromStdString(out));
+    bool savingWhenCancelled = false;
+    QTimer::singleShot(300, &d, [&] {
+        savingWhenCancelled = d.IsSaving();
+        ClickButton(&d, QStringLiteral("Cancel"));
+    });
+    ClickButton(&d, QStringLiteral("OK"));
+    QVERIFY(savingWhenCancelled);
+    QCOMPARE(d.LastOutcome(), SaveOutcome::Cancelled);
+    QVERIFY2(boxes.Texts().isEmpty(), qPrintable(boxes.Texts().join("|")));
+    QCOMPARE(rig.dir.Read("keep.s19"), std::string("previous\n"));
+    QVERIFY(!d.isVisible());
 }
 
 void LoadSaveWindowsTest::bootLoadRefusesARateBelow50() {

@@ -30,6 +30,8 @@ class RadioDialogsTest : public QObject {
     void manualRefusesBadCommands();
     void requestReadAppendsTheBytes();
     void abortEndsTheWaitForASilentRadio();
+    void everyWaitEndsAtOnceAndSilentlyOnAbort_data();
+    void everyWaitEndsAtOnceAndSilentlyOnAbort();
     void reopeningRestoresTheLastValues();
 };
 
@@ -184,6 +186,58 @@ void RadioDialogsTest::abortEndsTheWaitForASilentRadio() {
     QCOMPARE(w->StatusText(), QStringLiteral("Ready"));
     QTest::mouseClick(d.cancel, Qt::LeftButton);
     QVERIFY(!d.isVisible());
+}
+
+void RadioDialogsTest::everyWaitEndsAtOnceAndSilentlyOnAbort_data() {
+    QTest::addColumn<bool>("acknowledge");  // the peer acknowledges the first frame, then nothing
+    QTest::addColumn<int>("request");
+    QTest::addColumn<bool>("viaCancel");
+    QTest::newRow("ack wait, Abort Req") << false << int(ZimpRequest::Status) << false;
+    QTest::newRow("ack wait, Cancel") << false << int(ZimpRequest::Status) << true;
+    QTest::newRow("reply wait, Abort Req") << true << int(ZimpRequest::Status) << false;
+    QTest::newRow("write response wait, Abort Req") << true << int(ZimpRequest::WriteData) << false;
+}
+
+// A silent radio: whichever wait the request is in, "Abort Req" (or Cancel) ends it while the
+// window stays live, without a box. Had it not reached the wait, the wait would have ended by
+// its time-out, with "ACK Timeout Error." or "Reply Timeout.".
+void RadioDialogsTest::everyWaitEndsAtOnceAndSilentlyOnAbort() {
+    QFETCH(bool, acknowledge);
+    QFETCH(int, request);
+    QFETCH(bool, viaCancel);
+    RadioRig rig({}, "Echo=0\nLastData=a1b2\n", false);
+    std::atomic<bool> received{false}, stop{false};
+    std::thread peer([&] {
+        const int fd = rig.pty.MasterFd();
+        while (!stop) {
+            pollfd p{fd, POLLIN, 0};
+            uint8_t buf[64];
+            if (poll(&p, 1, 20) > 0 && read(fd, buf, sizeof buf) > 0 && !received.exchange(true) &&
+                acknowledge) {
+                const uint8_t ack = 0x50;
+                (void)!write(fd, &ack, 1);
+            }
+        }
+    });
+    auto w = rig.MakeWindow();
+    BoxRecorder boxes;
+    w->Action(app::kIdCommands)->trigger();
+    app::RequestsDialog& d = w->Requests();
+    d.requests->button(request)->click();
+    bool busyWhenPressed = false;
+    QTimer::singleShot(300, &d, [&] {
+        busyWhenPressed = d.IsBusy();
+        QTest::mouseClick(viaCancel ? d.cancel : d.abortRequest, Qt::LeftButton);
+    });
+    QTest::mouseClick(d.ok, Qt::LeftButton);
+    stop = true;
+    peer.join();
+    QVERIFY(received);
+    QVERIFY(busyWhenPressed);
+    QVERIFY2(boxes.Texts().isEmpty(), qPrintable(boxes.Texts().join("|")));
+    QVERIFY(!d.IsBusy());
+    QVERIFY(d.ok->isEnabled());
+    QTest::mouseClick(d.cancel, Qt::LeftButton);
 }
 
 void RadioDialogsTest::reopeningRestoresTheLastValues() {
