@@ -8,6 +8,8 @@
 
 #include <cstdio>
 
+#include "platform/Clock.h"
+
 namespace cli {
 
 namespace {
@@ -70,11 +72,17 @@ void CancelWatcher::Run() {
         signalfd_siginfo info;
         if (read(sfd, &info, sizeof info) != sizeof info)
             continue;
+        const uint64_t now = platform::TickMs();
         if (cancelled_.exchange(true)) {
-            // A second interrupt (a supervisor that insists): leave at once, keeping what a
-            // rename can keep.
+            // timeout(1) and supervisors signal the process and then its group: that second
+            // signal is the first one again.
+            if (now - firstAt_ < kSameInterruptMs)
+                continue;
+            // A second interrupt (a user or a supervisor that insists): leave at once,
+            // keeping what a rename can keep.
             ExitNow();
         }
+        firstAt_ = now;
         // Run under the lock, so that SetHandler waits for a running handler: once it has
         // returned, whatever the handler cancels (the port and its workers) may go.
         std::lock_guard lock(mutex_);

@@ -4,6 +4,7 @@
 // killing the process in the middle of a transfer.
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -12,6 +13,9 @@ namespace cli {
 
 class CancelWatcher {
   public:
+    // An interrupt this soon after the first is the same one, sent twice.
+    static constexpr uint64_t kSameInterruptMs = 200;
+
     // Call before any other thread starts, so that they all inherit the blocked signals.
     CancelWatcher();
     ~CancelWatcher();
@@ -36,6 +40,7 @@ class CancelWatcher {
     std::mutex lastWishMutex_;
     std::function<void()> lastWish_;
     std::atomic<bool> cancelled_{false};
+    uint64_t firstAt_ = 0;  // when the first interrupt came; the watcher's thread only
     int wakeFd_;
 };
 
