@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "MemopsTestSupport.h"
 #include "srecord/S_Record.h"
 
@@ -285,5 +287,30 @@ TEST(SaveCommand, CancelKeepsThePreviousFileAndWhatWasRead) {
                 ElementsAre("The 256 bytes read so far are kept in " + out + ".partial."));
     auto lines = Lines(rig.dir.Read("c.s19.partial"));
     ASSERT_EQ(lines.size(), 1u + 8u) << "header and 256 bytes, no termination record";
+    EXPECT_EQ(lines.back().substr(0, 8), "S12300E0");
+}
+
+// A process about to end at once keeps what was read, from another thread, while the save
+// waits for the radio; the save then ends without a second message.
+TEST(SaveCommand, WhatWasReadIsKeptFromAnotherThreadBeforeTheProcessEnds) {
+    radio::ZimpRadioOptions o;
+    o.silentAfter = 2;
+    RadioRig rig(o, "[SaveRAM]\nType=S1\nRange1=0,0x3FF\n");
+    zimptest::MessageCapture boxes;
+    SaveCommand save(&rig.port, rig.profile.get());
+    ASSERT_TRUE(save.Prepare(0));
+    const std::string out = rig.dir.Write("k.s19", "previous\n");
+    std::thread ending([&] {
+        zimptest::WaitUntil([&] { return rig.radio.Requests().size() >= 3; });
+        save.KeepWhatWasRead();
+        save.Cancel();
+    });
+    EXPECT_EQ(save.Save(out, nullptr), SaveOutcome::Cancelled);
+    ending.join();
+    EXPECT_THAT(boxes.Texts(),
+                ElementsAre("The 256 bytes read so far are kept in " + out + ".partial."));
+    EXPECT_EQ(rig.dir.Read("k.s19"), "previous\n");
+    auto lines = Lines(rig.dir.Read("k.s19.partial"));
+    ASSERT_EQ(lines.size(), 1u + 8u) << "header and the two reads, no termination record";
     EXPECT_EQ(lines.back().substr(0, 8), "S12300E0");
 }
