@@ -12,10 +12,10 @@
 #include "platform/IniFile.h"
 #include "streams/MessageStreams.h"
 
+using memops::kMaxBaudrate;
 using memops::kMaxBaudrateFactor;
 using memops::kMaxBlockSize;
 using memops::kMaxWriteResponseSeconds;
-using memops::kMaxBaudrate;
 using memops::kMinBaudrate;
 using memops::LocateConfiguration;
 using memops::OpenConfiguredPort;
@@ -236,6 +236,10 @@ int CliApp::Finish(bool ok) const {
 
 int CliApp::Main(int argc, char** argv) {
     int code = RunCommand(argc, argv);
+    // An interrupted transfer may still be answered: the answer is taken off the line here,
+    // so that the next command does not take it for its own.
+    if (canceller_.Cancelled())
+        port_.DiscardStaleInput();
     // Results that never reached their reader are a failure, whatever the command made of it.
     if (!FlushOutput() || std::ferror(stdout)) {
         const int error = g_outputError != 0 ? g_outputError : EIO;

@@ -43,6 +43,7 @@ void BootLoad::Cancel() {
 }
 
 BootOutcome BootLoad::Run(const BootLoadSettings& settings) {
+    port_->PrepareForOperation();  // a device that went away is opened again
     const uint32_t savedRate = port_->EffectiveRate();
     const uint32_t rate = static_cast<uint32_t>(settings.rate);
     port_->SetBaudRate(rate);

@@ -146,6 +146,9 @@ LoadCommand::Outcome LoadCommand::Run(int memoryType, LoadFrontEnd& frontEnd) {
         msgout() << "You have to set port and profile\n";
         return Outcome::Refused;
     }
+    // A device that went away is opened again, and a late answer to an interrupted
+    // operation is not taken for the first block's.
+    port_->PrepareForOperation();
     profile_->Select("LoadMemory", kind.loadKey) << params.fileName;
     const bool echo = ConfiguredEcho(*profile_);  // the selection stores the file name
     const std::optional<unsigned long> blockSize = UsableBlockSize();

@@ -117,6 +117,10 @@ RequestOutcome RequestsSession::Run(ZimpRequest request, const std::string& addr
     if (profile_)
         ApplyWriteResponseTimeout(*profile_, engine_);  // each request is an operation of its own
     view.SetStatusText("Waiting Response");
+    // A device that went away is opened again, and a late answer to an aborted request is
+    // not taken for this one's.
+    if (port_)
+        port_->PrepareForOperation();
     const uint32_t addr = ShowAddress(fields.address, view);
     msgout() << std::hex << std::setfill('0') << std::nouppercase;  // the requests' format, kept
     Send(request, addr, fields, view);

@@ -122,7 +122,7 @@ SaveOutcome SaveCommand::Save(const std::string& fileName, SaveFrontEnd* frontEn
         msgout() << NothingToSave(ranges.has_value());
         return SaveOutcome::Refused;
     }
-    if (port_ == nullptr || !port_->IsOpen()) {
+    if (port_ == nullptr || !port_->PrepareForOperation()) {
         engine_.SetOutcome(zimp::LinkError::NoPort, zimp::RequestResult::LinkFailure);
         engine_.ReportError();
         return SaveOutcome::Refused;

@@ -144,6 +144,7 @@ bool TqvBootLoad::SendImage(const std::string& file, uint32_t headerRate, uint32
 }
 
 BootOutcome TqvBootLoad::Run(const TqvSettings& s) {
+    port_->PrepareForOperation();  // a device that went away is opened again
     const uint32_t savedRate = port_->EffectiveRate();
     const uint32_t headerRate = static_cast<uint32_t>(s.headerRate);
     const uint32_t dataRate = static_cast<uint32_t>(s.dataRate);

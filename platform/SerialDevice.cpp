@@ -97,6 +97,7 @@ bool SerialDevice::Open(const std::string& name) {
         haveCounts_ = termios_io::ReadCounts(fd, lastCounts_);
     }
     pendingErrors_ = 0;
+    gone_ = false;
     fd_ = fd;
     return true;
 }
@@ -160,6 +161,11 @@ bool SerialDevice::Purge(uint32_t flags) {
     return ok;
 }
 
+void SerialDevice::MarkGone() {
+    pendingErrors_ |= kErrIo;
+    gone_ = true;
+}
+
 uint32_t SerialDevice::PollLineErrors() {
     int fd = Fd();
     if (fd < 0)
@@ -206,7 +212,7 @@ std::optional<TransferStatus> SerialDevice::AwaitDevice(int fd, short events, in
                                                         bool hangupFails) {
     pollfd p[3] = {{fd, events, 0}, {abortFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
     if (poll(p, 3, waitMs) < 0 && errno != EINTR) {
-        pendingErrors_ |= kErrIo;
+        MarkGone();
         return TransferStatus::Failed;
     }
     if (abortFd >= 0 && (p[1].revents & POLLIN))
@@ -218,7 +224,7 @@ std::optional<TransferStatus> SerialDevice::AwaitDevice(int fd, short events, in
     }
     const short gone = static_cast<short>(POLLERR | POLLNVAL | (hangupFails ? POLLHUP : 0));
     if (p[0].revents & gone) {
-        pendingErrors_ |= kErrIo;
+        MarkGone();
         return TransferStatus::Failed;
     }
     return std::nullopt;
@@ -251,7 +257,7 @@ TransferStatus SerialDevice::Read(void* buf, uint32_t n, uint32_t& got, int abor
         }
         if (r == 0 || (r < 0 && errno != EAGAIN && errno != EINTR)) {
             // End of file or EIO on a terminal: the device or its other side is gone.
-            pendingErrors_ |= kErrIo;
+            MarkGone();
             return TransferStatus::Failed;
         }
         if (immediate)
@@ -288,7 +294,7 @@ TransferStatus SerialDevice::Write(const void* buf, uint32_t n, uint32_t& put, i
             continue;
         }
         if (r < 0 && errno != EAGAIN && errno != EINTR) {
-            pendingErrors_ |= kErrIo;
+            MarkGone();
             return TransferStatus::Failed;
         }
         const int wait = deadline.RemainingMs();
@@ -362,7 +368,7 @@ TransferStatus SerialDevice::WaitEvent(uint32_t& events, int abortFd) {
             return TransferStatus::Done;
         }
         if (p[0].revents & (POLLERR | POLLNVAL | POLLHUP)) {
-            pendingErrors_ |= kErrIo;
+            MarkGone();
             return TransferStatus::Failed;
         }
     }

@@ -78,6 +78,9 @@ class SerialDevice {
     const OpenFailure& LastOpenFailure() const { return openFailure_; }
     void Close();
     bool IsOpen() const { return fd_.load() >= 0; }
+    // The device failed or went away (unplugged, its far side closed) since it was opened:
+    // nothing more moves through it until it is opened again.
+    bool Gone() const { return gone_.load(); }
 
     bool SetSettings(const SerialSettings& settings);
     bool GetTimeouts(SerialTimeouts& timeouts) const;
@@ -105,6 +108,7 @@ class SerialDevice {
 
   private:
     uint32_t PollLineErrors();
+    void MarkGone();  // the I/O-error bit, and Gone()
     // Waits up to waitMs for the device to be ready for events; the end of the transfer when
     // it was aborted, purged (purgeGen moved on from gen) or the device failed, else nothing.
     std::optional<TransferStatus> AwaitDevice(int fd, short events, int abortFd, int wakeFd,
@@ -119,6 +123,7 @@ class SerialDevice {
     mutable std::mutex mutex_;  // guards timeouts_ and the error baseline
     SerialTimeouts timeouts_;
     std::atomic<uint32_t> pendingErrors_{0};
+    std::atomic<bool> gone_{false};
     bool haveCounts_ = false;
     uint32_t lastCounts_[5] = {};  // overrun, buf_overrun, parity, frame, brk
     uint32_t inQueue_ = 0, outQueue_ = 0;

@@ -1,5 +1,6 @@
 #include "serial/SerialPort.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <new>
 
@@ -102,7 +103,60 @@ bool SerialPort::ApplyLineSettings() {
     return device_.SetSettings(settings_);
 }
 
+bool SerialPort::ReopenIfGone() {
+    if (IsOpen() && !Gone())
+        return true;
+    if (!IsOpen() && !lost_)
+        return false;
+    // A radio unplugged and plugged in again, or a simulator restarted, comes back under the
+    // same name: the old descriptor stays dead, a new one works.
+    lost_ = !OpenDevice();
+    if (lost_) {
+        msgout() << "Cannot open port " << portName_ << ": "
+                 << platform::OpenFailureText(openFailure_) << ".\n";
+        return false;
+    }
+    return true;
+}
+
+void SerialPort::DiscardStaleInput() {
+    if (!IsOpen())
+        return;
+    device_.Purge(platform::kPurgeRxClear);
+    if (!aborted_.exchange(false))
+        return;
+    const uint32_t rate = EffectiveRate();
+    if (rate == 0)
+        return;
+    static constexpr uint32_t kMinQuietMs = 50, kMaxQuietMs = 2000, kMaxDrainMs = 5000;
+    const uint64_t lineMs = (uint64_t(lastWrite_.load()) + 16) * 10000 / rate;
+    const uint32_t quiet =
+        static_cast<uint32_t>(std::clamp<uint64_t>(lineMs, kMinQuietMs, kMaxQuietMs));
+    const uint32_t saved = readConstant_;
+    SetReadTimeout(quiet);
+    const platform::Deadline deadline = platform::Deadline::In(kMaxDrainMs);
+    uint8_t buf[256];
+    for (;;) {
+        int32_t lineError = 0;
+        // The time-out counts from the read's start: the line is quiet once a read of a
+        // whole buffer brings nothing in that time.
+        const uint32_t got = ReadPumping(buf, sizeof buf, lineError);
+        if (got == 0 || lineError == kAborted || Gone() || deadline.Passed())
+            break;
+    }
+    SetReadTimeout(saved);
+    device_.Purge(platform::kPurgeRxClear);
+}
+
+bool SerialPort::PrepareForOperation() {
+    if (!ReopenIfGone())
+        return false;
+    DiscardStaleInput();
+    return true;
+}
+
 void SerialPort::Close() {
+    lost_ = false;
     if (!device_.IsOpen())
         return;
     device_.SetEventMask(0);
@@ -271,6 +325,7 @@ uint32_t SerialPort::Transfer(PortWorker* worker, void* buf, uint32_t n, int32_t
 }
 
 uint32_t SerialPort::Write(const void* buf, uint32_t n, int32_t& lineError) {
+    lastWrite_ = n;
     return Transfer(writer_.get(), const_cast<void*>(buf), n, lineError, false);
 }
 
@@ -316,6 +371,7 @@ bool SerialPort::PostWithMessage(PortWorkerKind worker, void* request,
 }
 
 void SerialPort::AbortAll() {
+    aborted_ = true;
     for (PortWorker* w : {reader_.get(), writer_.get(), events_.get()})
         if (w)
             w->Abort();

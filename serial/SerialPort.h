@@ -6,6 +6,7 @@
 // Callers always speak of the radio's nominal rate; the device is programmed with nominal
 // rate / factor, and every time-out formula uses factor x stored rate.
 
+#include <atomic>
 #include <climits>
 #include <cstdint>
 #include <memory>
@@ -49,6 +50,22 @@ class SerialPort {
     const platform::OpenFailure& LastOpenFailure() const { return openFailure_; }
     void Close();
     bool IsOpen() const;
+    // The device went away (unplugged, the far side closed) while open.
+    bool Gone() const { return device_.Gone(); }
+    // Opens the port again under its name and settings when its device went away, or when
+    // such a reopen failed before; true when the port is open and usable. A failed reopen
+    // writes "Cannot open port NAME: REASON.". A port that was never opened, or was closed on
+    // purpose, is left as it is.
+    bool ReopenIfGone();
+    // Empties the input queue. After an aborted transfer it also waits, keeping the user
+    // interface live, until the line has been quiet for the time the last frame written (and
+    // an answer to it) takes on the line, 50 ms to 2 s, discarding what comes: a radio that was
+    // still receiving that frame answers it late, and the next request must not take that
+    // answer for its own. An abort ends the wait.
+    void DiscardStaleInput();
+    // What every operation does before its first request: ReopenIfGone, then
+    // DiscardStaleInput. True when the port is open.
+    bool PrepareForOperation();
 
     // Refused (false, old values kept) when the stored rate would be 0.
     bool SetBaudRate(uint32_t nominalRate);
@@ -116,6 +133,9 @@ class SerialPort {
     uint32_t Transfer(PortWorker* worker, void* buf, uint32_t n, int32_t& lineError, bool pumping);
 
     std::string portName_ = "COM1";
+    bool lost_ = false;                   // its device went away and has not been opened again
+    std::atomic<bool> aborted_{false};    // AbortAll since the last DiscardStaleInput
+    std::atomic<uint32_t> lastWrite_{0};  // bytes of the last write handed to the device
     platform::OpenFailure openFailure_;
     platform::SerialSettings settings_;
     uint32_t factor_ = 1;

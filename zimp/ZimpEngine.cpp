@@ -41,6 +41,14 @@ bool ZimpEngine::PortUsable() const {
     return port_ != nullptr && port_->IsOpen() && port_->EffectiveRate() != 0;
 }
 
+bool ZimpEngine::DeviceWentAway() {
+    if (port_ == nullptr || !port_->Gone())
+        return false;
+    linkError_ = Link::PortGone;
+    goneName_ = port_->PortName();
+    return true;
+}
+
 bool ZimpEngine::SendRequest(const uint8_t* bytes, uint32_t len) {
     linkError_ = Link::None;
     if (!PortUsable() || len >= zimp::kMaxFrameLength) {
@@ -62,6 +70,8 @@ bool ZimpEngine::SendRequest(const uint8_t* bytes, uint32_t len) {
     if (port_->Write(transmit_, d, lineError) == 0) {
         if (lineError == SerialPort::kAborted)
             linkError_ = Link::Aborted;
+        else
+            DeviceWentAway();
         return false;
     }
 
@@ -78,6 +88,8 @@ bool ZimpEngine::SendRequest(const uint8_t* bytes, uint32_t len) {
                 linkError_ = Link::Aborted;
                 return false;
             }
+            if (DeviceWentAway())
+                return false;
             if (lineError == 0) {
                 linkError_ = Link::AckTimeout;
                 return false;
@@ -90,7 +102,7 @@ bool ZimpEngine::SendRequest(const uint8_t* bytes, uint32_t len) {
     if (port_->ReadPumping(&ack, 1, lineError) == 0) {
         if (lineError == SerialPort::kAborted)
             linkError_ = Link::Aborted;
-        else
+        else if (!DeviceWentAway())
             linkError_ = lineError != 0 ? Link::LineError : Link::AckTimeout;
         return false;
     }
@@ -117,14 +129,15 @@ bool ZimpEngine::ReceiveReply(uint32_t firstByteMs) {
         if (port_->ReadPumping(&byte, 1, lineError) == 0) {
             if (lineError == SerialPort::kAborted) {
                 linkError_ = Link::Aborted;
-            } else {
+            } else if (!DeviceWentAway()) {
                 linkError_ = Link::ReplyTimeout;
                 firstByteTimedOut_ = first && firstByteMs != kNoLimit;
             }
             return false;
         }
         if (lineError != 0) {
-            linkError_ = Link::LineError;
+            if (!DeviceWentAway())
+                linkError_ = Link::LineError;
             return false;
         }
         const zimp::ReplyParser::Step step = parser_.Feed(byte);
@@ -229,6 +242,10 @@ bool ZimpEngine::ReportError() const {
                     return true;
                 case Link::NoPort:
                     out << "Port is not open or its handler is bad.\n";
+                    return true;
+                case Link::PortGone:
+                    out << "The port " << goneName_ << (goneName_.empty() ? "" : " ")
+                        << "went away.\n";
                     return true;
                 default:
                     return true;

@@ -17,6 +17,7 @@
 //   engine.Detach();
 
 #include <cstdint>
+#include <string>
 
 #include "serial/SerialPort.h"
 #include "zimp/ReceiveBuffer.h"
@@ -34,6 +35,7 @@ enum class LinkError : uint32_t {
     ReplyTimeout = 5,  // a reply byte did not come in time
     Aborted = 6,       // the wait was aborted by the user
     NoPort = 7,        // no open port, or request too long
+    PortGone = 8,      // the port's device went away (unplugged, its far side closed)
 };
 
 // Outcome of the last request as its caller sees it.
@@ -146,6 +148,9 @@ class ZimpEngine {
 
   private:
     bool PortUsable() const;
+    // After a transfer that moved too little: true (with LinkError::PortGone) when the reason
+    // is that the device went away.
+    bool DeviceWentAway();
     zimp::RequestResult ReplyRequest(const uint8_t* request, uint32_t len, uint16_t expected,
                                      uint8_t* area, uint32_t need, uint32_t replyTimeoutMs);
 
@@ -157,6 +162,7 @@ class ZimpEngine {
     zimp::LinkError linkError_ = zimp::LinkError::None;
     zimp::RequestResult requestResult_ = zimp::RequestResult::ReplyOk;
     bool firstByteTimedOut_ = false;
+    std::string goneName_;  // the port that went away, for its message
     uint32_t writeResponseMs_ = kWriteResponseMs;
     uint32_t eraseResponseMs_ = kEraseResponseMs;
     bool awaitingErase_ = false;  // the last write-type request was an erase or a zeroing

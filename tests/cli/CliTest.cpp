@@ -139,6 +139,40 @@ TEST_F(CliTest, InterruptRunsTheLoadsCancel) {
     EXPECT_NE(Dump().find("\"markers\": []"), std::string::npos) << "no end marker";
 }
 
+// A radio that goes away midway is reported once, by its port's name.
+TEST_F(CliTest, RadioThatGoesAwayMidwayIsReportedOnce) {
+    StartRadio({"--baud", "300"}, 300);
+    const std::string ini = dir.Read("ZIMPProtocol.ini");
+    const std::string port = ini.substr(ini.find("Port=") + 5,
+                                        ini.find('\n', ini.find("Port=")) - ini.find("Port=") - 5);
+    auto img = RecordsFile("big.s19", 64);
+    Subprocess p({ZIMP_CLI, "--config", dir.File("ZIMPProtocol.ini"), "load", "ram", img},
+                 dir.path());
+    p.CloseInput();
+    platform::SleepMs(1000);
+    radio->Signal(SIGKILL);
+    EXPECT_EQ(p.Wait(), 1);
+    EXPECT_EQ(p.err, "The port " + port + " went away.\nFile was not loaded.\n");
+}
+
+// The radio answers a block that it was still receiving when the load was interrupted; that
+// late answer is not taken for the next command's.
+TEST_F(CliTest, CommandAfterAnInterruptedLoadGetsItsOwnAnswer) {
+    StartRadio({"--baud", "115200"});
+    auto img = RecordsFile("big.s19", 1024);
+    for (int i = 0; i < 3; ++i) {
+        Subprocess p({ZIMP_CLI, "--config", dir.File("ZIMPProtocol.ini"), "--block-size", "4096",
+                      "load", "ram", img},
+                     dir.path());
+        p.CloseInput();
+        platform::SleepMs(400 + 100 * i);
+        p.Signal(SIGINT);
+        EXPECT_EQ(p.Wait(), 130) << p.err;
+        Result status = Zimp({"request", "status"});
+        EXPECT_EQ(status.code, 0) << status.err;
+    }
+}
+
 // An echoing radio at a rate returns each byte as it arrives; were the echo paced like an
 // answer, the simulator would sit out the next frame's bytes and answer NAK.
 TEST_F(CliTest, EchoingRadioAtARateTakesWholeBlocks) {

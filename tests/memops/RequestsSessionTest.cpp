@@ -2,6 +2,10 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <thread>
 
 #include "MemopsTestSupport.h"
 
@@ -143,4 +147,53 @@ TEST(RequestsSession, NoPortOrProfileRefusesToOpen) {
     RequestsSession s(nullptr, nullptr);
     EXPECT_FALSE(s.Open());
     EXPECT_THAT(boxes.Texts(), ElementsAre("You have to set port and profile"));
+}
+
+// A radio that goes away is reported once, by its port's name; the next request opens the
+// configured name again and reaches the radio that came back there.
+TEST(RequestsSession, APortThatWentAwayIsReportedAndOpenedAgain) {
+    Session s;
+    ASSERT_TRUE(s.opened);
+    const std::string link = s.rig.dir.File("radio");
+    ASSERT_EQ(symlink(s.rig.pty.SlavePath().c_str(), link.c_str()), 0);
+    ASSERT_TRUE(s.rig.port.Open(link, 115200));
+    s.rig.Stop();
+    s.rig.pty.CloseMaster();  // the radio is unplugged
+    EXPECT_EQ(s.session.Run(ZimpRequest::Status, "00", "", "1", s.view), RequestOutcome::Failed);
+    EXPECT_THAT(s.boxes.Texts(), ElementsAre("The port " + link + " went away."));
+
+    SimulatedRadio back;  // plugged in again: a new device under the same name
+    ASSERT_TRUE(back.OpenLine());
+    back.Start();
+    const std::string next = link + ".new";
+    ASSERT_EQ(symlink(back.pty.SlavePath().c_str(), next.c_str()), 0);
+    ASSERT_EQ(rename(next.c_str(), link.c_str()), 0);
+    EXPECT_EQ(s.session.Run(ZimpRequest::Status, "00", "", "1", s.view), RequestOutcome::Succeeded);
+    EXPECT_EQ(s.boxes.Texts().size(), 2u) << s.boxes.Texts().back();
+    EXPECT_EQ(back.radio.Requests().size(), 1u);
+    s.session.Close();
+    s.rig.port.Close();
+}
+
+// The answer to a write that was aborted while the radio was still receiving it comes late;
+// the next request does not take it for its own.
+TEST(RequestsSession, ALateAnswerToAnAbortedRequestIsNotTakenForTheNext) {
+    Session s;
+    ASSERT_TRUE(s.opened);
+    s.rig.Stop();
+    s.rig.Start(115200);  // a 4 KB frame takes the radio about 360 ms to receive
+    zimp::ZimpEngine engine;
+    ASSERT_TRUE(engine.Attach(&s.rig.port, false));
+    std::thread user([&] {
+        zimptest::WaitUntil([&] { return !s.rig.radio.Requests().empty(); });
+        s.rig.port.AbortAll();
+    });
+    const Bytes block(4000, 0x5A);
+    EXPECT_EQ(engine.WriteData(0x801000, block.data(), static_cast<uint32_t>(block.size())),
+              zimp::RequestResult::LinkFailure);
+    user.join();
+    EXPECT_EQ(engine.LinkError(), zimp::LinkError::Aborted);
+    engine.Detach();
+    EXPECT_EQ(s.session.Run(ZimpRequest::Status, "00", "", "1", s.view), RequestOutcome::Succeeded)
+        << (s.boxes.Texts().empty() ? "" : s.boxes.Texts().front());
 }

@@ -17,8 +17,9 @@ class SimulatedRadio {
     SimulatedRadio& operator=(const SimulatedRadio&) = delete;
 
     bool OpenLine() { return pty.Open(true); }
-    void Start() {
-        simulator = std::make_unique<radio::RadioSimulator>(pty.MasterFd(), radio, 0);
+    // baud 0: answers at once; else paced as a line at that rate would carry them.
+    void Start(uint32_t baud = 0) {
+        simulator = std::make_unique<radio::RadioSimulator>(pty.MasterFd(), radio, baud);
         thread = std::thread([this] { simulator->Run(); });
     }
     void Stop() {

@@ -183,7 +183,8 @@ TEST(ZimpEngineAck, SilentRadioIsAnAckTimeout) {
     EXPECT_EQ(rig.engine.LinkError(), zimp::LinkError::AckTimeout);
 }
 
-TEST(ZimpEngineAck, LostLineIsALineError) {
+// The far side closing the line is the device going away, reported by the port's name.
+TEST(ZimpEngineAck, LostLineIsAPortThatWentAway) {
     ScriptedPeer peer;
     ASSERT_TRUE(peer.ok);
     MessageCapture boxes;
@@ -193,10 +194,10 @@ TEST(ZimpEngineAck, LostLineIsALineError) {
     });
     EXPECT_EQ(peer.engine.EraseFlash(), zimp::RequestResult::LinkFailure);
     peer.Join();
-    EXPECT_EQ(peer.engine.LinkError(), zimp::LinkError::LineError);
+    EXPECT_EQ(peer.engine.LinkError(), zimp::LinkError::PortGone);
     EXPECT_TRUE(peer.engine.ReportError());
     EXPECT_EQ(boxes.Texts(),
-              std::vector<std::string>{"Serial Port Line Error (overrun, frame, etc)"});
+              std::vector<std::string>{"The port " + peer.pty.SlavePath() + " went away."});
 }
 
 TEST(ZimpEngineAbort, DuringTheAcknowledgementWait) {

@@ -238,7 +238,8 @@ TEST(ZimpReportError, EveryRowOfTheTable) {
         {-1, 4, "ACK Timeout Error.\n", true},
         {-1, 5, "Message Timeout Errror.\n", true},
         {-1, 7, "Port is not open or its handler is bad.\n", true},
-        {-1, 8, nullptr, true},
+        {-1, 8, "The port went away.\n", true},  // named by the port it was attached to
+        {-1, 9, nullptr, true},
         {2, 0, nullptr, true},
         {-8, 0, nullptr, true},
     };
