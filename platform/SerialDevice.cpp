@@ -166,26 +166,32 @@ void SerialDevice::MarkGone() {
     gone_ = true;
 }
 
+uint32_t LineErrorBits(const LineErrorCounts& before, const LineErrorCounts& after) {
+    // A counter that moved at all, wrapped or not, saw its fault.
+    uint32_t bits = 0;
+    if (after.overrun != before.overrun)
+        bits |= kErrOverrun;
+    if (after.bufferOverrun != before.bufferOverrun)
+        bits |= kErrRxOver;
+    if (after.parity != before.parity)
+        bits |= kErrParity;
+    if (after.frame != before.frame)
+        bits |= kErrFrame;
+    if (after.brk != before.brk)
+        bits |= kErrBreak;
+    return bits;
+}
+
 uint32_t SerialDevice::PollLineErrors() {
     int fd = Fd();
     if (fd < 0)
         return 0;
-    uint32_t counts[5];
+    LineErrorCounts counts;
     std::lock_guard lock(mutex_);
     if (!haveCounts_ || !termios_io::ReadCounts(fd, counts))
         return 0;
-    uint32_t bits = 0;
-    if (counts[0] != lastCounts_[0])
-        bits |= kErrOverrun;
-    if (counts[1] != lastCounts_[1])
-        bits |= kErrRxOver;
-    if (counts[2] != lastCounts_[2])
-        bits |= kErrParity;
-    if (counts[3] != lastCounts_[3])
-        bits |= kErrFrame;
-    if (counts[4] != lastCounts_[4])
-        bits |= kErrBreak;
-    std::memcpy(lastCounts_, counts, sizeof counts);
+    const uint32_t bits = LineErrorBits(lastCounts_, counts);
+    lastCounts_ = counts;
     if (bits)
         pendingErrors_ |= bits;
     return bits;

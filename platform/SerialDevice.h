@@ -26,6 +26,18 @@ enum LineError : uint32_t {
     kErrIo = 0x0400,  // the device failed or went away
 };
 
+// A serial driver's line-error counters, each counting one kind of fault.
+struct LineErrorCounts {
+    uint32_t overrun = 0;        // characters lost in the UART
+    uint32_t bufferOverrun = 0;  // characters lost for want of room in the input buffer
+    uint32_t parity = 0;
+    uint32_t frame = 0;
+    uint32_t brk = 0;
+};
+
+// The line-error bits of the counters that moved between two readings.
+uint32_t LineErrorBits(const LineErrorCounts& before, const LineErrorCounts& after);
+
 // Line events.
 enum LineEvent : uint32_t {
     kEvRxChar = 0x0001,  // a character was received
@@ -125,7 +137,7 @@ class SerialDevice {
     std::atomic<uint32_t> pendingErrors_{0};
     std::atomic<bool> gone_{false};
     bool haveCounts_ = false;
-    uint32_t lastCounts_[5] = {};  // overrun, buf_overrun, parity, frame, brk
+    LineErrorCounts lastCounts_;
     uint32_t inQueue_ = 0, outQueue_ = 0;
     std::atomic<uint32_t> eventMask_{0};
     // Wake-ups for pending transfers: purge of reads, purge of writes, mask change.

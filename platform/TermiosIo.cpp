@@ -91,15 +91,21 @@ bool Flush(int fd, bool input, bool output) {
     return ioctl(fd, TCFLSH, what) == 0;
 }
 
-bool ReadCounts(int fd, uint32_t counts[5]) {
+LineErrorCounts CountsOf(const serial_icounter_struct& c) {
+    LineErrorCounts counts;
+    counts.overrun = static_cast<uint32_t>(c.overrun);
+    counts.bufferOverrun = static_cast<uint32_t>(c.buf_overrun);
+    counts.parity = static_cast<uint32_t>(c.parity);
+    counts.frame = static_cast<uint32_t>(c.frame);
+    counts.brk = static_cast<uint32_t>(c.brk);
+    return counts;
+}
+
+bool ReadCounts(int fd, LineErrorCounts& counts) {
     serial_icounter_struct c{};
     if (ioctl(fd, TIOCGICOUNT, &c) != 0)
         return false;
-    counts[0] = static_cast<uint32_t>(c.overrun);
-    counts[1] = static_cast<uint32_t>(c.buf_overrun);
-    counts[2] = static_cast<uint32_t>(c.parity);
-    counts[3] = static_cast<uint32_t>(c.frame);
-    counts[4] = static_cast<uint32_t>(c.brk);
+    counts = CountsOf(c);
     return true;
 }
 

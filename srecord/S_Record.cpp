@@ -428,31 +428,26 @@ int S_Record::ReadRecord() {
     // A checksum field that is not hex fails the line even when its value happens to fit.
     if (error_ == 0 && checksum + (sum_ & 0xFF) != 255)
         SetError(kErrChecksum);
-    if (error_ == 0 && !RestOfLineIsBlank(cursor_ + 2))
-        SetError(kErrTrailing);
-    if (error_ == 0)
+    if (error_ == 0) {
+        SkipRestOfLine();
         return 0;
+    }
     state_ = -1;
     return error_;
 }
 
-// Only blanks may follow the checksum up to the line end; a line longer than the buffer is
-// read on to its end here, so that its rest is never taken for a line of its own.
-bool S_Record::RestOfLineIsBlank(int from) {
-    for (int i = from; i < lineStored_; ++i)
-        if (text_[i] != ' ' && text_[i] != '\t')
-            return false;
+// What follows the checksum is ignored (other tools put comments or counts there). A line
+// longer than the buffer is read on to its end here, so that its rest is never taken for a
+// line of its own.
+void S_Record::SkipRestOfLine() {
     while (!lineEnded_) {
-        int c = input_->Get();
+        const int c = input_->Get();
         if (c < 0 || c == '\n' || c == '\r') {
             if (c == '\r' && input_->Peek() == '\n')
                 input_->Get();
             lineEnded_ = true;
-        } else if (c != ' ' && c != '\t') {
-            return false;
         }
     }
-    return true;
 }
 
 // The next record that can belong to a block: headers met after the first line are dropped
@@ -494,9 +489,6 @@ void S_Record::ReportError() const {
             break;
         case kErrImageBuffer:
             out << "Cannot create/open image file.\n";
-            break;
-        case kErrTrailing:
-            out << "there are characters after the checksum\n";
             break;
         default:
             break;

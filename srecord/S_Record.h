@@ -2,10 +2,10 @@
 // S_Record: one S-Record file as a memory image.
 //
 // Open() parses the whole file (strictly: the first faulty line fails it, with its line number
-// and an error code -1..-6, see GetError/ReportError; a line ends at CR, LF or CR LF) into one
-// buffer of data bytes, a list of blocks (stretches of consecutive addresses) sorted by start
-// address and classified into runs, and a per-run summary. The image is then read out front to
-// back:
+// and an error code -1..-5, see GetError/ReportError; a line ends at CR, LF or CR LF, and what
+// follows a record's checksum up to the line end is ignored) into one buffer of data bytes, a
+// list of blocks (stretches of consecutive addresses) sorted by start address and classified
+// into runs, and a per-run summary. The image is then read out front to back:
 //   ReadChunk          - aligned chunks, gaps shorter than the alignment filled;
 //   ReadWindow         - a window of len bytes from the next data on, every gap filled;
 //   ReadCompressedChunk- a ReadChunk compressed with LZRW3-A;
@@ -47,7 +47,6 @@ class S_Record {
     static constexpr int kErrChecksum = -3;     // checksum mismatch
     static constexpr int kErrTooShort = -4;     // line too short for its count
     static constexpr int kErrImageBuffer = -5;  // image buffer could not be created
-    static constexpr int kErrTrailing = -6;     // characters other than blanks after the checksum
 
     // Record kinds of the last record decoded.
     enum RecordKind {
@@ -136,7 +135,7 @@ class S_Record {
     int ReadLine();
     int ReadRecord();
     int ReadDataRecord();
-    bool RestOfLineIsBlank(int from);
+    void SkipRestOfLine();
     uint8_t Pair(int pos);
     void SetError(int code);
     bool GroupBlock(int index);

@@ -3,11 +3,19 @@
 //
 //   rnc-client [--host H] --in-port N --out-port N [--cid N] [--device ID] [--listen MS]
 //              [--connect-wait MS]   (default 5000: retries while the server starts)
+//
+// Exit status: 0 when every call succeeded; 1 when the connection, the link or any call
+// failed ("connect failed" says why); 2 for bad usage, a --device other than 8 hex digits
+// (0x before them allowed) included.
 
 #include <corvex/Corvex.h>
+#include <netdb.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -77,6 +85,14 @@ struct Arguments {
     unsigned long cid = 5;
 };
 
+// The library reads a device ID as far as it is hex and cuts it after 8 digits, so a typing
+// error would register another device: the text must be exactly what it reads whole.
+bool IsDeviceId(const std::string& id) {
+    const size_t from = id.size() >= 2 && id[0] == '0' && (id[1] == 'x' || id[1] == 'X') ? 2 : 0;
+    return id.size() - from == 8 && std::all_of(id.begin() + static_cast<long>(from), id.end(),
+                                                [](unsigned char c) { return std::isxdigit(c); });
+}
+
 // The command line into a; -1 to go on, else the exit status.
 int ParseArguments(int argc, char** argv, Arguments& a) {
     CLI::App app;
@@ -127,6 +143,10 @@ int ParseArguments(int argc, char** argv, Arguments& a) {
         !number("--connect-wait", wait, 10, kIntMax, a.connectWaitMs) ||
         !number("--cid", cid, 0, 255, a.cid))  // one byte on the wire; 0x... allowed
         return 2;
+    if (!IsDeviceId(a.device)) {
+        std::fprintf(stderr, "rnc-client: --device takes 8 hex digits (0x before them allowed)\n");
+        return 2;
+    }
     return a.inPort < 0 || a.outPort < 0 ? Usage() : -1;
 }
 
@@ -140,6 +160,53 @@ bool Connect(CRnc& rnc, Arguments& a) {
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(kConnectRetryMs));
     }
+}
+
+// Why host:port does not take a connection: the error of a plain connect of our own (the
+// library only says that its connection failed), or "" when it does take one.
+std::string ConnectError(const std::string& host, int port) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (const int g = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+        g != 0 || found == nullptr)
+        return g != 0 ? ::gai_strerror(g) : "no address";
+    int err = 0;
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        err = errno;
+    } else if (::connect(fd, found->ai_addr, found->ai_addrlen) != 0) {
+        err = errno;
+        if (err == EINPROGRESS) {
+            // Bounded like the library's own wait: a server that neither accepts nor refuses
+            // must not hold the program.
+            pollfd p{fd, POLLOUT, 0};
+            int r;
+            do {
+                r = ::poll(&p, 1, 10000);
+            } while (r < 0 && errno == EINTR);
+            socklen_t len = sizeof err;
+            if (r == 0)
+                err = ETIMEDOUT;
+            else if (r < 0 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
+                err = errno;
+        }
+    }
+    if (fd >= 0)
+        ::close(fd);
+    ::freeaddrinfo(found);
+    return err != 0 ? std::strerror(err) : "";
+}
+
+// The reason for "connect failed", out connection first as the library connects.
+std::string ConnectFailure(const Arguments& a) {
+    for (int port : {a.outPort, a.inPort}) {
+        std::string why = ConnectError(a.host, port);
+        if (!why.empty())
+            return a.host + " port " + std::to_string(port) + ": " + why;
+    }
+    return "both ports take connections, but the link could not be set up";
 }
 
 void PrintHostMessages(CRnc& rnc, PipeWindow& window, int listenMs) {
@@ -177,7 +244,7 @@ int main(int argc, char** argv) {
     CRnc rnc;
     rnc.SetEventMsgWnd(&window);
     if (!Connect(rnc, a)) {
-        std::printf("connect failed\n");
+        std::printf("connect failed: %s\n", ConnectFailure(a).c_str());
         return 1;
     }
     std::printf("connected, cid %u\n", rnc.GetCID());
@@ -190,11 +257,16 @@ int main(int argc, char** argv) {
     rnc.SetConnected();
     std::printf("flow started\n");
 
+    // The session goes on after a failed call, so that each result is shown; the status
+    // says whether all of them succeeded.
+    bool failed = false;
     r = rnc.RegisterDevice(a.device.c_str(), 1, 2, 3);
     std::printf("RegisterDevice %s: %d\n", a.device.c_str(), r);
+    failed |= r != 0;
     static unsigned char block[UPLOAD_BUFFER_SIZE];
     r = rnc.Upload(block);
     std::printf("Upload: %d\n", r);
+    failed |= r != 0;
     if (r == 0) {
         std::printf("block: %.18s...\n", reinterpret_cast<const char*>(block));
     }
@@ -202,7 +274,8 @@ int main(int argc, char** argv) {
     PrintHostMessages(rnc, window, a.listenMs);
     r = rnc.DeRegisterDevice(a.device.c_str());
     std::printf("DeRegisterDevice: %d\n", r);
+    failed |= r != 0;
     rnc.EndConnection();
     std::printf("ended\n");
-    return 0;
+    return failed ? 1 : 0;
 }

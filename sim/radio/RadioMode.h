@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <ostream>
 
+#include "platform/Clock.h"
+
 namespace radio {
 
 // The radio's transmit side.
@@ -18,6 +20,14 @@ class RadioLine {
     // Bytes returned one by one as they arrive: on a line at a rate the last of them is back
     // one byte time after the last byte received, not a whole answer's time later.
     virtual void Echo(const uint8_t* bytes, size_t n) { Send(bytes, n); }
+    // As Send, and returns when the first byte was handed to the line, on the clock of
+    // Receive's nowMs (platform::TickMs), so that the radio can note when a NAK went out. A
+    // line without a clock of its own tells when it was handed the bytes.
+    virtual uint64_t SendNoted(const uint8_t* bytes, size_t n) {
+        const uint64_t ms = platform::TickMs();
+        Send(bytes, n);
+        return ms;
+    }
 };
 
 class RadioMode {

@@ -86,20 +86,26 @@ uint64_t RadioSimulator::LineUs(size_t n) const {
 }
 
 void RadioSimulator::Send(const uint8_t* bytes, size_t n) {
+    SendNoted(bytes, n);
+}
+
+uint64_t RadioSimulator::SendNoted(const uint8_t* bytes, size_t n) {
     // The answer starts once the request has arrived and ends a line time later.
-    SendAt(bytes, n, baud_ ? std::max(NowUs(), rxDoneUs_) + LineUs(n) : 0);
+    return SendAt(bytes, n, baud_ ? std::max(NowUs(), rxDoneUs_) + LineUs(n) : 0);
 }
 
 void RadioSimulator::Echo(const uint8_t* bytes, size_t n) {
     SendAt(bytes, n, baud_ ? std::max(NowUs(), rxDoneUs_) + LineUs(1) : 0);
 }
 
-void RadioSimulator::SendAt(const uint8_t* bytes, size_t n, uint64_t doneUs) {
+uint64_t RadioSimulator::SendAt(const uint8_t* bytes, size_t n, uint64_t doneUs) {
     if (doneUs != 0) {
         const uint64_t now = NowUs();
         if (doneUs > now && WaitStop(static_cast<int>((doneUs - now + 999) / 1000)))
-            return;
+            return platform::TickMs();
     }
+    // Taken before the write: the other side cannot have the bytes any sooner.
+    const uint64_t startMs = platform::TickMs();
     size_t put = 0;
     while (put < n && !stopping_) {
         const ssize_t w = write(fd_, bytes + put, n - put);
@@ -108,11 +114,12 @@ void RadioSimulator::SendAt(const uint8_t* bytes, size_t n, uint64_t doneUs) {
             continue;
         }
         if (w < 0 && errno != EAGAIN && errno != EINTR)
-            return;  // the line is gone; what was not written is lost, as on a real line
+            break;  // the line is gone; what was not written is lost, as on a real line
         pollfd p[2] = {{fd_, POLLOUT, 0}, {stopFd_, POLLIN, 0}};
         if (poll(p, 2, -1) > 0 && (p[1].revents & POLLIN))
             stopping_ = true;
     }
+    return startMs;
 }
 
 }  // namespace radio

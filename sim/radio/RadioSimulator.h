@@ -26,8 +26,10 @@ class RadioSimulator : private RadioLine {
   private:
     void Send(const uint8_t* bytes, size_t n) override;
     void Echo(const uint8_t* bytes, size_t n) override;
+    uint64_t SendNoted(const uint8_t* bytes, size_t n) override;
     // Writes bytes once the line would have delivered them, doneUs on the steady clock (0: now).
-    void SendAt(const uint8_t* bytes, size_t n, uint64_t doneUs);
+    // Returns when (platform::TickMs) the first write began.
+    uint64_t SendAt(const uint8_t* bytes, size_t n, uint64_t doneUs);
     // Waits up to ms for the stop request; true when it came.
     bool WaitStop(int ms);
 

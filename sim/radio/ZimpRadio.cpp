@@ -98,10 +98,6 @@ ZimpRadio::ZimpRadio(ZimpRadioOptions options) : options_(options), reader_(opti
 void ZimpRadio::Receive(const uint8_t* bytes, size_t n, uint64_t nowMs, RadioLine& line) {
     // Answers are sent after the lock is released: a slow line must not block the readers of the
     // state. Echoed bytes go back as they arrive, answers after the whole request.
-    struct Chunk {
-        bool echo;
-        std::vector<uint8_t> bytes;
-    };
     std::vector<Chunk> out;
     {
         std::lock_guard lock(mutex_);
@@ -111,30 +107,30 @@ void ZimpRadio::Receive(const uint8_t* bytes, size_t n, uint64_t nowMs, RadioLin
             if (i == n)
                 break;
             const FrameReader::Result r = reader_.Push(bytes[i], nowMs);
+            if (reader_.Frame().size() == 1)
+                frameStartMs_ = nowMs;
             if (r == FrameReader::Result::Partial)
                 continue;
             if (options_.echo) {
                 out.push_back({true, {bytes + echoFrom, bytes + i + 1}});
                 echoFrom = i + 1;
             }
-            struct Collect : RadioLine {
-                std::vector<Chunk>& to;
-                explicit Collect(std::vector<Chunk>& t) : to(t) {}
-                void Send(const uint8_t* b, size_t k) override {
-                    to.push_back({false, {b, b + k}});
-                }
-            } collect(out);
-            Answer(reader_.Frame(), r == FrameReader::Result::Frame, collect);
+            Answer(reader_.Frame(), r == FrameReader::Result::Frame, out);
         }
         if (options_.echo && echoFrom < n)
             out.push_back({true, {bytes + echoFrom, bytes + n}});
         stats_.droppedPartials = reader_.DroppedPartials();
     }
     for (const auto& chunk : out) {
-        if (chunk.echo)
+        if (chunk.echo) {
             line.Echo(chunk.bytes.data(), chunk.bytes.size());
-        else
+        } else if (chunk.nakOf != kNoRecord) {
+            const uint64_t sentMs = line.SendNoted(chunk.bytes.data(), chunk.bytes.size());
+            std::lock_guard lock(mutex_);
+            records_[chunk.nakOf].nakSentMs = sentMs;
+        } else {
             line.Send(chunk.bytes.data(), chunk.bytes.size());
+        }
     }
 }
 
@@ -144,17 +140,21 @@ void ZimpRadio::Idle(uint64_t nowMs) {
     stats_.droppedPartials = reader_.DroppedPartials();
 }
 
-void ZimpRadio::Record(RequestRecord record) {
-    if (records_.size() < kMaxRecords)
-        records_.push_back(std::move(record));
-    else
+size_t ZimpRadio::Record(RequestRecord record) {
+    if (records_.size() >= kMaxRecords) {
         ++stats_.unrecorded;
+        return kNoRecord;
+    }
+    records_.push_back(std::move(record));
+    return records_.size() - 1;
 }
 
-void ZimpRadio::Answer(const std::vector<uint8_t>& frame, bool checksumOk, RadioLine& line) {
+void ZimpRadio::Answer(const std::vector<uint8_t>& frame, bool checksumOk,
+                       std::vector<Chunk>& out) {
     ++stats_.frames;
     RequestRecord record;
     record.index = static_cast<uint32_t>(stats_.frames);
+    record.arrivedMs = frameStartMs_;
     record.opcode = static_cast<uint16_t>(frame[0] << 8);
     if ((frame[0] >> 4) == 0xF && frame.size() > 1)
         record.opcode = static_cast<uint16_t>(record.opcode | frame[1]);
@@ -167,24 +167,21 @@ void ZimpRadio::Answer(const std::vector<uint8_t>& frame, bool checksumOk, Radio
         Record(std::move(record));
         return;
     }
-    const uint8_t nak = kNak, ack = kAck;
     if (!checksumOk) {
         ++stats_.badChecksums;
         ++stats_.naks;
         record.answer = "nak-checksum";
-        Record(std::move(record));
-        line.Send(&nak, 1);
+        out.push_back({false, {kNak}, Record(std::move(record))});
         return;
     }
     if ((isWrite && writes_ <= options_.nakFirstWrites) ||
         (options_.nakEvery && record.index % options_.nakEvery == 0)) {
         ++stats_.naks;
         record.answer = "nak";
-        Record(std::move(record));
-        line.Send(&nak, 1);
+        out.push_back({false, {kNak}, Record(std::move(record))});
         return;
     }
-    line.Send(&ack, 1);
+    out.push_back({false, {kAck}});
     replyCommandOverride_ =
         options_.wrongOpcodeAt && record.index == *options_.wrongOpcodeAt ? kUnknownReply : 0;
     std::vector<uint8_t> reply = Reply(frame, record);
@@ -194,7 +191,7 @@ void ZimpRadio::Answer(const std::vector<uint8_t>& frame, bool checksumOk, Radio
     record.answer = "ack";
     Record(std::move(record));
     if (!reply.empty())
-        line.Send(reply.data(), reply.size());
+        out.push_back({false, std::move(reply)});
 }
 
 std::vector<uint8_t> ZimpRadio::WriteResponse(bool ok, uint32_t address) const {
@@ -419,13 +416,19 @@ void ZimpRadio::WriteDump(std::ostream& out) const {
                             {"blocks", std::move(list)}});
     }
     platform::Json requests = platform::Json::array();
-    for (const RequestRecord& r : records_)
+    for (const RequestRecord& r : records_) {
         requests.push_back({{"index", r.index},
                             {"opcode", r.opcode},
                             {"name", RequestName(r.opcode)},
                             {"address", r.address},
                             {"length", r.length},
                             {"answer", r.answer}});
+        if (options_.dumpTimes) {
+            requests.back()["arrived_ms"] = r.arrivedMs;
+            if (r.nakSentMs)
+                requests.back()["nak_sent_ms"] = *r.nakSentMs;
+        }
+    }
     platform::Json markers = platform::Json::array();
     for (uint32_t m : markers_)
         markers.push_back({{"request", m}});

@@ -27,6 +27,7 @@ struct ZimpRadioOptions {
     bool decompress = false;                // "Write Data" payloads are LZRW3-A buffers
     uint16_t bufferLength = 0x2000;         // the "Configuration" answer
     uint32_t idleMs = 500;                  // a partial frame this old is dropped
+    bool dumpTimes = false;                 // the dump also tells when requests and NAKs came
 };
 
 struct RequestRecord {
@@ -35,6 +36,10 @@ struct RequestRecord {
     uint32_t address = 0;  // for requests that carry one
     uint32_t length = 0;   // bytes read, summed or written
     std::string answer;    // "ack", "nak", "nak-checksum", "silent"
+    // On the clock of Receive's nowMs: when the frame's first byte arrived, and when its NAK
+    // began to go out (none for a frame not NAKed).
+    uint64_t arrivedMs = 0;
+    std::optional<uint64_t> nakSentMs;
 };
 
 struct ZimpRadioStats {
@@ -69,10 +74,18 @@ class ZimpRadio : public RadioMode {
     ZimpRadioStats Stats() const;
 
   private:
-    void Answer(const std::vector<uint8_t>& frame, bool checksumOk, RadioLine& line);
+    static constexpr size_t kNoRecord = static_cast<size_t>(-1);
+    // What goes back on the line for the frames of one Receive, sent once the lock is released.
+    struct Chunk {
+        bool echo = false;
+        std::vector<uint8_t> bytes;
+        size_t nakOf = kNoRecord;  // a NAK: the record that notes when it went out
+    };
+    void Answer(const std::vector<uint8_t>& frame, bool checksumOk, std::vector<Chunk>& out);
     std::vector<uint8_t> Reply(const std::vector<uint8_t>& request, RequestRecord& record);
     std::vector<uint8_t> WriteResponse(bool ok, uint32_t address) const;
-    void Record(RequestRecord record);
+    // The record's place in records_, or kNoRecord beyond the limit.
+    size_t Record(RequestRecord record);
 
     const ZimpRadioOptions options_;
     mutable std::mutex mutex_;  // guards everything below
@@ -85,6 +98,7 @@ class ZimpRadio : public RadioMode {
     uint32_t lastWriteAddress_ = 0;
     bool loadEnded_ = false;
     uint8_t replyCommandOverride_ = 0;
+    uint64_t frameStartMs_ = 0;  // when the first byte of the frame being read arrived
 };
 
 // Builds a reply frame: opcode F0|N K (or FF K with a 16-bit length when extended), payload

@@ -42,6 +42,9 @@ const char kHelp[] =
     "  --buffer-length N     buffer length in the \"Configuration\" reply (default 0x2000)\n"
     "  --load FILE           preload the memories from a dump file (its \"memories\" part)\n"
     "  --dump FILE           on exit write memories, requests and end-of-load markers as JSON\n"
+    "  --dump-times          each request in the dump also gets \"arrived_ms\" (its first byte)\n"
+    "                        and, when NAKed, \"nak_sent_ms\" (the NAK's write), in ms on the\n"
+    "                        simulator's monotonic clock\n"
     "Faults:\n"
     "  --nak N               NAK (0x4E) the first N \"Write Data\" requests\n"
     "  --nak-every K         NAK every K-th request of any kind\n"
@@ -174,6 +177,7 @@ int ParseOptions(int argc, char** argv, SimOptions& o) {
     app.add_flag("--short-read", o.zimp.shortRead);
     app.add_flag("--no-write-response", o.zimp.noWriteResponse);
     app.add_flag("--decompress", o.zimp.decompress);
+    app.add_flag("--dump-times", o.zimp.dumpTimes);
     app.add_flag("--vintrel", o.tqv.vintrel);
     std::map<std::string, const char*> why;  // what a missing value is answered with
     const TextOption texts[] = {{"--link", "--link needs a path", &o.linkPath},

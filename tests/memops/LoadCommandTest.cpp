@@ -125,6 +125,18 @@ TEST(LoadCommand, RetriesAfterNaksAndFailsAfterFour) {
         EXPECT_EQ(run.Load(1, File(file)), LoadCommand::Outcome::Loaded);
         EXPECT_TRUE(run.boxes.Texts().empty());
         EXPECT_EQ(run.rig.radio.ReadMemory(0x401000, 8), Pattern(8));
+        // Each resend comes no sooner than 20 ms after the NAK went out (both on the radio's
+        // clock; a lower bound, which a busy machine only makes later).
+        const auto writes = Writes(run.rig.radio);
+        ASSERT_EQ(writes.size(), 5u);
+        for (size_t i = 0; i < 3; ++i) {
+            SCOPED_TRACE(i);
+            ASSERT_EQ(writes[i].answer, "nak");
+            ASSERT_TRUE(writes[i].nakSentMs.has_value());
+            EXPECT_GE(writes[i + 1].arrivedMs, *writes[i].nakSentMs + 20);
+        }
+        EXPECT_EQ(writes[3].answer, "ack");
+        EXPECT_EQ(writes[3].address, 0x401000u);
     }
     {
         radio::ZimpRadioOptions o;

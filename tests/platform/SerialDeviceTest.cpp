@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "platform/Event.h"
+#include "platform/TermiosIo.h"
 #include "support/PtyLine.h"
 
 using namespace platform;
@@ -146,4 +147,47 @@ TEST(SerialDevice, AnyRateIsAccepted) {
     EXPECT_TRUE(d.SetSettings(s));
     s.baudRate = 0;
     EXPECT_FALSE(d.SetSettings(s));
+}
+
+// Each counter of the driver stands for one fault and sets its own bit, with the desktop's
+// value (the messages show the bits in hex); counters of other things set none.
+TEST(SerialDevice, EachLineErrorCounterSetsItsOwnBit) {
+    const struct {
+        const char* counter;
+        int serial_icounter_struct::*field;
+        uint32_t bit;
+    } cases[] = {
+        {"buf_overrun", &serial_icounter_struct::buf_overrun, 0x0001},  // input buffer full
+        {"overrun", &serial_icounter_struct::overrun, 0x0002},          // lost in the UART
+        {"parity", &serial_icounter_struct::parity, 0x0004},
+        {"frame", &serial_icounter_struct::frame, 0x0008},
+        {"brk", &serial_icounter_struct::brk, 0x0010},
+        {"rx", &serial_icounter_struct::rx, 0},
+        {"tx", &serial_icounter_struct::tx, 0},
+        {"cts", &serial_icounter_struct::cts, 0},
+        {"dcd", &serial_icounter_struct::dcd, 0},
+    };
+    auto bits = [](const serial_icounter_struct& a, const serial_icounter_struct& b) {
+        return LineErrorBits(termios_io::CountsOf(a), termios_io::CountsOf(b));
+    };
+    // Every counter starts from a value of its own, so that one read for another shows.
+    serial_icounter_struct before{};
+    int start = 100;
+    for (const auto& c : cases)
+        before.*c.field = start += 7;
+    serial_icounter_struct every = before;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.counter);
+        serial_icounter_struct after = before;
+        ++(after.*c.field);
+        ++(every.*c.field);
+        EXPECT_EQ(bits(before, after), c.bit);
+        // A counter that wraps around has moved too.
+        serial_icounter_struct high = before, wrapped = before;
+        high.*c.field = -1;
+        wrapped.*c.field = 0;
+        EXPECT_EQ(bits(high, wrapped), c.bit);
+    }
+    EXPECT_EQ(bits(before, every), 0x1Fu);
+    EXPECT_EQ(bits(every, every), 0u);
 }

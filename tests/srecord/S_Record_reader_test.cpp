@@ -221,18 +221,35 @@ TEST_F(ReaderTest, TrailingBlanksAndWhiteSpaceAreIgnored) {
     EXPECT_EQ(ReadAll(), Seq(4));
 }
 
-TEST_F(ReaderTest, AnythingButBlanksAfterTheChecksumFailsTheLine) {
+TEST_F(ReaderTest, TextAfterTheChecksumIsIgnoredUpToTheLineEnd) {
+    // Whatever follows a checksum is skipped up to the next CR or LF, also past the line
+    // buffer; the record after it is read on its own line.
     const std::string good = Rec("S1", 0x40, Seq(2));
-    for (const std::string& rest : {std::string("  ; comment"), std::string("00"),
-                                    std::string(" ") + good, std::string(300, ' ') + "x"}) {
-        SCOPED_TRACE(rest.substr(0, 12));
-        EXPECT_EQ(OpenText(kSixteen + "\n" + good + rest + "\n"), -1);
-        EXPECT_EQ(image_.GetError(), S_Record::kErrTrailing);
-        EXPECT_EQ(Report(), "Error in line 2\rthere are characters after the checksum");
+    const std::string next = Rec("S1", 0x42, Seq(2, 2));
+    const std::string bad = Rec("S1", 0x44, Seq(2, 4), 1);
+    for (const std::string& rest :
+         {std::string("  ; comment"), std::string("00"),
+          std::string("\t") + Rec("S1", 0x80, Seq(4)), std::string(300, ' ') + "x",
+          std::string(300, 'x') + Rec("S1", 0x90, Seq(4)), std::string("S9030000FC"),
+          std::string("\0\xFF\v\f", 4)}) {
+        for (const char* end : {"\n", "\r\n", "\r"}) {
+            SCOPED_TRACE(rest.substr(0, 12) + (end[0] == '\n' ? " LF" : end[1] ? " CR LF" : " CR"));
+            const std::string lines = kSixteen + end + good + rest + end + next + end;
+            ASSERT_EQ(OpenText(lines), 0) << image_.GetError();
+            ASSERT_EQ(image_.BlockCount(), 2);
+            EXPECT_EQ(image_.Block(1).start, 0x40u);
+            EXPECT_EQ(image_.Block(1).end, 0x44u);
+            EXPECT_EQ(image_.Block(1).line, 2);
+            EXPECT_EQ(image_.TotalLength(), 20u);
+            // Lines are still counted: a fault after the text is reported on its own line.
+            EXPECT_EQ(OpenText(lines + bad + end), -1);
+            EXPECT_EQ(image_.GetError(), S_Record::kErrChecksum);
+            EXPECT_EQ(image_.LineNumber(), 4);
+        }
     }
-    // Blanks past the line buffer are read on to the line end.
-    ASSERT_EQ(OpenText(good + std::string(300, ' ') + "\n" + Rec("S1", 0x42, Seq(2, 2))), 0);
-    EXPECT_EQ(ReadAll(), Seq(4));
+    // A termination record's own text is skipped too.
+    ASSERT_EQ(OpenText(good + "\nS9030000FC end\n"), 0);
+    EXPECT_EQ(image_.TotalLength(), 2u);
 }
 
 TEST_F(ReaderTest, CrLfAndCrLfAllEndALine) {
@@ -297,7 +314,8 @@ TEST_F(ReaderTest, FaultsInFullLengthRecords) {
         {with(20, "x"), S_Record::kErrChecksum},  // data characters go unchecked
         {with(checksumAt, "G"), S_Record::kErrNotHex},
         {with(checksumAt + 1, " "), S_Record::kErrTooShort},
-        {good + "0", S_Record::kErrTrailing},
+        {good + "0", 0},
+        {good + " ; " + good, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);

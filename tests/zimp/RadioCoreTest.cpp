@@ -27,6 +27,11 @@ class CaptureLine : public radio::RadioLine {
         echoed.insert(echoed.end(), b, b + n);
         all.insert(all.end(), b, b + n);
     }
+    uint64_t SendNoted(const uint8_t* b, size_t n) override {
+        Send(b, n);
+        return sentAtMs;
+    }
+    uint64_t sentAtMs = 0;  // what SendNoted tells
     std::vector<Bytes> chunks;
     Bytes echoed;  // what came back through Echo: paced as it arrives, not as an answer
     Bytes all;
@@ -260,6 +265,42 @@ TEST(ZimpRadioCore, NaksABadChecksumAndAnswersNothingElse) {
     EXPECT_EQ(line.all, Bytes{0x4E});
     EXPECT_EQ(r.ReadMemory(0x801000, 1), Bytes{0xFF});
     EXPECT_EQ(r.Stats().badChecksums, 1u);
+}
+
+TEST(ZimpRadioCore, NotesWhenEachFrameBeganAndWhenItsNakWentOut) {
+    radio::ZimpRadioOptions o;
+    o.nakFirstWrites = 1;
+    o.dumpTimes = true;
+    radio::ZimpRadio r(o);
+    CaptureLine line;
+    const Bytes w = Framed(WriteRequest(0x801000, {1, 2, 3}));
+    Bytes bad = w;
+    bad.back() ^= 1;
+    // A frame in two pieces arrived with its first; each NAK is noted as the line tells.
+    line.sentAtMs = 5000;
+    r.Receive(w.data(), 2, 1000, line);
+    r.Receive(w.data() + 2, w.size() - 2, 1300, line);
+    line.sentAtMs = 6000;
+    r.Receive(w.data(), w.size(), 2000, line);
+    line.sentAtMs = 7000;
+    r.Receive(bad.data(), bad.size(), 2500, line);
+    const auto q = r.Requests();
+    ASSERT_EQ(q.size(), 3u);
+    EXPECT_EQ(q[0].answer, "nak");
+    EXPECT_EQ(q[0].arrivedMs, 1000u);
+    EXPECT_EQ(q[0].nakSentMs.value_or(0), 5000u);
+    EXPECT_EQ(q[1].answer, "ack");
+    EXPECT_EQ(q[1].arrivedMs, 2000u);
+    EXPECT_FALSE(q[1].nakSentMs.has_value());
+    EXPECT_EQ(q[2].answer, "nak-checksum");
+    EXPECT_EQ(q[2].nakSentMs.value_or(0), 7000u);
+
+    std::ostringstream dump;
+    r.WriteDump(dump);
+    const auto doc = nlohmann::json::parse(dump.str());
+    EXPECT_EQ(doc["requests"][0]["arrived_ms"], 1000);
+    EXPECT_EQ(doc["requests"][0]["nak_sent_ms"], 5000);
+    EXPECT_FALSE(doc["requests"][1].contains("nak_sent_ms"));
 }
 
 TEST(ZimpRadioCore, FaultOptions) {

@@ -108,27 +108,19 @@ TEST(RadioSimTool, HelpDocumentsEveryOptionAndEveryDocumentedOptionIsAccepted) {
     ASSERT_TRUE(p.Started());
     const std::string help = p.Output();
     EXPECT_EQ(p.Wait(), 0);
-    const std::set<std::string> expected = {"--link",
-                                            "--baud",
-                                            "--echo",
-                                            "--idle-ms",
-                                            "--mode",
-                                            "--load",
-                                            "--dump",
-                                            "--nak",
-                                            "--nak-every",
-                                            "--bad-write-at",
-                                            "--help",
-                                            "--silent-after",
-                                            "--wrong-opcode-at",
-                                            "--short-read",
-                                            "--no-write-response",
-                                            "--buffer-length",
-                                            "--decompress",
-                                            "--corrupt-at",
-                                            "--echo-limit",
-                                            "--vintrel",
-                                            "--ack"};
+    const std::set<std::string> expected = {
+        "--link",          "--baud",
+        "--echo",          "--idle-ms",
+        "--mode",          "--load",
+        "--dump",          "--dump-times",
+        "--nak",           "--nak-every",
+        "--bad-write-at",  "--help",
+        "--silent-after",  "--wrong-opcode-at",
+        "--short-read",    "--no-write-response",
+        "--buffer-length", "--decompress",
+        "--corrupt-at",    "--echo-limit",
+        "--vintrel",       "--ack",
+    };
     std::set<std::string> documented;
     std::istringstream lines(help);
     std::string line;
@@ -174,8 +166,8 @@ TEST(RadioSimTool, RefusesBadOptions) {
 TEST(RadioSimTool, ServesTheEngineAndDumpsOnTerminate) {
     const std::string link = TempPath("link"), dump = TempPath("dump.json");
     unlink(dump.c_str());
-    SimProcess sim({"--link", link, "--dump", dump, "--nak", "1", "--buffer-length", "0x100",
-                    "--bad-write-at", "0x800010"});
+    SimProcess sim({"--link", link, "--dump", dump, "--dump-times", "--nak", "1", "--buffer-length",
+                    "0x100", "--bad-write-at", "0x800010"});
     ASSERT_TRUE(sim.Started());
     const std::string first = sim.Output(true);
     ASSERT_EQ(first.rfind("PTY /dev/", 0), 0u) << first;
@@ -219,6 +211,11 @@ TEST(RadioSimTool, ServesTheEngineAndDumpsOnTerminate) {
     ASSERT_EQ(requests.size(), 5u);
     EXPECT_EQ(requests[0]["answer"], "nak");
     EXPECT_EQ(requests[0]["name"], "Write Data");
+    // The NAK went out after its request came, and the next request came after the NAK.
+    ASSERT_TRUE(requests[0].contains("nak_sent_ms"));
+    EXPECT_GE(requests[0]["nak_sent_ms"], requests[0]["arrived_ms"]);
+    EXPECT_GE(requests[1]["arrived_ms"], requests[0]["nak_sent_ms"]);
+    EXPECT_FALSE(requests[1].contains("nak_sent_ms"));
     ASSERT_EQ(doc["markers"].size(), 1u);
     EXPECT_EQ(doc["markers"][0]["request"], 5);
     const auto& memories = doc["memories"];
