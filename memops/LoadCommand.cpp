@@ -8,6 +8,7 @@
 #include "memops/NakRetry.h"
 #include "memops/Startup.h"
 #include "platform/Clock.h"
+#include "platform/FileLocator.h"
 #include "platform/HexText.h"
 #include "streams/MessageStreams.h"
 
@@ -149,7 +150,8 @@ LoadCommand::Outcome LoadCommand::Run(int memoryType, LoadFrontEnd& frontEnd) {
     // A device that went away is opened again, and a late answer to an interrupted
     // operation is not taken for the first block's.
     port_->PrepareForOperation();
-    profile_->Select("LoadMemory", kind.loadKey) << params.fileName;
+    // Stored as a name that still holds when the program starts elsewhere.
+    profile_->Select("LoadMemory", kind.loadKey) << platform::AbsolutePath(params.fileName);
     const bool echo = ConfiguredEcho(*profile_);  // the selection stores the file name
     const std::optional<unsigned long> blockSize = UsableBlockSize();
     if (!blockSize)

@@ -7,6 +7,7 @@
 #include "memops/MemoryKinds.h"
 #include "memops/NakRetry.h"
 #include "memops/Startup.h"
+#include "platform/FileLocator.h"
 #include "platform/ReplacementFile.h"
 #include "srecord/WSRecord.h"
 #include "streams/MessageStreams.h"
@@ -150,7 +151,10 @@ SaveOutcome SaveCommand::Save(const std::string& fileName, SaveFrontEnd* frontEn
         running_ = &progress;
     }
     if (profile_) {
-        profile_->Select(section_, "File") << fileName << '\n';  // stored now
+        // Stored now, as a name that still holds when the program starts elsewhere; standard
+        // output is no file to propose next time.
+        if (!platform::NamesStandardOutput(fileName))
+            profile_->Select(section_, "File") << platform::AbsolutePath(fileName) << '\n';
         profile_->clear();
     }
     for (const SaveRange& range : list) {

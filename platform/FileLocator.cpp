@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <filesystem>
 #include <vector>
 
 namespace platform {
@@ -81,6 +82,14 @@ std::optional<std::string> FileLocator::Locate(const std::string& name, unsigned
         }
     }
     return std::nullopt;
+}
+
+std::string AbsolutePath(const std::string& path) {
+    if (path.empty())
+        return path;
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+    return ec ? path : absolute.lexically_normal().string();
 }
 
 }  // namespace platform

@@ -33,4 +33,9 @@ class FileLocator {
     std::string workingDir_, programDir_, searchList_;
 };
 
+// The absolute form of path: taken from the working directory when it is relative ("a/../b.s19" as
+// "/work/b.s19"), so that a name stored for later still names the same file when the program starts
+// elsewhere. Symbolic links are kept. An empty path stays empty.
+std::string AbsolutePath(const std::string& path);
+
 }  // namespace platform
