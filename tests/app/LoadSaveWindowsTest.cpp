@@ -37,6 +37,8 @@ class LoadSaveWindowsTest : public QObject {
     void loadParameterChecksNameTheirField_data();
     void loadParameterChecksNameTheirField();
     void addressModePlacesTheTableThere();
+    void eachLoadCommandLoadsItsOwnMemory_data();
+    void eachLoadCommandLoadsItsOwnMemory();
     void barFollowsTheBytesDone();
     void progressWindowReusedStartsUncancelled();
     void saveThatCannotOpenItsFileStaysOpen();
@@ -150,6 +152,66 @@ void LoadSaveWindowsTest::addressModePlacesTheTableThere() {
     for (const auto& [address, byte] : expected)
         QCOMPARE(rig.radio.ReadMemory(address, 1).at(0), byte);
     QCOMPARE(w->MemoryKind(), 2);
+}
+
+void LoadSaveWindowsTest::eachLoadCommandLoadsItsOwnMemory_data() {
+    QTest::addColumn<int>("id");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<uint>("code");  // bits 20 to 23 of the wire address
+    QTest::newRow("RAM") << int(app::kIdLoadRam) << 0 << "Load RAM Memory"
+                         << "RAM" << 0x80u;
+    QTest::newRow("Flash") << int(app::kIdLoadFlash) << 1 << "Load Flash Memory"
+                           << "Flash" << 0x40u;
+    QTest::newRow("internal EEPROM")
+        << int(app::kIdLoadInternalEeprom) << 2 << "Load Internal EEPROM Memory"
+        << "InternalEEPROM" << 0u;
+    QTest::newRow("external EEPROM")
+        << int(app::kIdLoadExternalEeprom) << 3 << "Load External EEPROM Memory"
+        << "ExternalEEPROM" << 0u;
+    QTest::newRow("PELK") << int(app::kIdLoadPelk) << 4 << "Load PELK Flash Memory"
+                          << "PELKFLASH" << 0u;
+}
+
+// Each command proposes the file last loaded into its own memory, loads into that memory and
+// remembers the file under its own key, leaving the other memories' keys alone.
+void LoadSaveWindowsTest::eachLoadCommandLoadsItsOwnMemory() {
+    QFETCH(int, id);
+    QFETCH(int, kind);
+    QFETCH(QString, title);
+    QFETCH(QString, key);
+    QFETCH(uint, code);
+    const QStringList keys = {"RAM", "Flash", "InternalEEPROM", "ExternalEEPROM", "PELKFLASH"};
+    std::string ini = kLoadIni;
+    for (const QString& k : keys)
+        ini += k.toStdString() + "=last-" + k.toStdString() + ".s19\n";
+    RadioRig rig({}, ini);
+    auto w = rig.MakeWindow();
+    const std::string file = rig.dir.Write("img.s19", kImage);
+    BoxRecorder boxes;
+    QString shownTitle, proposed;
+    WhenModal([&](QWidget* m) {
+        auto* d = qobject_cast<app::LoadParamDialog*>(m);
+        QVERIFY(d);
+        shownTitle = d->windowTitle();
+        proposed = d->file->text();
+        d->file->setText(QString::fromStdString(file));
+        ClickButton(d, QStringLiteral("OK"));
+    });
+    w->Action(id)->trigger();
+    QVERIFY(ModalHandled());
+    QVERIFY2(boxes.Texts().isEmpty(), qPrintable(boxes.Texts().join('|')));
+    QCOMPARE(shownTitle, QStringLiteral("Loading Parameters:") + title);
+    QCOMPARE(proposed, "last-" + key + ".s19");
+    QCOMPARE(w->MemoryKind(), kind);
+    QCOMPARE(rig.radio.ReadMemory((code << 16) | 0x1000, 4), (std::vector<uint8_t>{0, 1, 2, 3}));
+    const QString after = QString::fromStdString(rig.Ini());
+    for (const QString& k : keys) {
+        const QString line =
+            k + "=" + (k == key ? QString::fromStdString(file) : "last-" + k + ".s19") + "\n";
+        QVERIFY2(after.contains(line), qPrintable(line + " in\n" + after));
+    }
 }
 
 void LoadSaveWindowsTest::barFollowsTheBytesDone() {
