@@ -42,6 +42,8 @@ class LoadSaveWindowsTest : public QObject {
     void barFollowsTheBytesDone();
     void progressWindowReusedStartsUncancelled();
     void saveThatCannotOpenItsFileStaysOpen();
+    void eachSaveCommandReadsItsOwnMemory_data();
+    void eachSaveCommandReadsItsOwnMemory();
     void saveWithNothingToReadStaysOpenAndTouchesNoFile();
     void saveCancelEndsTheAcknowledgementWaitAtOnce();
     void bootLoadRefusesARateBelow50();
@@ -264,6 +266,58 @@ void LoadSaveWindowsTest::saveThatCannotOpenItsFileStaysOpen() {
     QVERIFY(!d.isVisible());
     QVERIFY(w->menuBar()->isEnabled());
     QCOMPARE(ImageBytes(rig.dir.File("out.s19")).size(), size_t(16));
+}
+
+void LoadSaveWindowsTest::eachSaveCommandReadsItsOwnMemory_data() {
+    QTest::addColumn<int>("id");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("section");
+    QTest::addColumn<uint>("code");
+    QTest::newRow("RAM") << int(app::kIdSaveRam) << "Save RAM"
+                         << "SaveRAM" << 0x80u;
+    QTest::newRow("Flash") << int(app::kIdSaveFlash) << "Save Flash Memory"
+                           << "SaveFlash" << 0x40u;
+    QTest::newRow("internal EEPROM")
+        << int(app::kIdSaveInternalEeprom) << "Save Internal EEPROM Memory"
+        << "SaveIE2PROM" << 0u;
+    QTest::newRow("external EEPROM")
+        << int(app::kIdSaveExternalEeprom) << "Save External EEPROM Memory"
+        << "SaveEE2PROM" << 0u;
+    QTest::newRow("PELK") << int(app::kIdSaveFlashPelk) << "Save Flash PELK Memory"
+                          << "SaveFlash" << 0u;
+}
+
+// Each command reads its own section's ranges from its own memory and proposes its own file.
+void LoadSaveWindowsTest::eachSaveCommandReadsItsOwnMemory() {
+    QFETCH(int, id);
+    QFETCH(QString, title);
+    QFETCH(QString, section);
+    QFETCH(uint, code);
+    std::string ini = "Echo=0\n";
+    int n = 1;
+    for (const char* s : {"SaveRAM", "SaveFlash", "SaveIE2PROM", "SaveEE2PROM"}) {
+        ini += std::string("[") + s + "]\nType=S1\nFile=last-" + s + ".s19\nRange1=0x" +
+               std::to_string(n) + "00,0x" + std::to_string(n) + "0F\n";
+        ++n;
+    }
+    RadioRig rig({}, ini);
+    auto w = rig.MakeWindow();
+    BoxRecorder boxes;
+    w->Action(id)->trigger();
+    app::SaveMemoryDialog& d = w->SaveMemory();
+    QCOMPARE(d.windowTitle(), title);
+    QCOMPARE(d.file->text(), "last-" + section + ".s19");
+    d.file->setText(QString::fromStdString(rig.dir.File("out.s19")));
+    ClickButton(&d, QStringLiteral("OK"));
+    QCOMPARE(d.LastOutcome(), SaveOutcome::Saved);
+    QVERIFY2(boxes.Texts().isEmpty(), qPrintable(boxes.Texts().join('|')));
+    const auto requests = rig.radio.Requests();
+    QCOMPARE(requests.size(), size_t(1));
+    const uint32_t index = section == "SaveRAM"       ? 1
+                           : section == "SaveFlash"   ? 2
+                           : section == "SaveIE2PROM" ? 3
+                                                      : 4;
+    QCOMPARE(requests[0].address, (code << 16) | (index << 8));
 }
 
 void LoadSaveWindowsTest::saveWithNothingToReadStaysOpenAndTouchesNoFile() {
