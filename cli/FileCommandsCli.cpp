@@ -176,9 +176,12 @@ int CmdConvert(const std::vector<std::string>& files, const std::string* typeOpt
     // OUT is replaced only when the conversion is complete.
     platform::ReplacementFile file;
     WSRecord writer;
-    if (!file.Create(files[1]) ||
-        !writer.Open(file.TemporaryPath().c_str(), "Converted", type.c_str())) {
-        msgout() << "Cannot open file " << files[1] << ".\n";
+    if (!file.Create(files[1])) {
+        msgout() << "Cannot open file " << files[1] << ": " << file.ErrorText() << ".\n";
+        return kExitFailed;
+    }
+    if (!writer.Open(file.TemporaryPath().c_str(), "Converted", type.c_str())) {
+        msgout() << "Cannot open file " << files[1] << ": " << std::strerror(errno) << ".\n";
         return kExitFailed;
     }
     auto writeFailed = [&](int error) {

@@ -321,6 +321,9 @@ TEST_F(CliTest, FileCommands) {
     }
     Result folder = Zimp({"info", dir.path()});
     EXPECT_EQ(folder.err, "Cannot open file " + dir.path() + ": Is a directory.\n");
+    Result intoFolder = Zimp({"convert", img, dir.path()});
+    EXPECT_EQ(intoFolder.code, 1);
+    EXPECT_EQ(intoFolder.err, "Cannot open file " + dir.path() + ": Is a directory.\n");
     Result wrong = Zimp({"info", dir.Write("text.txt", "hello\n")});
     EXPECT_EQ(wrong.code, 1);
     EXPECT_EQ(wrong.err.rfind("Error in line 1", 0), 0u) << wrong.err;
