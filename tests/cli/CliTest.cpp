@@ -311,7 +311,8 @@ TEST_F(CliTest, OptionsAreNamedInTheirMessages) {
              {{"load", "ram", img, "--bias"},
               "zimp: load: unknown or incomplete option '--bias'\n"},
              {{"load", "ram", img, "-"}, "zimp: load: unknown or incomplete option '-'\n"},
-             {{"load", "ram", img, "--align=x"}, "zimp: --align takes a number\n"},
+             {{"load", "ram", img, "--align=x"},
+              "zimp: --align takes a number from 1 to 16777216\n"},
              {{"save", "ram", "f", "--range", "0,1", "--range", "1"},
               "zimp: --range takes START,END\n"},
              {{"info", "--x", img}, "zimp: info: unknown option '--x'\n"},
@@ -635,4 +636,117 @@ TEST_F(CliTest, VerifyAfterABiasedLoadReadsTheBiasedAddresses) {
         << dump;
     EXPECT_EQ(dump.find("\"address\": 8392704, \"length\": 40"), std::string::npos)
         << "nothing read at the unbiased address";
+}
+
+// A hex value of load outside its range is refused before anything is sent, in one line that
+// names the option and its range; the limits themselves are taken.
+TEST_F(CliTest, LoadRefusesHexAndCountValuesOutOfTheirRanges) {
+    StartRadio();
+    const std::string img = Image();
+    const std::string address = "zimp: --checksum address=HEX takes an address from 0 to FFFFFF\n";
+    const std::string bias = "zimp: --bias takes a hex number from 0 to FFFFFF\n";
+    const std::string fill = "zimp: --fill takes a hex byte from 0 to FF\n";
+    const std::string block = "zimp: --checksum block=N takes N from 0 to 100000\n";
+    const std::string align = "zimp: --align takes a number from 1 to 16777216\n";
+    struct Case {
+        std::vector<std::string> options;
+        std::string err;
+    };
+    for (const Case& c : std::vector<Case>{
+             {{"--checksum", "address="}, address},
+             {{"--checksum", "address=1000000"}, address},
+             {{"--checksum", "address=FFFFFFFF"}, address},
+             {{"--bias", "1000000000"}, bias},
+             {{"--bias", "0x1000000"}, bias},
+             {{"--bias", ""}, bias},
+             {{"--fill", "100"}, fill},
+             {{"--fill", "-1"}, fill},
+             {{"--checksum", "block=100001"}, block},
+             {{"--checksum", "block="}, block},
+             {{"--align", "0"}, align},
+             {{"--align", "16777217"}, align},
+             {{"--align", "x"}, align},
+         }) {
+        std::vector<std::string> args = {"load", "ram", img};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        Result r = Zimp(args);
+        EXPECT_EQ(r.code, 2) << c.options[0] << " " << c.options[1];
+        EXPECT_EQ(r.err, c.err) << c.options[1];
+    }
+    EXPECT_EQ(Dump().find("\"opcode\""), std::string::npos) << "nothing was sent";
+
+    // At their limits the values pass the checks and the load goes on to the port.
+    dir.Write("ZIMPProtocol.ini", "[configuration]\nPort=" + dir.File("no-such-tty") +
+                                      "\nBaudrate=9600\n[LoadMemory]\nBlockSize=64\n");
+    for (const auto& options : std::vector<std::vector<std::string>>{
+             {"--checksum", "address=FFFFFF"},
+             {"--checksum", "address=0x0"},
+             {"--bias", "0xFFFFFF"},
+             {"--fill", "0"},
+             {"--fill", "0xff"},
+             {"--checksum", "block=100000"},
+             {"--align", "16777216"},
+             {"--align", "1"},
+         }) {
+        std::vector<std::string> args = {"--quiet", "load", "ram", img};
+        args.insert(args.end(), options.begin(), options.end());
+        Result r = Zimp(args);
+        EXPECT_EQ(r.code, 1) << options[1] << ": " << r.err;
+        EXPECT_EQ(r.err.rfind("Cannot open port ", 0), 0u) << options[1] << ": " << r.err;
+    }
+}
+
+// Numbers given as options are decimal, whatever their leading zeros, or hex after 0x.
+TEST_F(CliTest, OptionNumbersAreDecimalUnlessTheyCarry0x) {
+    const std::string img = Image();
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;  // empty: taken
+    };
+    for (const Case& c : std::vector<Case>{
+             {{"--baud", "070"}, ""},  // octal would be 56, below the least rate
+             {{"--baud", "0x1C200"}, ""},
+             {{"--factor", "02000"},
+              "zimp: --factor takes a number from 1 to 1024 (see zimp --help)\n"},
+             {{"--factor", "0x400"}, ""},
+             {{"--block-size", "010000"},
+              "zimp: --block-size takes a number from 1 to 8192 (see zimp --help)\n"},
+             {{"--response-timeout", "0200000"},
+              "zimp: --response-timeout takes 1 to 86400 seconds (see zimp --help)\n"},
+             {{"--response-timeout", "0x"},
+              "zimp: --response-timeout takes 1 to 86400 seconds (see zimp --help)\n"},
+         }) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"info", img});
+        Result r = Zimp(args);
+        EXPECT_EQ(r.code, c.err.empty() ? 0 : 2) << c.args[0] << " " << c.args[1];
+        EXPECT_EQ(r.err, c.err) << c.args[1];
+    }
+
+    // The override reaches the load as the number it was read as: blocks of 100 bytes, not 64.
+    StartRadio();
+    auto five = RecordsFile("five.s19", 5);  // 160 bytes, then a table of 12
+    Result load = Zimp({"--block-size", "0100", "--quiet", "load", "ram", five, "--align", "0x1",
+                        "--checksum", "block=0x0"});
+    EXPECT_EQ(load.code, 0) << load.err;
+    Result read = Zimp({"request", "read", "801000", "0x3"});
+    EXPECT_EQ(read.code, 0) << read.err;
+    EXPECT_EQ(read.out, "000102\n");
+    Result raw = Zimp({"raw", "F113", "--listen", "0x1F4"});
+    EXPECT_EQ(raw.code, 0) << raw.err;
+    const std::string dump = Dump();
+    EXPECT_NE(dump.find("\"address\": 8392704, \"length\": 100"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("\"address\": 8392804, \"length\": 72"), std::string::npos)
+        << "the rest and the table: " << dump;
+    EXPECT_NE(dump.find("\"opcode\": 61715"), std::string::npos) << "the raw request was sent";
+}
+
+TEST_F(CliTest, BootRatesAreDecimalOrHexAfter0x) {
+    StartRadio({"--mode", "boot"});
+    auto prog = dir.Write("p.s19", "S1061000010203E3\nS9030000FC\n");
+    Result ok = Zimp({"boot", prog, "--rate", "0x2580"});
+    EXPECT_EQ(ok.code, 0) << ok.err;
+    Result tqv = Zimp({"tqv-boot", prog, "--header-rate", "0x", "--no-patch"});
+    EXPECT_EQ(tqv.code, 2);
+    EXPECT_EQ(tqv.err, "zimp: rates and the factor take numbers\n");
 }
