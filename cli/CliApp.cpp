@@ -59,9 +59,10 @@ const char* kUsage =
     "Rates, sizes, counts and times given as options, here and after the command, are decimal,\n"
     "or hex after 0x; a leading 0 is not the octal prefix there.\n"
     "Overrides last for this run only; nothing is written back for them. A configured\n"
-    "Baudrate (60-10000000), BaudrateFactor (1-1024), BlockSize (0-8192) or\n"
-    "WriteResponseTimeout (1-86400) that is out of range or not a plain number is reported\n"
-    "with its key and exits 2.\n"
+    "Baudrate (60-10000000), BaudrateFactor (1-1024), BlockSize (0-8192; 1024 when the key\n"
+    "is missing), WriteResponseTimeout (1-86400) or Echo that is not one plain number in its\n"
+    "range (no number at all, text after it, or a leading 0 that reads as octal: 09600, 010;\n"
+    "0x hex is taken) is reported with its section, key and value and exits 2.\n"
     "Exit status: 0 success, 1 the operation failed (also when standard output cannot be\n"
     "written), 2 bad usage or configuration, 130 interrupted (Ctrl-C, SIGTERM and SIGHUP\n"
     "run the operation's own cancel).\n"
@@ -241,6 +242,8 @@ bool CliApp::OpenPort() {
     StartupSettings s = ReadStartupSettings(*profile_);
     if (OpenConfiguredPort(port_, s))
         return true;
+    if (!s.valid)
+        return false;  // the refused value is reported; it is the reason
     // The operation then reports the closed port in its own words; this line says why.
     std::ostream& out = msgout();
     if (s.port.empty())

@@ -145,11 +145,11 @@ LoadCommand::Outcome LoadCommand::Run(int memoryType, LoadFrontEnd& frontEnd) {
         return Outcome::Refused;
     }
     profile_->Select("LoadMemory", kind.loadKey) << params.fileName;
-    const bool echo = ConfiguredEcho(*profile_);  // the selection stores the file name
+    const std::optional<bool> echo = ReadEcho(*profile_);  // the selection stores the file name
     const std::optional<unsigned long> blockSize = UsableBlockSize();
-    if (!blockSize)
+    if (!echo || !blockSize)
         return Outcome::Refused;
-    return Transfer(kind, *blockSize, echo, frontEnd);
+    return Transfer(kind, *blockSize, *echo, frontEnd);
 }
 
 LoadCommand::Outcome LoadCommand::Transfer(const MemoryKind& kind, unsigned long blockSize,

@@ -31,15 +31,21 @@ StartupSettings ReadStartupSettings(profilestream& profile) {
     return s;
 }
 
-bool ConfiguredEcho(profilestream& profile) {
+std::optional<bool> ReadEcho(profilestream& profile) {
     long echo = 0;
-    profile.ReadInteger("configuration", "Echo", echo);
+    const bool taken = profile.ReadPlainInteger("configuration", "Echo", echo);
     profile.clear();
+    if (!taken)
+        return std::nullopt;
     return echo != 0;
 }
 
+bool ConfiguredEcho(profilestream& profile) {
+    return ReadEcho(profile).value_or(false);
+}
+
 std::optional<unsigned long> ConfiguredBlockSize(profilestream& profile) {
-    unsigned long size = 0;
+    unsigned long size = kDefaultBlockSize;
     // 0 passes, for the load's own message about it.
     if (!profile.ReadInteger("LoadMemory", "BlockSize", size, 0, kMaxBlockSize))
         return std::nullopt;

@@ -178,6 +178,16 @@ std::string profilestream::ReadText(size_t maxLen) {
     return s;
 }
 
+namespace {
+// A leading 0 before more digits: the prefixed notation reads it as octal.
+bool LeadingZeroDigits(const std::string& text) {
+    const size_t at = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
+    if (text.size() < at + 2 || text[at] != '0')
+        return false;
+    return text.find_first_not_of("0123456789", at) == std::string::npos;
+}
+}  // namespace
+
 profilestream::CheckedValue profilestream::ReadCheckedInteger(const std::string& section,
                                                               const std::string& key, long long min,
                                                               long long max, long long& out) {
@@ -186,19 +196,31 @@ profilestream::CheckedValue profilestream::ReadCheckedInteger(const std::string&
     const size_t b = text.find_first_not_of(" \t\r");
     const size_t e = text.find_last_not_of(" \t\r");
     text = b == std::string::npos ? "" : text.substr(b, e - b + 1);
+    if (text.empty())
+        return CheckedValue::Missing;
     const char* start = text.c_str();
     char* end = nullptr;
     errno = 0;
     const long long v = std::strtoll(start, &end, 0);  // 0x hex, leading 0 octal, else decimal
-    if (end == start)
-        return CheckedValue::Missing;
-    if (errno == 0 && *end == '\0' && v >= min && v <= max) {
+    const bool whole = end != start && errno == 0 && *end == '\0';
+    // A value written with a leading 0 is taken only where it means the same in decimal (07);
+    // 010 would be 8, and 09600 is no octal number at all.
+    bool octal = false;
+    if (LeadingZeroDigits(text)) {
+        errno = 0;
+        octal = !whole || std::strtoll(start, nullptr, 10) != v || errno != 0;
+    }
+    if (whole && !octal && v >= min && v <= max) {
         out = v;
         return CheckedValue::Read;
     }
     ++refused_;
-    msgout() << "The value \"" << text << "\" of " << key << " in section [" << section
-             << "] is not a number from " << std::dec << min << " to " << max << ".\n";
+    std::ostream& message = msgout();
+    message << "The value \"" << text << "\" of " << key << " in section [" << section
+            << "] is not a number";
+    if (min != kAnyInteger.first || max != kAnyInteger.second)
+        message << " from " << std::dec << min << " to " << max;
+    message << (octal ? " (a leading 0 means octal).\n" : ".\n");
     return CheckedValue::Refused;
 }
 

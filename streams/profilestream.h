@@ -6,6 +6,7 @@
 // decimal).
 
 #include <iostream>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -100,11 +101,12 @@ class profilestream : public std::iostream {
         return true;
     }
 
-    // A number of the configuration whose range the program depends on. A missing key, or a
-    // value that does not begin with a number, leaves value as it is (the extraction rule
-    // above). A value that begins with a number but has more after it, or lies outside
-    // min..max, is refused: its section, key and text go to the message stream, it is counted
-    // in Refused(), and value stays as it is. True when value may be used.
+    // A number of the configuration that the program depends on. A missing key or an empty
+    // value leaves value as it is. Any other value must be one plain number from min to max in
+    // the prefixed notation: no number at all, text after the number, a value outside the range,
+    // or a leading 0 that makes it read otherwise than in decimal (09600, 010) is refused: its
+    // section, key and text go to the message stream, it is counted in Refused(), and value
+    // stays as it is. True when value may be used.
     template <class T>
     bool ReadInteger(const std::string& section, const std::string& key, T& value, long long min,
                      long long max) {
@@ -120,12 +122,19 @@ class profilestream : public std::iostream {
         }
         return false;
     }
+    // The checked ReadInteger for a number of any value: only the notation is checked.
+    template <class T>
+    bool ReadPlainInteger(const std::string& section, const std::string& key, T& value) {
+        return ReadInteger(section, key, value, kAnyInteger.first, kAnyInteger.second);
+    }
     // How many values ReadInteger refused since the stream was made.
     int Refused() const { return refused_; }
 
     profilebuf& Buffer() { return buf_; }
 
   private:
+    static constexpr std::pair<long long, long long> kAnyInteger = {
+        std::numeric_limits<long long>::min(), std::numeric_limits<long long>::max()};
     enum class CheckedValue { Missing, Read, Refused };
     CheckedValue ReadCheckedInteger(const std::string& section, const std::string& key,
                                     long long min, long long max, long long& out);

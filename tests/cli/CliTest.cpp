@@ -577,35 +577,39 @@ TEST_F(CliTest, ConfigurationIsCheckedBeforeItIsUsed) {
             text.erase(at, text.find('\n', at) + 1 - at);
         return text + "[" + section + "]\n" + key + "=" + value + "\n";
     };
+    // Whatever the fault, one rule: the value is reported with its section, key and text,
+    // nothing is sent, and the exit status is 2.
+    const std::string octal = " (a leading 0 means octal)";
     struct Case {
         const char* section;
         const char* key;
         const char* value;
-        const char* range;
+        std::string fault;  // after "is not a number"
     };
     for (const Case& c : std::vector<Case>{
-             {"configuration", "Baudrate", "99999999999", "60 to 10000000"},
-             {"configuration", "Baudrate", "115200abc", "60 to 10000000"},
-             {"configuration", "BaudrateFactor", "-1", "1 to 1024"},
-             {"LoadMemory", "BlockSize", "8250", "0 to 8192"},
-             {"LoadMemory", "BlockSize", "-1", "0 to 8192"},
-             {"LoadMemory", "BlockSize", "99999999999", "0 to 8192"},
+             {"configuration", "Baudrate", "99999999999", " from 60 to 10000000"},
+             {"configuration", "Baudrate", "115200abc", " from 60 to 10000000"},
+             {"configuration", "Baudrate", "abc", " from 60 to 10000000"},
+             {"configuration", "Baudrate", "09600", " from 60 to 10000000" + octal},
+             {"configuration", "Baudrate", "0115200", " from 60 to 10000000" + octal},
+             {"configuration", "BaudrateFactor", "-1", " from 1 to 1024"},
+             {"configuration", "BaudrateFactor", "abc", " from 1 to 1024"},
+             {"configuration", "Echo", "yes", ""},
+             {"LoadMemory", "BlockSize", "8250", " from 0 to 8192"},
+             {"LoadMemory", "BlockSize", "-1", " from 0 to 8192"},
+             {"LoadMemory", "BlockSize", "99999999999", " from 0 to 8192"},
+             {"LoadMemory", "BlockSize", "abc", " from 0 to 8192"},
          }) {
         SCOPED_TRACE(std::string(c.key) + "=" + c.value);
         dir.Write("ZIMPProtocol.ini", withValue(c.section, c.key, c.value));
         Result r = Zimp({"load", "ram", Image()});
         EXPECT_EQ(r.code, 2) << r.err;
-        EXPECT_EQ(
-            r.err.rfind(std::string("The value \"") + c.value + "\" of " + c.key + " in section [" +
-                            c.section + "] is not a number from " + c.range + ".\n",
-                        0),
-            0u)
-            << r.err;
+        const std::string report = std::string("The value \"") + c.value + "\" of " + c.key +
+                                   " in section [" + c.section + "] is not a number" + c.fault +
+                                   ".\n";
+        EXPECT_EQ(r.err.rfind(report, 0), 0u) << r.err;  // then the load's own words
     }
-    // The extraction rules stay: a value that is no number at all keeps the default.
-    dir.Write("ZIMPProtocol.ini", withValue("configuration", "BaudrateFactor", "abc"));
-    Result ok = Zimp({"load", "ram", Image()});
-    EXPECT_EQ(ok.code, 0) << ok.err;
+    EXPECT_EQ(Dump().find("\"opcode\""), std::string::npos) << "nothing was sent";
 
     // A mistyped --config is not created; a huge or endless one is refused.
     for (const std::string& config : {dir.File("typo.ini"), std::string("/dev/zero")}) {
@@ -749,4 +753,21 @@ TEST_F(CliTest, BootRatesAreDecimalOrHexAfter0x) {
     Result tqv = Zimp({"tqv-boot", prog, "--header-rate", "0x", "--no-patch"});
     EXPECT_EQ(tqv.code, 2);
     EXPECT_EQ(tqv.err, "zimp: rates and the factor take numbers\n");
+}
+
+// The README's try-it configuration names only the port, the rate and the debug level: a load
+// then uses blocks of the documented default size.
+TEST_F(CliTest, ConfigurationWithoutBlockSizeLoadsInDefaultBlocks) {
+    StartRadio();
+    const std::string ini = dir.Read("ZIMPProtocol.ini");
+    const size_t at = ini.find("Port=");
+    dir.Write("ZIMPProtocol.ini", "[configuration]\n" +
+                                      ini.substr(at, ini.find('\n', at) + 1 - at) +
+                                      "Baudrate=115200\nDebugLevel=1\n");
+    Result r = Zimp({"--quiet", "load", "ram", RecordsFile("big.s19", 40)});  // 1280 bytes
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::string dump = Dump();
+    EXPECT_NE(dump.find("\"address\": 8392704, \"length\": 1024"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("\"address\": 8393728, \"length\": 256"), std::string::npos) << dump;
 }

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "MemopsTestSupport.h"
+#include "memops/Startup.h"
 #include "platform/Clock.h"
 #include "srecord/S_Record.h"
 
@@ -252,6 +253,33 @@ TEST(LoadCommand, RefusalsComeBeforeAnythingIsSent) {
         LoadCommand noProfile(&run.rig.port, nullptr);
         FixedParameters fe(File("x"));
         EXPECT_EQ(noProfile.Run(1, fe), LoadCommand::Outcome::Refused);
+    }
+}
+
+// A configuration without BlockSize loads in blocks of the documented default; an Echo that is
+// no number is reported and nothing is sent.
+TEST(LoadCommand, MissingBlockSizeIsTheDefaultAndARefusedEchoSendsNothing) {
+    std::vector<std::pair<uint32_t, Bytes>> records;
+    for (uint32_t r = 0; r < 10; ++r)
+        records.push_back({0x1000 + r * 200, Pattern(200, static_cast<uint8_t>(r))});
+    {
+        LoadRun run({}, "[configuration]\nEcho=0\n");
+        auto file = run.rig.dir.Write("a.s19", SRecordFile(records));
+        ASSERT_EQ(run.Load(0, File(file)), LoadCommand::Outcome::Loaded);
+        auto writes = Writes(run.rig.radio);
+        ASSERT_EQ(writes.size(), 3u);
+        EXPECT_EQ(writes[0].length, kDefaultBlockSize);
+        EXPECT_EQ(writes[1].length, 2000 - kDefaultBlockSize);
+        EXPECT_TRUE(run.boxes.Texts().empty());
+    }
+    {
+        LoadRun run({}, "[configuration]\nEcho=yes\n[LoadMemory]\nBlockSize=64\n");
+        auto file = run.rig.dir.Write("a.s19", SRecordFile(records));
+        EXPECT_EQ(run.Load(0, File(file)), LoadCommand::Outcome::Refused);
+        EXPECT_THAT(run.boxes.Texts(),
+                    ElementsAre("The value \"yes\" of Echo in section [configuration] is not a "
+                                "number."));
+        EXPECT_TRUE(run.rig.radio.Requests().empty());
     }
 }
 

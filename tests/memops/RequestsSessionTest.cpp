@@ -144,3 +144,11 @@ TEST(RequestsSession, NoPortOrProfileRefusesToOpen) {
     EXPECT_FALSE(s.Open());
     EXPECT_THAT(boxes.Texts(), ElementsAre("You have to set port and profile"));
 }
+
+TEST(RequestsSession, EchoThatIsNoNumberRefusesToOpen) {
+    Session s({}, "[configuration]\nEcho=yes\n");
+    EXPECT_FALSE(s.opened);
+    EXPECT_THAT(
+        s.boxes.Texts(),
+        ElementsAre("The value \"yes\" of Echo in section [configuration] is not a number."));
+}
