@@ -39,8 +39,8 @@ bool ValidateLoadParameters(const LoadParameters& p) {
         return false;
     if (!CheckHexField(p.addressText) || !CheckHexField(p.biasText))
         return false;
-    if (p.fileName.size() > 256) {
-        msgout() << "Enter no more than 256 characters.\n";
+    if (p.fileName.size() > kMaxLoadFileName) {
+        msgout() << "Enter no more than " << std::dec << kMaxLoadFileName << " characters.\n";
         return false;
     }
     return CheckHexField(p.fillText);
@@ -114,7 +114,7 @@ LoadCommand::Outcome LoadCommand::Run(int memoryType, LoadFrontEnd& frontEnd) {
         return Outcome::Refused;
     LoadParameters params;
     if (profile_)
-        params.fileName = profile_->ReadText("LoadMemory", kind.loadKey, 254);
+        params.fileName = profile_->ReadFileName("LoadMemory", kind.loadKey);
     loader_.SetTitle(kind.loadTitle);
     params.title = kind.loadTitle;
     char bias[16];

@@ -1,5 +1,6 @@
 #include "streams/profilestream.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -59,7 +60,7 @@ void profilebuf::Fetch() {
         for (auto it = overrides_.rbegin(); it != overrides_.rend(); ++it) {
             if (it->first != k)
                 continue;
-            for (char ch : it->second.substr(0, maxValue_))
+            for (char ch : it->second.substr(0, kMaxDelivered))
                 queue_.Put(ch);
             queue_.Put('\n');
             return;
@@ -73,10 +74,11 @@ void profilebuf::Fetch() {
         buf.assign(size, '\0');
         len = platform::GetPrivateProfileString(section_.c_str(), key_.c_str(), "", buf.data(),
                                                 size, fileName_);
-        if (len + 2 < size || size >= maxValue_)
+        if (len + 2 < size || size > kMaxDelivered)
             break;
-        size = size < 256 ? size + 32 : size * 2;  // only a longer limit goes past 256
+        size = size < 256 ? size + 32 : size * 2;
     }
+    len = std::min(len, kMaxDelivered);
     if (len > 0 && static_cast<unsigned char>(buf[0]) == 0xFF)
         return;
     for (size_t i = 0; i < len; ++i)
@@ -168,6 +170,17 @@ int profilestream::ReadNumber(unsigned long& out, char delimiter) {
     return static_cast<unsigned char>(*end);
 }
 
+std::string profilestream::ReadText(const std::string& section, const std::string& key,
+                                    size_t maxLen) {
+    std::string text = Select(section, key).ReadText(profilebuf::kMaxDelivered);
+    if (text.size() <= maxLen)
+        return text;
+    // Not counted as refused: the operation goes on as without the key.
+    msgout() << "The value of " << key << " in section [" << section << "] is longer than "
+             << std::dec << maxLen << " characters; it is not used.\n";
+    return {};
+}
+
 std::string profilestream::ReadText(size_t maxLen) {
     std::string s;
     int c;
@@ -191,7 +204,7 @@ bool LeadingZeroDigits(const std::string& text) {
 profilestream::CheckedValue profilestream::ReadCheckedInteger(const std::string& section,
                                                               const std::string& key, long long min,
                                                               long long max, long long& out) {
-    std::string text = ReadText(section, key, profilebuf::kMaxValueSize);
+    std::string text = Select(section, key).ReadText(profilebuf::kMaxValueSize);
     clear();
     const size_t b = text.find_first_not_of(" \t\r");
     const size_t e = text.find_last_not_of(" \t\r");

@@ -254,7 +254,8 @@ void LoadSaveWindowsTest::bootLoadRefusesARateBelow50() {
     d.file->clear();
     ClickButton(&d, QStringLiteral("OK"));
     QCOMPARE(boxes.Texts().last(),
-             QStringLiteral("The value must have at least 1 character, but no more than 255"));
+             QStringLiteral("The value must have at least 1 character, but no more than %1")
+                 .arg(PATH_MAX - 1));
     QCOMPARE(d.focusWidget(), d.file);
     ClickButton(&d, QStringLiteral("Cancel"));
     QVERIFY(!d.isVisible());

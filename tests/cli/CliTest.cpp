@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -770,4 +771,31 @@ TEST_F(CliTest, ConfigurationWithoutBlockSizeLoadsInDefaultBlocks) {
     const std::string dump = Dump();
     EXPECT_NE(dump.find("\"address\": 8392704, \"length\": 1024"), std::string::npos) << dump;
     EXPECT_NE(dump.find("\"address\": 8393728, \"length\": 256"), std::string::npos) << dump;
+}
+
+// A program named in the configuration by a path past 255 characters is the one loaded; a
+// name past the system's path limit is reported and nothing is sent.
+TEST_F(CliTest, LongFileNamesInTheConfigurationAreTakenWhole) {
+    StartRadio({"--mode", "boot"});
+    const std::string folder = std::string(200, 'd');
+    ASSERT_TRUE(std::filesystem::create_directory(dir.File(folder)));
+    const std::string prog =
+        dir.Write(folder + "/" + std::string(100, 'p') + ".s19", "S1061000010203E3\nS9030000FC\n");
+    ASSERT_GT(prog.size(), 300u);
+    const std::string ini = dir.Read("ZIMPProtocol.ini");
+    dir.Write("ZIMPProtocol.ini", ini + "[BootLoad]\nFile=" + prog + "\nBaudrate=9600\n");
+    Result ok = Zimp({"boot"});
+    EXPECT_EQ(ok.code, 0) << ok.err;
+    EXPECT_EQ(ok.out, "echo: 3 of 3 bytes\n");
+
+    dir.Write("ZIMPProtocol.ini",
+              ini + "[BootLoad]\nFile=" + std::string(PATH_MAX, 'f') + "\nBaudrate=9600\n");
+    Result refused = Zimp({"boot"});
+    EXPECT_EQ(refused.code, 2);
+    EXPECT_EQ(refused.err.rfind("The value of File in section [BootLoad] is longer than " +
+                                    std::to_string(PATH_MAX - 1) + " characters; it is not used.\n",
+                                0),
+              0u)
+        << refused.err;
+    EXPECT_NE(Dump().find("\"received\": \"010203\""), std::string::npos) << "the first load only";
 }

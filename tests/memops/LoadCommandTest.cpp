@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <thread>
 
 #include "MemopsTestSupport.h"
@@ -315,6 +316,35 @@ TEST(LoadCommand, ProgressEndsCompleteAndEmptyImageShowsComplete) {
     EXPECT_GE(fe.progress.closes.load(), 1);
     EXPECT_EQ(ProgressPermille(0, 0), 1000u);
     EXPECT_EQ(ProgressPermille(1000, 2000), 500u);
+}
+
+// The memory's last file is read up to the system's path limit, and the load takes a name that
+// long; a longer one is reported, never cut into another file's name.
+TEST(LoadCommand, FileNamesTakeThePathLimit) {
+    for (size_t length : {size_t(PATH_MAX - 1), size_t(PATH_MAX)}) {
+        const std::string name(length, 'n');
+        LoadRun run({}, "[LoadMemory]\nBlockSize=64\nFlash=" + name + "\n");
+        FixedParameters fe(File("x"));
+        fe.accept = false;
+        EXPECT_EQ(run.command.Run(1, fe), LoadCommand::Outcome::Cancelled);
+        if (length < PATH_MAX) {
+            EXPECT_EQ(fe.shown.fileName, name);
+            EXPECT_TRUE(run.boxes.Texts().empty());
+        } else {
+            EXPECT_EQ(fe.shown.fileName, "");
+            EXPECT_THAT(run.boxes.Texts(),
+                        ElementsAre("The value of Flash in section [LoadMemory] is longer than " +
+                                    std::to_string(PATH_MAX - 1) + " characters; it is not used."));
+        }
+        run.boxes.Clear();
+        LoadParameters p = File(name);
+        EXPECT_EQ(ValidateLoadParameters(p), length < PATH_MAX);
+        if (length == PATH_MAX) {
+            EXPECT_THAT(
+                run.boxes.Texts(),
+                ElementsAre("Enter no more than " + std::to_string(PATH_MAX - 1) + " characters."));
+        }
+    }
 }
 
 TEST(LoadParameters, HexFieldsAndRanges) {

@@ -227,3 +227,22 @@ TEST(SaveCommand, CancelKeepsThePreviousFileAndWhatWasRead) {
     ASSERT_EQ(lines.size(), 1u + 8u) << "header and 256 bytes, no termination record";
     EXPECT_EQ(lines.back().substr(0, 8), "S12300E0");
 }
+
+// The record type is taken at its 2 characters; a longer one is reported, not cut to S1.
+TEST(SaveCommand, TypeOverItsLimitIsReported) {
+    for (const char* type : {"S3", "S19"}) {
+        RadioRig rig({}, std::string("[SaveRAM]\nType=") + type + "\n");
+        zimptest::MessageCapture boxes;
+        SaveCommand save(&rig.port, rig.profile.get());
+        ASSERT_TRUE(save.Prepare(0));
+        if (std::string(type) == "S3") {
+            EXPECT_EQ(save.Type(), "S3");
+            EXPECT_TRUE(boxes.Texts().empty());
+        } else {
+            EXPECT_EQ(save.Type(), "");
+            EXPECT_THAT(boxes.Texts(),
+                        ElementsAre("The value of Type in section [SaveRAM] is longer "
+                                    "than 2 characters; it is not used."));
+        }
+    }
+}
