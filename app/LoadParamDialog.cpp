@@ -161,7 +161,8 @@ void LoadParamDialog::accept() {
             p.checksumMode = i;
     // What is left (file name length, fill) with the core's texts.
     if (!ValidateLoadParameters(p))
-        return (void)Fail(p.fileName.size() > 256 ? static_cast<QWidget*>(file) : fill);
+        return (void)Fail(p.fileName.size() > memops::kMaxLoadFileName ? static_cast<QWidget*>(file)
+                                                                       : fill);
     params_ = p;
     QDialog::accept();
 }

@@ -56,11 +56,13 @@ const char* const kRawHelp =
 
 namespace {
 
-// A decimal number as strtol reads it; false for an empty text or anything after the digits.
+// A rate, factor or time as ParseCount reads it; out is set only when it is one.
 bool ParseLong(const std::string& text, long& out) {
-    char* end = nullptr;
-    out = std::strtol(text.c_str(), &end, 10);
-    return !text.empty() && *end == '\0';
+    unsigned long n = 0;
+    if (!ParseCount(text, n))
+        return false;
+    out = static_cast<long>(n);
+    return true;
 }
 
 class BootCli final : public CliCommand {
@@ -125,10 +127,8 @@ bool TqvBootCli::Apply(TqvSettings& s) const {
     for (int i = 0; i < 3; ++i)
         if (numbers_[i].option->count() > 0 && !ParseLong(numbers_[i].text, *targets[i]))
             good = false;
-    if (numbers_[2].option->count() > 0) {
-        good = good && factor >= 0;
+    if (numbers_[2].option->count() > 0)
         s.factor = static_cast<unsigned long>(factor);
-    }
     // --patch FILE and --no-patch: the later one counts.
     if (patch_->count() > 0)
         s.patchFile = patchFile_;

@@ -1,5 +1,6 @@
 #include "cli/CliApp.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include "cli/Commands.h"
 #include "memops/Startup.h"
 #include "platform/FileLocator.h"
+#include "platform/HexText.h"
 #include "platform/IniFile.h"
 #include "streams/MessageStreams.h"
 
@@ -54,10 +56,13 @@ const char* kUsage =
     "  --quiet            no progress and no summary lines\n"
     "  --help             this text; COMMAND --help for a command's own\n"
     "\n"
+    "Rates, sizes, counts and times given as options, here and after the command, are decimal,\n"
+    "or hex after 0x; a leading 0 is not the octal prefix there.\n"
     "Overrides last for this run only; nothing is written back for them. A configured\n"
-    "Baudrate (60-10000000), BaudrateFactor (1-1024), BlockSize (0-8192) or\n"
-    "WriteResponseTimeout (1-86400) that is out of range or not a plain number is reported\n"
-    "with its key and exits 2.\n"
+    "Baudrate (60-10000000), BaudrateFactor (1-1024), BlockSize (0-8192; 1024 when the key\n"
+    "is missing), WriteResponseTimeout (1-86400) or Echo that is not one plain number in its\n"
+    "range (no number at all, text after it, or a leading 0 that reads as octal: 09600, 010;\n"
+    "0x hex is taken) is reported with its section, key and value and exits 2.\n"
     "Exit status: 0 success, 1 the operation failed (also when standard output cannot be\n"
     "written), 2 bad usage or configuration, 130 interrupted (Ctrl-C, SIGTERM and SIGHUP\n"
     "run the operation's own cancel).\n"
@@ -86,6 +91,26 @@ bool ParseUnsigned(const std::string& text, unsigned long& value, int base) {
     if (errno || *end != '\0' || v > 0xFFFFFFFFull)
         return false;
     value = static_cast<unsigned long>(v);
+    return true;
+}
+
+bool ParseCount(const std::string& text, unsigned long& value) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const std::string digits = hex ? text.substr(2) : text;
+    if (digits.empty())
+        return false;
+    for (char c : digits)
+        if (hex ? !std::isxdigit(static_cast<unsigned char>(c))
+                : !std::isdigit(static_cast<unsigned char>(c)))
+            return false;
+    return ParseUnsigned(digits, value, hex ? 16 : 10);
+}
+
+bool ParseHexOption(const std::string& text, uint32_t max, uint32_t& value) {
+    uint32_t v = 0;
+    if (!platform::ParseHexNumber(text, v) || v > max)
+        return false;
+    value = v;
     return true;
 }
 
@@ -145,19 +170,23 @@ bool CliApp::ParseGlobal(std::vector<std::string>& args, bool& help, std::string
         error = "unknown or incomplete option '" + bad + "'";
         return false;
     }
-    unsigned long n;
-    if (options_.baud &&
-        (!ParseUnsigned(*options_.baud, n) || n < kMinBaudrate || n > kMaxBaudrate))
-        error = "--baud takes a number from 60 to 10000000";
-    if (options_.factor &&
-        (!ParseUnsigned(*options_.factor, n) || n == 0 || n > kMaxBaudrateFactor))
-        error = "--factor takes a number from 1 to 1024";
-    if (options_.blockSize &&
-        (!ParseUnsigned(*options_.blockSize, n) || n == 0 || n > kMaxBlockSize))
-        error = "--block-size takes a number from 1 to 8192";
-    if (options_.responseTimeout &&
-        (!ParseUnsigned(*options_.responseTimeout, n) || n == 0 || n > kMaxWriteResponseSeconds))
-        error = "--response-timeout takes 1 to 86400 seconds";
+    // Decimal (or 0x hex) here; handed on in decimal, so that the configuration's own
+    // notation never reads a leading 0 as octal.
+    auto number = [&error](std::optional<std::string>& value, unsigned long min, unsigned long max,
+                           const char* message) {
+        unsigned long n = 0;
+        if (!value)
+            return;
+        if (!ParseCount(*value, n) || n < min || n > max)
+            error = message;
+        else
+            *value = std::to_string(n);
+    };
+    number(options_.baud, kMinBaudrate, kMaxBaudrate, "--baud takes a number from 60 to 10000000");
+    number(options_.factor, 1, kMaxBaudrateFactor, "--factor takes a number from 1 to 1024");
+    number(options_.blockSize, 1, kMaxBlockSize, "--block-size takes a number from 1 to 8192");
+    number(options_.responseTimeout, 1, kMaxWriteResponseSeconds,
+           "--response-timeout takes 1 to 86400 seconds");
     return error.empty();
 }
 
@@ -213,6 +242,8 @@ bool CliApp::OpenPort() {
     StartupSettings s = ReadStartupSettings(*profile_);
     if (OpenConfiguredPort(port_, s))
         return true;
+    if (!s.valid)
+        return false;  // the refused value is reported; it is the reason
     // The operation then reports the closed port in its own words; this line says why.
     std::ostream& out = msgout();
     if (s.port.empty())

@@ -2,6 +2,7 @@
 // The `zimp` command line: global options, the configuration and the port as the desktop
 // program sets them up, and the commands over the shared procedures.
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -67,6 +68,12 @@ class CliApp {
 // Flushes standard output; false when it fails (the reason is kept for the closing report).
 bool FlushOutput();
 bool ParseUnsigned(const std::string& text, unsigned long& value, int base = 0);
+// A rate, size or count given as an option: decimal digits, or hex digits after "0x" or "0X".
+// A leading 0 is a decimal digit like any other, never the octal prefix; no sign, no blanks,
+// at most 32 bits.
+bool ParseCount(const std::string& text, unsigned long& value);
+// A hex option value (digits after an optional "0x"), from 0 to max.
+bool ParseHexOption(const std::string& text, uint32_t max, uint32_t& value);
 int UsageError(const std::string& message);
 // "--type S1|S2|S3" (any case) into type, upper case; false for another value.
 bool ParseRecordType(std::string value, std::string& type);

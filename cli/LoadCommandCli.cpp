@@ -39,21 +39,30 @@ const char* const kLoadHelp =
     "                 [--checksum none|last|address=HEX|block=N] [--verify]\n"
     "\n"
     "Loads the S-Record FILE into a memory of the radio in blocks of LoadMemory/BlockSize\n"
-    "bytes (or --block-size), each a Write Data request, then writes the end marker.\n"
+    "bytes (1024 when the key is missing; or --block-size), each a Write Data request, then\n"
+    "writes the end marker.\n"
     "MEMORY is ram, flash, int-eeprom, ext-eeprom or pelk.\n"
     "\n"
-    "  --bias HEX       added to every block address (default 0)\n"
+    "  --bias HEX       added to every block address, 0 to FFFFFF (default 0)\n"
     "  --compress       send LZRW3-A compressed blocks\n"
-    "  --align N        blocks start on multiples of N bytes; gaps below N are filled\n"
-    "  --fill HEX       the fill byte for gaps and padding (default FF)\n"
+    "  --align N        blocks start on multiples of N bytes (1 to 16777216); gaps below N\n"
+    "                   are filled\n"
+    "  --fill HEX       the fill byte for gaps and padding, 0 to FF (default FF)\n"
     "  --checksum MODE  append a checksum table: none, last (after the highest block),\n"
-    "                   address=HEX (at that address), block=N (after block N)\n"
+    "                   address=HEX (at that address, 0 to FFFFFF), block=N (after block N,\n"
+    "                   0 to 100000)\n"
     "  --verify         read the loaded bytes back afterwards and compare\n"
     "\n"
+    "HEX values are hex digits with an optional 0x; N is decimal, or hex after 0x.\n"
     "FILE is stored under LoadMemory/<memory> as the desktop's load does.\n"
-    "Exit status 0 loaded, 1 not loaded, 2 bad usage, 130 interrupted.\n";
+    "Exit status 0 loaded, 1 not loaded, 2 bad usage (a value out of its range: nothing is\n"
+    "sent), 130 interrupted.\n";
 
 namespace {
+
+// Addresses on the line have 24 bits; an alignment past the whole address space means nothing.
+constexpr uint32_t kMaxAddress = 0xFFFFFF;
+constexpr unsigned long kMaxAlignment = 0x1000000;
 
 class CliLoadFrontEnd : public LoadFrontEnd {
   public:
@@ -82,7 +91,7 @@ class LoadCli final : public CliCommand {
         bias_ = o.add_option("--bias", params_.biasText);
         o.add_flag("--compress", params_.compress);
         alignGiven_ = o.add_option("--align", align_);
-        o.add_option("--fill", params_.fillText);
+        fill_ = o.add_option("--fill", params_.fillText);
         checksumGiven_ = o.add_option("--checksum", checksum_);
         o.add_flag("--verify", verify_);
     }
@@ -96,7 +105,8 @@ class LoadCli final : public CliCommand {
     bool Verify(CliApp& app, LoadCommand& command, const MemoryKind& kind);
 
     LoadParameters params_;
-    const CLI::Option *bias_ = nullptr, *alignGiven_ = nullptr, *checksumGiven_ = nullptr;
+    const CLI::Option *bias_ = nullptr, *alignGiven_ = nullptr, *fill_ = nullptr,
+                      *checksumGiven_ = nullptr;
     std::string align_, checksum_;
     bool verify_ = false;
 };
@@ -108,11 +118,14 @@ int LoadCli::TakeChecksum() {
     } else if (v == "last") {
         params_.checksumMode = LoadParameters::kLastAddress;
     } else if (v.rfind("address=", 0) == 0) {
+        uint32_t at = 0;
+        if (!ParseHexOption(v.substr(8), kMaxAddress, at))
+            return UsageError("--checksum address=HEX takes an address from 0 to FFFFFF");
         params_.checksumMode = LoadParameters::kAddress;
         params_.addressText = v.substr(8);
     } else if (v.rfind("block=", 0) == 0) {
         unsigned long n;
-        if (!ParseUnsigned(v.substr(6), n, 10) || n > 100000)
+        if (!ParseCount(v.substr(6), n) || n > 100000)
             return UsageError("--checksum block=N takes N from 0 to 100000");
         params_.checksumMode = LoadParameters::kBlock;
         params_.blockIndex = static_cast<long>(n);
@@ -123,10 +136,15 @@ int LoadCli::TakeChecksum() {
 }
 
 int LoadCli::TakeOptions() {
+    uint32_t v = 0;
+    if (bias_->count() > 0 && !ParseHexOption(params_.biasText, kMaxAddress, v))
+        return UsageError("--bias takes a hex number from 0 to FFFFFF");
+    if (fill_->count() > 0 && !ParseHexOption(params_.fillText, 0xFF, v))
+        return UsageError("--fill takes a hex byte from 0 to FF");
     if (alignGiven_->count() > 0) {
         unsigned long n;
-        if (!ParseUnsigned(align_, n, 10) || n > 0x7FFFFFFF)
-            return UsageError("--align takes a number");
+        if (!ParseCount(align_, n) || n < 1 || n > kMaxAlignment)
+            return UsageError("--align takes a number from 1 to 16777216");
         params_.alignment = static_cast<long>(n);
     }
     return checksumGiven_->count() > 0 ? TakeChecksum() : kExitOk;

@@ -20,7 +20,8 @@ const char* const kRequestHelp =
     "       zimp request write ADDR HEXDATA\n"
     "\n"
     "Sends one ZIMP request and prints the answer. ADDR is hex (an even number of digits,\n"
-    "at most 6), HEXDATA hex bytes (at most 255 digits), COUNT and LEN decimal 1 to 255.\n"
+    "at most 6), HEXDATA hex bytes (at most 255 digits), COUNT and LEN 1 to 255 (decimal,\n"
+    "or hex after 0x).\n"
     "  read      prints the bytes read as upper-case hex\n"
     "  checksum  prints \"Check Sum: \" and the 16-bit sum in hex\n"
     "  config    prints \"Buffer Length is 0x....\"\n"
@@ -84,6 +85,10 @@ int CmdRequest(CliApp& app, const std::vector<std::string>& args) {
         else
             counter = args[2];
     }
+    // COUNT and LEN are decimal, as the window's field, or 0x hex; the field check reads the
+    // decimal form and refuses anything else in its own words.
+    if (unsigned long n = 0; !shape->data && ParseCount(counter, n))
+        counter = std::to_string(n);
     CliRequestsView view;
     app.Canceller().SetHandler([&] { session.Abort(); });
     const RequestOutcome outcome = session.Run(shape->request, address, data, counter, view);

@@ -13,6 +13,7 @@ using serial::SerialPort;
 
 using streams::msgout;
 using streams::NewOrExit;
+using streams::profilebuf;
 using streams::profilestream;
 
 using srecord::S_Record;
@@ -20,7 +21,7 @@ using srecord::S_Record;
 namespace memops {
 
 void ReadBootLoadSettings(profilestream& profile, BootLoadSettings& s) {
-    std::string file = profile.ReadText("BootLoad", "File", 255);
+    std::string file = profile.ReadFileName("BootLoad", "File");
     if (!file.empty())
         s.fileName = file;
     profile.ReadInteger("BootLoad", "Baudrate", s.rate);
@@ -30,8 +31,9 @@ void ReadBootLoadSettings(profilestream& profile, BootLoadSettings& s) {
 bool ValidateBootLoadSettings(const BootLoadSettings& s) {
     if (!CheckIntegerRange(s.rate, 50, 115200))
         return false;
-    if (s.fileName.empty() || s.fileName.size() > 255) {
-        msgout() << "The value must have at least 1 character, but no more than 255\n";
+    if (s.fileName.empty() || s.fileName.size() > profilebuf::kMaxFileName) {
+        msgout() << std::dec << "The value must have at least 1 character, but no more than "
+                 << profilebuf::kMaxFileName << "\n";
         return false;
     }
     return true;

@@ -41,8 +41,8 @@ bool ValidateLoadParameters(const LoadParameters& p) {
         return false;
     if (!CheckHexField(p.addressText) || !CheckHexField(p.biasText))
         return false;
-    if (p.fileName.size() > 256) {
-        msgout() << "Enter no more than 256 characters.\n";
+    if (p.fileName.size() > kMaxLoadFileName) {
+        msgout() << "Enter no more than " << std::dec << kMaxLoadFileName << " characters.\n";
         return false;
     }
     return CheckHexField(p.fillText);
@@ -117,7 +117,7 @@ LoadCommand::Outcome LoadCommand::Run(int memoryType, LoadFrontEnd& frontEnd) {
         return Outcome::Refused;
     LoadParameters params;
     if (profile_)
-        params.fileName = profile_->ReadText("LoadMemory", kind.loadKey, 254);
+        params.fileName = profile_->ReadFileName("LoadMemory", kind.loadKey);
     loader_.SetTitle(kind.loadTitle);
     params.title = kind.loadTitle;
     char bias[16];
@@ -152,11 +152,11 @@ LoadCommand::Outcome LoadCommand::Run(int memoryType, LoadFrontEnd& frontEnd) {
     port_->PrepareForOperation();
     // Stored as a name that still holds when the program starts elsewhere.
     profile_->Select("LoadMemory", kind.loadKey) << platform::AbsolutePath(params.fileName);
-    const bool echo = ConfiguredEcho(*profile_);  // the selection stores the file name
+    const std::optional<bool> echo = ReadEcho(*profile_);  // the selection stores the file name
     const std::optional<unsigned long> blockSize = UsableBlockSize();
-    if (!blockSize)
+    if (!echo || !blockSize)
         return Outcome::Refused;
-    return Transfer(kind, *blockSize, echo, frontEnd);
+    return Transfer(kind, *blockSize, *echo, frontEnd);
 }
 
 LoadCommand::Outcome LoadCommand::Transfer(const MemoryKind& kind, unsigned long blockSize,

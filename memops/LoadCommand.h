@@ -35,6 +35,9 @@ bool ParseHexText(const std::string& text, uint32_t& value);
 // ParseHexText as a dialog field's check: "The value must be in HEX format" when it fails.
 bool CheckHexField(const std::string& text);
 
+// The longest file name a load takes: the system's path limit, as the configuration's.
+inline constexpr size_t kMaxLoadFileName = streams::profilebuf::kMaxFileName;
+
 // Checks the values as the dialog's data exchange does, in its order; the first fault writes
 // its message and returns false.
 bool ValidateLoadParameters(const LoadParameters& p);

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "memops/Startup.h"
 #include "streams/profilestream.h"
 
 namespace memops {
@@ -13,8 +14,8 @@ struct ProtocolSettings {
     static constexpr long long kMinBlockSize = 32;
     static constexpr long long kMaxBlockSize = 8192;
 
-    unsigned long blockSize = 0;  // "BlockSize" of section "LoadMemory"
-    long echo = 0;                // "Echo" of section "configuration"
+    unsigned long blockSize = kDefaultBlockSize;  // "BlockSize" of section "LoadMemory"
+    long echo = 0;                                // "Echo" of section "configuration"
 };
 
 // Fields of the dialog, so that a refused one can take the focus.

@@ -64,13 +64,15 @@ bool RequestsSession::Open() {
         msgout() << "You have to set port and profile\n";
         return false;
     }
-    const bool echo = ConfiguredEcho(*profile_);
+    const std::optional<bool> echo = ReadEcho(*profile_);
+    if (!echo)
+        return false;  // the refused value is on the message stream
     if (std::string a = profile_->ReadText("configuration", "LastAddress", 255); !a.empty())
         lastAddress_ = a;
     lastData_ = profile_->ReadText("configuration", "LastData", 255);
     profile_->ReadInteger("configuration", "LastCounter", lastCounter_);
     profile_->clear();
-    engine_.Attach(port_, echo);
+    engine_.Attach(port_, *echo);
     open_ = true;
     return true;
 }

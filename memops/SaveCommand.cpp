@@ -33,13 +33,16 @@ bool SaveCommand::Prepare(int memoryType) {
         msgout() << "You have to set port and profile\n";
         return false;
     }
-    engine_.Attach(port_, ConfiguredEcho(*profile_));
+    const std::optional<bool> echo = ReadEcho(*profile_);  // a refused value is reported
+    if (!echo)
+        return false;
+    engine_.Attach(port_, *echo);
     const MemoryKind& kind = MemoryKindOf(memoryType);
     title_ = kind.saveTitle;
     section_ = kind.saveSection;
     code_ = kind.code;
     type_ = profile_->ReadText(section_, "Type", 2);
-    fileName_ = profile_->ReadText(section_, "File", 254);
+    fileName_ = profile_->ReadFileName(section_, "File");
     profile_->clear();
     cancelled_ = false;
     return true;

@@ -4,7 +4,6 @@ using zimp::ZimpEngine;
 
 using serial::SerialPort;
 
-using streams::profilebuf;
 using streams::profilestream;
 
 namespace memops {
@@ -19,27 +18,29 @@ StartupSettings ReadStartupSettings(profilestream& profile) {
         profile.ReadInteger("configuration", "BaudrateFactor", s.factor, 1, kMaxBaudrateFactor);
     s.valid &=
         profile.ReadInteger("configuration", "Baudrate", s.baudrate, kMinBaudrate, kMaxBaudrate);
-    // Port names go up to the path limit, past the usual value limit; one character more is
-    // read so that the port refuses a longer name instead of opening one cut short.
-    profilebuf& buffer = profile.Buffer();
-    const size_t usual = buffer.MaxValueSize();
-    buffer.SetMaxValueSize(SerialPort::kMaxPortName + 2);
-    s.port = profile.ReadText("configuration", "Port", SerialPort::kMaxPortName + 1);
-    buffer.SetMaxValueSize(usual);
+    // Port names go up to the path limit; one character more is read so that the port itself
+    // refuses a longer name, with its reason, instead of opening one cut short.
+    s.port = profile.Select("configuration", "Port").ReadText(SerialPort::kMaxPortName + 1);
     profile.ReadInteger("configuration", "DebugLevel", s.debugLevel);
     profile.clear();
     return s;
 }
 
-bool ConfiguredEcho(profilestream& profile) {
+std::optional<bool> ReadEcho(profilestream& profile) {
     long echo = 0;
-    profile.ReadInteger("configuration", "Echo", echo);
+    const bool taken = profile.ReadPlainInteger("configuration", "Echo", echo);
     profile.clear();
+    if (!taken)
+        return std::nullopt;
     return echo != 0;
 }
 
+bool ConfiguredEcho(profilestream& profile) {
+    return ReadEcho(profile).value_or(false);
+}
+
 std::optional<unsigned long> ConfiguredBlockSize(profilestream& profile) {
-    unsigned long size = 0;
+    unsigned long size = kDefaultBlockSize;
     // 0 passes, for the load's own message about it.
     if (!profile.ReadInteger("LoadMemory", "BlockSize", size, 0, kMaxBlockSize))
         return std::nullopt;

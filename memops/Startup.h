@@ -19,6 +19,9 @@ inline constexpr const char* kConfigurationFile = "ZIMPProtocol.ini";
 inline constexpr long kMinBaudrate = 60, kMaxBaudrate = 10000000;
 inline constexpr long kMaxBaudrateFactor = 1024;
 inline constexpr long kMaxBlockSize = 8192;  // the radio's buffer and the request limit
+// The block size of a configuration without "BlockSize", so that a configuration naming only
+// the port can load.
+inline constexpr unsigned long kDefaultBlockSize = 1024;
 
 struct StartupSettings {
     std::string port;          // "Port", up to the system's path limit
@@ -34,10 +37,13 @@ std::string LocateConfiguration(const platform::FileLocator& locator);
 
 StartupSettings ReadStartupSettings(streams::profilestream& profile);
 
-// "Echo" of section "configuration": the radio returns every byte it receives.
+// "Echo" of section "configuration": the radio returns every byte it receives. Missing, no
+// echo; nothing when the value is refused (the message is written).
+std::optional<bool> ReadEcho(streams::profilestream& profile);
+// ReadEcho, a refused value taken as no echo.
 bool ConfiguredEcho(streams::profilestream& profile);
-// "BlockSize" of section "LoadMemory"; 0 when missing, nothing when refused (the message
-// is written).
+// "BlockSize" of section "LoadMemory"; kDefaultBlockSize when missing, nothing when refused
+// (the message is written).
 std::optional<unsigned long> ConfiguredBlockSize(streams::profilestream& profile);
 
 // Largest "WriteResponseTimeout" (seconds) taken; a day.

@@ -18,8 +18,8 @@ namespace memops {
 
 void ReadTqvSettings(profilestream& p, TqvSettings& s) {
     const char* section = "TqvBootLoad";
-    s.file = p.ReadText(section, "File", 58);
-    s.patchFile = p.ReadText(section, "PatchFile", 58);
+    s.file = p.ReadFileName(section, "File");
+    s.patchFile = p.ReadFileName(section, "PatchFile");
     p.ReadInteger(section, "BaudRate", s.headerRate);
     p.ReadInteger(section, "DataBaudRate", s.dataRate);
     p.ReadInteger(section, "DisablePatch", s.disablePatch);

@@ -1,5 +1,6 @@
 #include "streams/profilestream.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -59,7 +60,7 @@ void profilebuf::Fetch() {
         for (auto it = overrides_.rbegin(); it != overrides_.rend(); ++it) {
             if (it->first != k)
                 continue;
-            for (char ch : it->second.substr(0, maxValue_))
+            for (char ch : it->second.substr(0, kMaxDelivered))
                 queue_.Put(ch);
             queue_.Put('\n');
             return;
@@ -73,10 +74,11 @@ void profilebuf::Fetch() {
         buf.assign(size, '\0');
         len = platform::GetPrivateProfileString(section_.c_str(), key_.c_str(), "", buf.data(),
                                                 size, fileName_);
-        if (len + 2 < size || size >= maxValue_)
+        if (len + 2 < size || size > kMaxDelivered)
             break;
-        size = size < 256 ? size + 32 : size * 2;  // only a longer limit goes past 256
+        size = size < 256 ? size + 32 : size * 2;
     }
+    len = std::min(len, kMaxDelivered);
     if (len > 0 && static_cast<unsigned char>(buf[0]) == 0xFF)
         return;
     for (size_t i = 0; i < len; ++i)
@@ -168,6 +170,17 @@ int profilestream::ReadNumber(unsigned long& out, char delimiter) {
     return static_cast<unsigned char>(*end);
 }
 
+std::string profilestream::ReadText(const std::string& section, const std::string& key,
+                                    size_t maxLen) {
+    std::string text = Select(section, key).ReadText(profilebuf::kMaxDelivered);
+    if (text.size() <= maxLen)
+        return text;
+    // Not counted as refused: the operation goes on as without the key.
+    msgout() << "The value of " << key << " in section [" << section << "] is longer than "
+             << std::dec << maxLen << " characters; it is not used.\n";
+    return {};
+}
+
 std::string profilestream::ReadText(size_t maxLen) {
     std::string s;
     int c;
@@ -178,27 +191,49 @@ std::string profilestream::ReadText(size_t maxLen) {
     return s;
 }
 
+namespace {
+// A leading 0 before more digits: the prefixed notation reads it as octal.
+bool LeadingZeroDigits(const std::string& text) {
+    const size_t at = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
+    if (text.size() < at + 2 || text[at] != '0')
+        return false;
+    return text.find_first_not_of("0123456789", at) == std::string::npos;
+}
+}  // namespace
+
 profilestream::CheckedValue profilestream::ReadCheckedInteger(const std::string& section,
                                                               const std::string& key, long long min,
                                                               long long max, long long& out) {
-    std::string text = ReadText(section, key, profilebuf::kMaxValueSize);
+    std::string text = Select(section, key).ReadText(profilebuf::kMaxValueSize);
     clear();
     const size_t b = text.find_first_not_of(" \t\r");
     const size_t e = text.find_last_not_of(" \t\r");
     text = b == std::string::npos ? "" : text.substr(b, e - b + 1);
+    if (text.empty())
+        return CheckedValue::Missing;
     const char* start = text.c_str();
     char* end = nullptr;
     errno = 0;
     const long long v = std::strtoll(start, &end, 0);  // 0x hex, leading 0 octal, else decimal
-    if (end == start)
-        return CheckedValue::Missing;
-    if (errno == 0 && *end == '\0' && v >= min && v <= max) {
+    const bool whole = end != start && errno == 0 && *end == '\0';
+    // A value written with a leading 0 is taken only where it means the same in decimal (07);
+    // 010 would be 8, and 09600 is no octal number at all.
+    bool octal = false;
+    if (LeadingZeroDigits(text)) {
+        errno = 0;
+        octal = !whole || std::strtoll(start, nullptr, 10) != v || errno != 0;
+    }
+    if (whole && !octal && v >= min && v <= max) {
         out = v;
         return CheckedValue::Read;
     }
     ++refused_;
-    msgout() << "The value \"" << text << "\" of " << key << " in section [" << section
-             << "] is not a number from " << std::dec << min << " to " << max << ".\n";
+    std::ostream& message = msgout();
+    message << "The value \"" << text << "\" of " << key << " in section [" << section
+            << "] is not a number";
+    if (min != kAnyInteger.first || max != kAnyInteger.second)
+        message << " from " << std::dec << min << " to " << max;
+    message << (octal ? " (a leading 0 means octal).\n" : ".\n");
     return CheckedValue::Refused;
 }
 

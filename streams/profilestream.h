@@ -5,7 +5,9 @@
 // flush, or selection). Integers are extracted in prefixed notation (0x hex, 0 octal, else
 // decimal).
 
+#include <climits>
 #include <iostream>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,7 +18,12 @@ namespace streams {
 
 class profilebuf : public std::streambuf {
   public:
+    // The usual limit of a text value; names of files and ports take the system's path limit.
     static constexpr size_t kMaxValueSize = 255;
+    static constexpr size_t kMaxFileName = PATH_MAX - 1;
+    // Values are delivered whole up to one character past the longest limit, so that every
+    // reader can tell a value over its limit from one at it.
+    static constexpr size_t kMaxDelivered = kMaxFileName + 1;
 
     explicit profilebuf(const std::string& fileName);
     ~profilebuf() override;
@@ -24,9 +31,6 @@ class profilebuf : public std::streambuf {
     void SelectSection(const std::string& name);
     void SelectKey(const std::string& name);
     const std::string& FileName() const { return fileName_; }
-    // Longest value a read delivers: kMaxValueSize, unless a key needs more (a port's path).
-    void SetMaxValueSize(size_t n) { maxValue_ = n; }
-    size_t MaxValueSize() const { return maxValue_; }
     // Makes reads of section/key deliver value instead of the file's, for this run only (the
     // command line's overrides); writes still go to the file.
     void Override(const std::string& section, const std::string& key, const std::string& value);
@@ -42,7 +46,6 @@ class profilebuf : public std::streambuf {
     void SyncAndDiscard();
 
     CharQueue queue_;
-    size_t maxValue_ = kMaxValueSize;
     std::string fileName_;
     std::string section_, key_;
     bool haveSection_ = false, haveKey_ = false;
@@ -72,7 +75,8 @@ class profilestream : public std::iostream {
     // unchanged), -2 when no digit converts (out = 0), else the first character after the
     // number (0 when the whole text converted).
     int ReadNumber(unsigned long& out, char delimiter);
-    // One text value, cut to maxLen characters (the rest of the line is consumed).
+    // The selected value as it stands, cut to maxLen characters (the rest of the line is
+    // consumed). Readers of a key use the checked ReadText below.
     std::string ReadText(size_t maxLen);
     // The pattern of every use: clear the error state, select the section and the key.
     profilestream& Select(const std::string& section, const std::string& key) {
@@ -86,8 +90,13 @@ class profilestream : public std::iostream {
     bool ReadInteger(const std::string& section, const std::string& key, T& value) {
         return Select(section, key).ReadInteger(value);
     }
-    std::string ReadText(const std::string& section, const std::string& key, size_t maxLen) {
-        return Select(section, key).ReadText(maxLen);
+    // One text value of at most maxLen characters. A longer one is never cut: it is reported
+    // with its section, key and the limit and not used (the result is empty, as for a missing
+    // key).
+    std::string ReadText(const std::string& section, const std::string& key, size_t maxLen);
+    // A file name: ReadText up to the system's path limit.
+    std::string ReadFileName(const std::string& section, const std::string& key) {
+        return ReadText(section, key, profilebuf::kMaxFileName);
     }
     // Extracts an integer in prefixed notation; on failure the variable keeps its value (the
     // standard extraction would store 0).
@@ -100,11 +109,12 @@ class profilestream : public std::iostream {
         return true;
     }
 
-    // A number of the configuration whose range the program depends on. A missing key, or a
-    // value that does not begin with a number, leaves value as it is (the extraction rule
-    // above). A value that begins with a number but has more after it, or lies outside
-    // min..max, is refused: its section, key and text go to the message stream, it is counted
-    // in Refused(), and value stays as it is. True when value may be used.
+    // A number of the configuration that the program depends on. A missing key or an empty
+    // value leaves value as it is. Any other value must be one plain number from min to max in
+    // the prefixed notation: no number at all, text after the number, a value outside the range,
+    // or a leading 0 that makes it read otherwise than in decimal (09600, 010) is refused: its
+    // section, key and text go to the message stream, it is counted in Refused(), and value
+    // stays as it is. True when value may be used.
     template <class T>
     bool ReadInteger(const std::string& section, const std::string& key, T& value, long long min,
                      long long max) {
@@ -120,12 +130,19 @@ class profilestream : public std::iostream {
         }
         return false;
     }
+    // The checked ReadInteger for a number of any value: only the notation is checked.
+    template <class T>
+    bool ReadPlainInteger(const std::string& section, const std::string& key, T& value) {
+        return ReadInteger(section, key, value, kAnyInteger.first, kAnyInteger.second);
+    }
     // How many values ReadInteger refused since the stream was made.
     int Refused() const { return refused_; }
 
     profilebuf& Buffer() { return buf_; }
 
   private:
+    static constexpr std::pair<long long, long long> kAnyInteger = {
+        std::numeric_limits<long long>::min(), std::numeric_limits<long long>::max()};
     enum class CheckedValue { Missing, Read, Refused };
     CheckedValue ReadCheckedInteger(const std::string& section, const std::string& key,
                                     long long min, long long max, long long& out);

@@ -39,6 +39,7 @@ class LoadSaveWindowsTest : public QObject {
     void addressModePlacesTheTableThere();
     void eachLoadCommandLoadsItsOwnMemory_data();
     void eachLoadCommandLoadsItsOwnMemory();
+    void configurationWithoutBlockSizeLoads();
     void barFollowsTheBytesDone();
     void progressWindowReusedStartsUncancelled();
     void saveThatCannotOpenItsFileStaysOpen();
@@ -216,6 +217,39 @@ void LoadSaveWindowsTest::eachLoadCommandLoadsItsOwnMemory() {
     }
 }
 
+// The README's try-it configuration (Port, Baudrate, DebugLevel) loads; a BlockSize that is no
+// number is shown in a box before any dialog, as the command line reports it.
+void LoadSaveWindowsTest::configurationWithoutBlockSizeLoads() {
+    RadioRig rig({}, "DebugLevel=1\n");
+    auto w = rig.MakeWindow();
+    const std::string file = rig.dir.Write("img.s19", kImage);
+    BoxRecorder boxes;
+    WhenModal([&](QWidget* m) {
+        auto* d = qobject_cast<app::LoadParamDialog*>(m);
+        QVERIFY(d);
+        d->file->setText(QString::fromStdString(file));
+        ClickButton(d, QStringLiteral("OK"));
+    });
+    w->Action(app::kIdLoadFlash)->trigger();
+    QVERIFY(ModalHandled());
+    QVERIFY2(boxes.Texts().isEmpty(), qPrintable(boxes.Texts().join('|')));
+    const auto expected = ImageBytes(file);
+    QCOMPARE(expected.size(), size_t(40));
+    for (const auto& [address, byte] : expected)
+        QCOMPARE(rig.radio.ReadMemory(0x400000 | address, 1).at(0), byte);
+
+    std::string ini = rig.Ini();
+    ini.insert(ini.find("[LoadMemory]\n") + 13, "BlockSize=abc\n");
+    rig.dir.Write("ZIMPProtocol.ini", ini);
+    const size_t sent = rig.radio.Requests().size();
+    w->Action(app::kIdLoadFlash)->trigger();
+    QCOMPARE(boxes.Texts(), QStringList{QStringLiteral("The value \"abc\" of BlockSize in section "
+                                                       "[LoadMemory] is not a number from 0 to "
+                                                       "8192.")});
+    QCOMPARE(rig.radio.Requests().size(), sent);
+    QVERIFY(w->menuBar()->isEnabled());
+}
+
 void LoadSaveWindowsTest::barFollowsTheBytesDone() {
     app::ProgressDialog d;
     d.Show("Load Flash Memory", "a.s19", "HDR", 2000);
@@ -390,7 +424,8 @@ void LoadSaveWindowsTest::bootLoadRefusesARateBelow50() {
     d.file->clear();
     ClickButton(&d, QStringLiteral("OK"));
     QCOMPARE(boxes.Texts().last(),
-             QStringLiteral("The value must have at least 1 character, but no more than 255"));
+             QStringLiteral("The value must have at least 1 character, but no more than %1")
+                 .arg(PATH_MAX - 1));
     QCOMPARE(d.focusWidget(), d.file);
     ClickButton(&d, QStringLiteral("Cancel"));
     QVERIFY(!d.isVisible());

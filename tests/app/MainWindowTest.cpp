@@ -35,6 +35,7 @@ class MainWindowTest : public QObject {
     void acceleratorsDoNothingVisible();
     void aboutBoxNamesTheProgram();
     void portFromTheCommandLineIsNotWritten();
+    void refusedPortValueIsShownAtStart();
     void logConsoleOnlyWithDebugLevel();
     void requestsWindowDisablesCommandsAndRefusesClose();
 };
@@ -203,6 +204,22 @@ void MainWindowTest::portFromTheCommandLineIsNotWritten() {
     w.reset();
     QCOMPARE(rig.Ini(), std::string("[configuration]\nPort=/dev/zimp-none\nBaudrate=38400\n"
                                     "BaudrateFactor=0x2\n"));
+}
+
+// A port key that is no number is shown in a box when the window is made, as the command line
+// reports it, and the port stays closed.
+void MainWindowTest::refusedPortValueIsShownAtStart() {
+    RadioRig rig({}, "", false);
+    std::string ini = rig.Ini();
+    ini.replace(ini.find("Baudrate=115200"), 15, "Baudrate=abc");
+    rig.dir.Write("ZIMPProtocol.ini", ini);
+    BoxRecorder boxes;
+    auto w = rig.MakeWindow();
+    QCOMPARE(boxes.Texts(), QStringList{QStringLiteral("The value \"abc\" of Baudrate in section "
+                                                       "[configuration] is not a number from 60 "
+                                                       "to 10000000.")});
+    QVERIFY(!w->Port().IsOpen());
+    QVERIFY(w->isVisible());
 }
 
 void MainWindowTest::logConsoleOnlyWithDebugLevel() {

@@ -8,6 +8,7 @@
 
 #include <unistd.h>
 
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -438,7 +439,8 @@ TEST_F(CliTest, OptionsAreNamedInTheirMessages) {
               "zimp: load: unknown or incomplete option '--bias'\n"},
              {{"load", "ram", img, "-"},  // "-" is an operand, standard output
               "zimp: load takes MEMORY and FILE (see zimp load --help)\n"},
-             {{"load", "ram", img, "--align=x"}, "zimp: --align takes a number\n"},
+             {{"load", "ram", img, "--align=x"},
+              "zimp: --align takes a number from 1 to 16777216\n"},
              {{"save", "ram", "f", "--range", "0,1", "--range", "1"},
               "zimp: --range takes START,END\n"},
              {{"info", "--x", img}, "zimp: info: unknown option '--x'\n"},
@@ -710,35 +712,39 @@ TEST_F(CliTest, ConfigurationIsCheckedBeforeItIsUsed) {
             text.erase(at, text.find('\n', at) + 1 - at);
         return text + "[" + section + "]\n" + key + "=" + value + "\n";
     };
+    // Whatever the fault, one rule: the value is reported with its section, key and text,
+    // nothing is sent, and the exit status is 2.
+    const std::string octal = " (a leading 0 means octal)";
     struct Case {
         const char* section;
         const char* key;
         const char* value;
-        const char* range;
+        std::string fault;  // after "is not a number"
     };
     for (const Case& c : std::vector<Case>{
-             {"configuration", "Baudrate", "99999999999", "60 to 10000000"},
-             {"configuration", "Baudrate", "115200abc", "60 to 10000000"},
-             {"configuration", "BaudrateFactor", "-1", "1 to 1024"},
-             {"LoadMemory", "BlockSize", "8250", "0 to 8192"},
-             {"LoadMemory", "BlockSize", "-1", "0 to 8192"},
-             {"LoadMemory", "BlockSize", "99999999999", "0 to 8192"},
+             {"configuration", "Baudrate", "99999999999", " from 60 to 10000000"},
+             {"configuration", "Baudrate", "115200abc", " from 60 to 10000000"},
+             {"configuration", "Baudrate", "abc", " from 60 to 10000000"},
+             {"configuration", "Baudrate", "09600", " from 60 to 10000000" + octal},
+             {"configuration", "Baudrate", "0115200", " from 60 to 10000000" + octal},
+             {"configuration", "BaudrateFactor", "-1", " from 1 to 1024"},
+             {"configuration", "BaudrateFactor", "abc", " from 1 to 1024"},
+             {"configuration", "Echo", "yes", ""},
+             {"LoadMemory", "BlockSize", "8250", " from 0 to 8192"},
+             {"LoadMemory", "BlockSize", "-1", " from 0 to 8192"},
+             {"LoadMemory", "BlockSize", "99999999999", " from 0 to 8192"},
+             {"LoadMemory", "BlockSize", "abc", " from 0 to 8192"},
          }) {
         SCOPED_TRACE(std::string(c.key) + "=" + c.value);
         dir.Write("ZIMPProtocol.ini", withValue(c.section, c.key, c.value));
         Result r = Zimp({"load", "ram", Image()});
         EXPECT_EQ(r.code, 2) << r.err;
-        EXPECT_EQ(
-            r.err.rfind(std::string("The value \"") + c.value + "\" of " + c.key + " in section [" +
-                            c.section + "] is not a number from " + c.range + ".\n",
-                        0),
-            0u)
-            << r.err;
+        const std::string report = std::string("The value \"") + c.value + "\" of " + c.key +
+                                   " in section [" + c.section + "] is not a number" + c.fault +
+                                   ".\n";
+        EXPECT_EQ(r.err.rfind(report, 0), 0u) << r.err;  // then the load's own words
     }
-    // The extraction rules stay: a value that is no number at all keeps the default.
-    dir.Write("ZIMPProtocol.ini", withValue("configuration", "BaudrateFactor", "abc"));
-    Result ok = Zimp({"load", "ram", Image()});
-    EXPECT_EQ(ok.code, 0) << ok.err;
+    EXPECT_EQ(Dump().find("\"opcode\""), std::string::npos) << "nothing was sent";
 
     // A mistyped --config is not created; a huge or endless one is refused.
     for (const std::string& config : {dir.File("typo.ini"), std::string("/dev/zero")}) {
@@ -769,4 +775,161 @@ TEST_F(CliTest, VerifyAfterABiasedLoadReadsTheBiasedAddresses) {
         << dump;
     EXPECT_EQ(dump.find("\"address\": 8392704, \"length\": 40"), std::string::npos)
         << "nothing read at the unbiased address";
+}
+
+// A hex value of load outside its range is refused before anything is sent, in one line that
+// names the option and its range; the limits themselves are taken.
+TEST_F(CliTest, LoadRefusesHexAndCountValuesOutOfTheirRanges) {
+    StartRadio();
+    const std::string img = Image();
+    const std::string address = "zimp: --checksum address=HEX takes an address from 0 to FFFFFF\n";
+    const std::string bias = "zimp: --bias takes a hex number from 0 to FFFFFF\n";
+    const std::string fill = "zimp: --fill takes a hex byte from 0 to FF\n";
+    const std::string block = "zimp: --checksum block=N takes N from 0 to 100000\n";
+    const std::string align = "zimp: --align takes a number from 1 to 16777216\n";
+    struct Case {
+        std::vector<std::string> options;
+        std::string err;
+    };
+    for (const Case& c : std::vector<Case>{
+             {{"--checksum", "address="}, address},
+             {{"--checksum", "address=1000000"}, address},
+             {{"--checksum", "address=FFFFFFFF"}, address},
+             {{"--bias", "1000000000"}, bias},
+             {{"--bias", "0x1000000"}, bias},
+             {{"--bias", ""}, bias},
+             {{"--fill", "100"}, fill},
+             {{"--fill", "-1"}, fill},
+             {{"--checksum", "block=100001"}, block},
+             {{"--checksum", "block="}, block},
+             {{"--align", "0"}, align},
+             {{"--align", "16777217"}, align},
+             {{"--align", "x"}, align},
+         }) {
+        std::vector<std::string> args = {"load", "ram", img};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        Result r = Zimp(args);
+        EXPECT_EQ(r.code, 2) << c.options[0] << " " << c.options[1];
+        EXPECT_EQ(r.err, c.err) << c.options[1];
+    }
+    EXPECT_EQ(Dump().find("\"opcode\""), std::string::npos) << "nothing was sent";
+
+    // At their limits the values pass the checks and the load goes on to the port.
+    dir.Write("ZIMPProtocol.ini", "[configuration]\nPort=" + dir.File("no-such-tty") +
+                                      "\nBaudrate=9600\n[LoadMemory]\nBlockSize=64\n");
+    for (const auto& options : std::vector<std::vector<std::string>>{
+             {"--checksum", "address=FFFFFF"},
+             {"--checksum", "address=0x0"},
+             {"--bias", "0xFFFFFF"},
+             {"--fill", "0"},
+             {"--fill", "0xff"},
+             {"--checksum", "block=100000"},
+             {"--align", "16777216"},
+             {"--align", "1"},
+         }) {
+        std::vector<std::string> args = {"--quiet", "load", "ram", img};
+        args.insert(args.end(), options.begin(), options.end());
+        Result r = Zimp(args);
+        EXPECT_EQ(r.code, 1) << options[1] << ": " << r.err;
+        EXPECT_EQ(r.err.rfind("Cannot open port ", 0), 0u) << options[1] << ": " << r.err;
+    }
+}
+
+// Numbers given as options are decimal, whatever their leading zeros, or hex after 0x.
+TEST_F(CliTest, OptionNumbersAreDecimalUnlessTheyCarry0x) {
+    const std::string img = Image();
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;  // empty: taken
+    };
+    for (const Case& c : std::vector<Case>{
+             {{"--baud", "070"}, ""},  // octal would be 56, below the least rate
+             {{"--baud", "0x1C200"}, ""},
+             {{"--factor", "02000"},
+              "zimp: --factor takes a number from 1 to 1024 (see zimp --help)\n"},
+             {{"--factor", "0x400"}, ""},
+             {{"--block-size", "010000"},
+              "zimp: --block-size takes a number from 1 to 8192 (see zimp --help)\n"},
+             {{"--response-timeout", "0200000"},
+              "zimp: --response-timeout takes 1 to 86400 seconds (see zimp --help)\n"},
+             {{"--response-timeout", "0x"},
+              "zimp: --response-timeout takes 1 to 86400 seconds (see zimp --help)\n"},
+         }) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"info", img});
+        Result r = Zimp(args);
+        EXPECT_EQ(r.code, c.err.empty() ? 0 : 2) << c.args[0] << " " << c.args[1];
+        EXPECT_EQ(r.err, c.err) << c.args[1];
+    }
+
+    // The override reaches the load as the number it was read as: blocks of 100 bytes, not 64.
+    StartRadio();
+    auto five = RecordsFile("five.s19", 5);  // 160 bytes, then a table of 12
+    Result load = Zimp({"--block-size", "0100", "--quiet", "load", "ram", five, "--align", "0x1",
+                        "--checksum", "block=0x0"});
+    EXPECT_EQ(load.code, 0) << load.err;
+    Result read = Zimp({"request", "read", "801000", "0x3"});
+    EXPECT_EQ(read.code, 0) << read.err;
+    EXPECT_EQ(read.out, "000102\n");
+    Result raw = Zimp({"raw", "F113", "--listen", "0x1F4"});
+    EXPECT_EQ(raw.code, 0) << raw.err;
+    const std::string dump = Dump();
+    EXPECT_NE(dump.find("\"address\": 8392704, \"length\": 100"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("\"address\": 8392804, \"length\": 72"), std::string::npos)
+        << "the rest and the table: " << dump;
+    EXPECT_NE(dump.find("\"opcode\": 61715"), std::string::npos) << "the raw request was sent";
+}
+
+TEST_F(CliTest, BootRatesAreDecimalOrHexAfter0x) {
+    StartRadio({"--mode", "boot"});
+    auto prog = dir.Write("p.s19", "S1061000010203E3\nS9030000FC\n");
+    Result ok = Zimp({"boot", prog, "--rate", "0x2580"});
+    EXPECT_EQ(ok.code, 0) << ok.err;
+    Result tqv = Zimp({"tqv-boot", prog, "--header-rate", "0x", "--no-patch"});
+    EXPECT_EQ(tqv.code, 2);
+    EXPECT_EQ(tqv.err, "zimp: rates and the factor take numbers\n");
+}
+
+// The README's try-it configuration names only the port, the rate and the debug level: a load
+// then uses blocks of the documented default size.
+TEST_F(CliTest, ConfigurationWithoutBlockSizeLoadsInDefaultBlocks) {
+    StartRadio();
+    const std::string ini = dir.Read("ZIMPProtocol.ini");
+    const size_t at = ini.find("Port=");
+    dir.Write("ZIMPProtocol.ini", "[configuration]\n" +
+                                      ini.substr(at, ini.find('\n', at) + 1 - at) +
+                                      "Baudrate=115200\nDebugLevel=1\n");
+    Result r = Zimp({"--quiet", "load", "ram", RecordsFile("big.s19", 40)});  // 1280 bytes
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::string dump = Dump();
+    EXPECT_NE(dump.find("\"address\": 8392704, \"length\": 1024"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("\"address\": 8393728, \"length\": 256"), std::string::npos) << dump;
+}
+
+// A program named in the configuration by a path past 255 characters is the one loaded; a
+// name past the system's path limit is reported and nothing is sent.
+TEST_F(CliTest, LongFileNamesInTheConfigurationAreTakenWhole) {
+    StartRadio({"--mode", "boot"});
+    const std::string folder = std::string(200, 'd');
+    ASSERT_TRUE(std::filesystem::create_directory(dir.File(folder)));
+    const std::string prog =
+        dir.Write(folder + "/" + std::string(100, 'p') + ".s19", "S1061000010203E3\nS9030000FC\n");
+    ASSERT_GT(prog.size(), 300u);
+    const std::string ini = dir.Read("ZIMPProtocol.ini");
+    dir.Write("ZIMPProtocol.ini", ini + "[BootLoad]\nFile=" + prog + "\nBaudrate=9600\n");
+    Result ok = Zimp({"boot"});
+    EXPECT_EQ(ok.code, 0) << ok.err;
+    EXPECT_EQ(ok.out, "echo: 3 of 3 bytes\n");
+
+    dir.Write("ZIMPProtocol.ini",
+              ini + "[BootLoad]\nFile=" + std::string(PATH_MAX, 'f') + "\nBaudrate=9600\n");
+    Result refused = Zimp({"boot"});
+    EXPECT_EQ(refused.code, 2);
+    EXPECT_EQ(refused.err.rfind("The value of File in section [BootLoad] is longer than " +
+                                    std::to_string(PATH_MAX - 1) + " characters; it is not used.\n",
+                                0),
+              0u)
+        << refused.err;
+    EXPECT_NE(Dump().find("\"received\": \"010203\""), std::string::npos) << "the first load only";
 }

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "MemopsTestSupport.h"
 #include "memops/ManualZimp.h"
 #include "memops/TqvBootLoad.h"
@@ -209,9 +211,27 @@ TEST(BootLoad, SettingsAndTheirChecks) {
     s.rate = 50;
     s.fileName.clear();
     EXPECT_FALSE(ValidateBootLoadSettings(s));
+    // A file name may be as long as the system's paths, in the configuration and the check.
+    const std::string tooLong = "The value must have at least 1 character, but no more than " +
+                                std::to_string(PATH_MAX - 1);
+    s.fileName.assign(PATH_MAX - 1, 'p');
+    EXPECT_TRUE(ValidateBootLoadSettings(s));
+    s.fileName += 'p';
+    EXPECT_FALSE(ValidateBootLoadSettings(s));
     EXPECT_THAT(boxes.Texts(),
-                ElementsAre("Please enter an integer between 50 and 115200.",
-                            "The value must have at least 1 character, but no more than 255"));
+                ElementsAre("Please enter an integer between 50 and 115200.", tooLong, tooLong));
+    boxes.Clear();
+    for (size_t length : {size_t(PATH_MAX - 1), size_t(PATH_MAX)}) {
+        profilestream again(dir.Write("z.ini", "[BootLoad]\nFile=" + std::string(length, 'f')));
+        BootLoadSettings read;
+        read.fileName = "before.s19";
+        ReadBootLoadSettings(again, read);
+        EXPECT_EQ(read.fileName, length < PATH_MAX ? std::string(length, 'f') : "before.s19");
+    }
+    EXPECT_THAT(boxes.Texts(),
+                ElementsAre("The value of File in section [BootLoad] is longer "
+                            "than " +
+                            std::to_string(PATH_MAX - 1) + " characters; it is not used."));
 }
 
 namespace {
@@ -332,7 +352,7 @@ TEST(TqvBootLoad, SilentRadioAndBadFile) {
     EXPECT_EQ(rig.boxes.Texts()[0].rfind("Error in line ", 0), 0u);
 }
 
-TEST(TqvBootLoad, SettingsRoundTripAndFileNamesCutTo58) {
+TEST(TqvBootLoad, SettingsRoundTripAndFileNamesTakeThePathLimit) {
     TempDir dir;
     auto ini = dir.Write("z.ini", "[TqvBootLoad]\nBaudRate=38400\n");
     TqvSettings s;
@@ -348,7 +368,7 @@ TEST(TqvBootLoad, SettingsRoundTripAndFileNamesCutTo58) {
     profilestream again(ini);
     TqvSettings back;
     ReadTqvSettings(again, back);
-    EXPECT_EQ(back.file, std::string(58, 'f'));
+    EXPECT_EQ(back.file, std::string(70, 'f'));
     EXPECT_EQ(back.factor, 12u);
     EXPECT_EQ(dir.Read("z.ini"),
               "[TqvBootLoad]\nBaudRate=38400\nFile=" + std::string(70, 'f') +
@@ -357,6 +377,20 @@ TEST(TqvBootLoad, SettingsRoundTripAndFileNamesCutTo58) {
     back.dataRate = 460801;
     EXPECT_FALSE(ValidateTqvSettings(back));
     EXPECT_THAT(boxes.Texts(), ElementsAre("Please enter an integer between 300 and 460800."));
+    boxes.Clear();
+    for (size_t length : {size_t(PATH_MAX - 1), size_t(PATH_MAX)}) {
+        profilestream withLong(
+            dir.Write("z.ini", "[TqvBootLoad]\nFile=" + std::string(length, 'f') +
+                                   "\nPatchFile=" + std::string(length, 'p')));
+        TqvSettings read;
+        ReadTqvSettings(withLong, read);
+        EXPECT_EQ(read.file, length < PATH_MAX ? std::string(length, 'f') : "");
+        EXPECT_EQ(read.patchFile, length < PATH_MAX ? std::string(length, 'p') : "");
+    }
+    const std::string past = " in section [TqvBootLoad] is longer than " +
+                             std::to_string(PATH_MAX - 1) + " characters; it is not used.";
+    EXPECT_THAT(boxes.Texts(),
+                ElementsAre("The value of File" + past, "The value of PatchFile" + past));
 }
 
 namespace {

@@ -3,9 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <thread>
 
 #include "MemopsTestSupport.h"
+#include "memops/Startup.h"
 #include "platform/Clock.h"
 #include "srecord/S_Record.h"
 
@@ -286,6 +288,33 @@ TEST(LoadCommand, RefusalsComeBeforeAnythingIsSent) {
     }
 }
 
+// A configuration without BlockSize loads in blocks of the documented default; an Echo that is
+// no number is reported and nothing is sent.
+TEST(LoadCommand, MissingBlockSizeIsTheDefaultAndARefusedEchoSendsNothing) {
+    std::vector<std::pair<uint32_t, Bytes>> records;
+    for (uint32_t r = 0; r < 10; ++r)
+        records.push_back({0x1000 + r * 200, Pattern(200, static_cast<uint8_t>(r))});
+    {
+        LoadRun run({}, "[configuration]\nEcho=0\n");
+        auto file = run.rig.dir.Write("a.s19", SRecordFile(records));
+        ASSERT_EQ(run.Load(0, File(file)), LoadCommand::Outcome::Loaded);
+        auto writes = Writes(run.rig.radio);
+        ASSERT_EQ(writes.size(), 3u);
+        EXPECT_EQ(writes[0].length, kDefaultBlockSize);
+        EXPECT_EQ(writes[1].length, 2000 - kDefaultBlockSize);
+        EXPECT_TRUE(run.boxes.Texts().empty());
+    }
+    {
+        LoadRun run({}, "[configuration]\nEcho=yes\n[LoadMemory]\nBlockSize=64\n");
+        auto file = run.rig.dir.Write("a.s19", SRecordFile(records));
+        EXPECT_EQ(run.Load(0, File(file)), LoadCommand::Outcome::Refused);
+        EXPECT_THAT(run.boxes.Texts(),
+                    ElementsAre("The value \"yes\" of Echo in section [configuration] is not a "
+                                "number."));
+        EXPECT_TRUE(run.rig.radio.Requests().empty());
+    }
+}
+
 TEST(LoadCommand, ChecksumTableIsLoadedAfterTheImage) {
     LoadRun run;
     auto file = run.rig.dir.Write("a.s19", SRecordFile({{0x1000, {0x12, 0x34}}}));
@@ -318,6 +347,35 @@ TEST(LoadCommand, ProgressEndsCompleteAndEmptyImageShowsComplete) {
     EXPECT_GE(fe.progress.closes.load(), 1);
     EXPECT_EQ(ProgressPermille(0, 0), 1000u);
     EXPECT_EQ(ProgressPermille(1000, 2000), 500u);
+}
+
+// The memory's last file is read up to the system's path limit, and the load takes a name that
+// long; a longer one is reported, never cut into another file's name.
+TEST(LoadCommand, FileNamesTakeThePathLimit) {
+    for (size_t length : {size_t(PATH_MAX - 1), size_t(PATH_MAX)}) {
+        const std::string name(length, 'n');
+        LoadRun run({}, "[LoadMemory]\nBlockSize=64\nFlash=" + name + "\n");
+        FixedParameters fe(File("x"));
+        fe.accept = false;
+        EXPECT_EQ(run.command.Run(1, fe), LoadCommand::Outcome::Cancelled);
+        if (length < PATH_MAX) {
+            EXPECT_EQ(fe.shown.fileName, name);
+            EXPECT_TRUE(run.boxes.Texts().empty());
+        } else {
+            EXPECT_EQ(fe.shown.fileName, "");
+            EXPECT_THAT(run.boxes.Texts(),
+                        ElementsAre("The value of Flash in section [LoadMemory] is longer than " +
+                                    std::to_string(PATH_MAX - 1) + " characters; it is not used."));
+        }
+        run.boxes.Clear();
+        LoadParameters p = File(name);
+        EXPECT_EQ(ValidateLoadParameters(p), length < PATH_MAX);
+        if (length == PATH_MAX) {
+            EXPECT_THAT(
+                run.boxes.Texts(),
+                ElementsAre("Enter no more than " + std::to_string(PATH_MAX - 1) + " characters."));
+        }
+    }
 }
 
 TEST(LoadParameters, HexFieldsAndRanges) {

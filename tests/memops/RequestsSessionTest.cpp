@@ -197,3 +197,32 @@ TEST(RequestsSession, ALateAnswerToAnAbortedRequestIsNotTakenForTheNext) {
     EXPECT_EQ(s.session.Run(ZimpRequest::Status, "00", "", "1", s.view), RequestOutcome::Succeeded)
         << (s.boxes.Texts().empty() ? "" : s.boxes.Texts().front());
 }
+
+TEST(RequestsSession, EchoThatIsNoNumberRefusesToOpen) {
+    Session s({}, "[configuration]\nEcho=yes\n");
+    EXPECT_FALSE(s.opened);
+    EXPECT_THAT(
+        s.boxes.Texts(),
+        ElementsAre("The value \"yes\" of Echo in section [configuration] is not a number."));
+}
+
+// The last address and data are taken up to 255 characters; a longer value is reported, not cut.
+TEST(RequestsSession, LastValuesOverTheirLimitAreReported) {
+    for (size_t length : {size_t(255), size_t(256)}) {
+        const std::string a(length, 'a'), d(length, 'd');
+        Session s({}, "[configuration]\nEcho=0\nLastAddress=" + a + "\nLastData=" + d + "\n");
+        ASSERT_TRUE(s.opened);
+        if (length == 255) {
+            EXPECT_EQ(s.session.LastAddress(), a);
+            EXPECT_EQ(s.session.LastData(), d);
+            EXPECT_TRUE(s.boxes.Texts().empty());
+        } else {
+            EXPECT_EQ(s.session.LastAddress(), "000000");
+            EXPECT_EQ(s.session.LastData(), "");
+            const std::string past =
+                " in section [configuration] is longer than 255 characters; it is not used.";
+            EXPECT_THAT(s.boxes.Texts(), ElementsAre("The value of LastAddress" + past,
+                                                     "The value of LastData" + past));
+        }
+    }
+}

@@ -314,3 +314,50 @@ TEST(SaveCommand, WhatWasReadIsKeptFromAnotherThreadBeforeTheProcessEnds) {
     ASSERT_EQ(lines.size(), 1u + 8u) << "header and the two reads, no termination record";
     EXPECT_EQ(lines.back().substr(0, 8), "S12300E0");
 }
+
+// The record type is taken at its 2 characters; a longer one is reported, not cut to S1.
+TEST(SaveCommand, TypeOverItsLimitIsReported) {
+    for (const char* type : {"S3", "S19"}) {
+        RadioRig rig({}, std::string("[SaveRAM]\nType=") + type + "\n");
+        zimptest::MessageCapture boxes;
+        SaveCommand save(&rig.port, rig.profile.get());
+        ASSERT_TRUE(save.Prepare(0));
+        if (std::string(type) == "S3") {
+            EXPECT_EQ(save.Type(), "S3");
+            EXPECT_TRUE(boxes.Texts().empty());
+        } else {
+            EXPECT_EQ(save.Type(), "");
+            EXPECT_THAT(boxes.Texts(),
+                        ElementsAre("The value of Type in section [SaveRAM] is longer "
+                                    "than 2 characters; it is not used."));
+        }
+    }
+}
+
+// The file name is taken up to the system's path limit and reported past it; an Echo that is
+// no number stops the save before anything is sent.
+TEST(SaveCommand, FileTakesThePathLimitAndEchoMustBeANumber) {
+    for (size_t length :
+         {streams::profilebuf::kMaxFileName, streams::profilebuf::kMaxFileName + 1}) {
+        const std::string name = "/" + std::string(length - 1, 'f');
+        RadioRig rig({}, "[SaveRAM]\nType=S1\nFile=" + name + "\n");
+        zimptest::MessageCapture boxes;
+        SaveCommand save(&rig.port, rig.profile.get());
+        ASSERT_TRUE(save.Prepare(0));
+        if (length == streams::profilebuf::kMaxFileName) {
+            EXPECT_EQ(save.FileName(), name);
+            EXPECT_TRUE(boxes.Texts().empty());
+        } else {
+            EXPECT_EQ(save.FileName(), "");
+            EXPECT_THAT(boxes.Texts(), ElementsAre("The value of File in section [SaveRAM] is "
+                                                   "longer than 4095 characters; it is not used."));
+        }
+    }
+    RadioRig rig({}, "[configuration]\nEcho=yes\n[SaveRAM]\nType=S1\nRange1=0,0xF\n");
+    zimptest::MessageCapture boxes;
+    SaveCommand save(&rig.port, rig.profile.get());
+    EXPECT_FALSE(save.Prepare(0));
+    EXPECT_THAT(
+        boxes.Texts(),
+        ElementsAre("The value \"yes\" of Echo in section [configuration] is not a number."));
+}

@@ -1,12 +1,18 @@
 #include "memops/Startup.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <optional>
 
 #include "memops/MemoryKinds.h"
 #include "support/PtyLine.h"
 #include "support/TempDir.h"
+#include "zimp/ZimpTestSupport.h"
 
 using namespace memops;
+
+using ::testing::ElementsAre;
 
 using namespace zimp;
 
@@ -14,23 +20,92 @@ using namespace serial;
 
 using namespace streams;
 
-TEST(Startup, ReadsPortKeysInPrefixedNotation) {
+// The port keys take one plain number in the prefixed notation; a value that is no number,
+// or whose leading 0 would read it as octal, is reported and leaves the port closed.
+TEST(Startup, PortKeysTakePlainNumbersAndReportTheRest) {
     TempDir dir;
+    const std::string octal = " (a leading 0 means octal).";
     struct Case {
-        const char* factor;
-        unsigned long want;
-    } cases[] = {{"0x4", 4}, {"010", 8}, {"abc", 1}};
+        const char* key;
+        const char* value;
+        long baudrate;
+        unsigned long factor;
+        std::string message;  // after "The value "V" of KEY in section [configuration] "
+    } cases[] = {
+        {"BaudrateFactor", "0x4", 115200, 4, ""},
+        {"BaudrateFactor", "07", 115200, 7, ""},
+        {"BaudrateFactor", "010", 115200, 1, "is not a number from 1 to 1024" + octal},
+        {"BaudrateFactor", "abc", 115200, 1, "is not a number from 1 to 1024."},
+        {"Baudrate", "09600", 0, 1, "is not a number from 60 to 10000000" + octal},
+        {"Baudrate", "0115200", 0, 1, "is not a number from 60 to 10000000" + octal},
+        {"Baudrate", "-0115200", 0, 1, "is not a number from 60 to 10000000" + octal},
+        {"Baudrate", "abc", 0, 1, "is not a number from 60 to 10000000."},
+        {"Baudrate", "0x1C200", 115200, 1, ""},
+    };
     for (const auto& c : cases) {
-        auto ini = dir.Write("ZIMPProtocol.ini",
-                             std::string("[configuration]\nPort=/dev/ttyX\nBaudrate=115200\n"
-                                         "BaudrateFactor=") +
-                                 c.factor + "\nDebugLevel=-1\n");
+        SCOPED_TRACE(std::string(c.key) + "=" + c.value);
+        std::string text = "[configuration]\nPort=/dev/ttyX\nDebugLevel=-1\n";
+        if (std::string(c.key) != "Baudrate")
+            text += "Baudrate=115200\n";
+        auto ini = dir.Write("ZIMPProtocol.ini", text + c.key + "=" + c.value + "\n");
+        zimptest::MessageCapture boxes;
         profilestream ps(ini);
         StartupSettings s = ReadStartupSettings(ps);
-        EXPECT_EQ(s.factor, c.want) << c.factor;
-        EXPECT_EQ(s.baudrate, 115200);
+        EXPECT_EQ(s.factor, c.factor);
+        EXPECT_EQ(s.baudrate, c.baudrate);
         EXPECT_EQ(s.port, "/dev/ttyX");
         EXPECT_EQ(s.debugLevel, -1) << "any non-zero level opens the log";
+        EXPECT_EQ(s.valid, c.message.empty());
+        if (c.message.empty())
+            EXPECT_TRUE(boxes.Texts().empty());
+        else
+            EXPECT_THAT(boxes.Texts(),
+                        ElementsAre(std::string("The value \"") + c.value + "\" of " + c.key +
+                                    " in section [configuration] " + c.message));
+    }
+}
+
+// A missing BlockSize is the documented default; one present is taken or reported as the port
+// keys are, and so is Echo, which may be any number.
+TEST(Startup, BlockSizeAndEchoDefaultsAndRefusals) {
+    TempDir dir;
+    struct Case {
+        const char* line;
+        std::optional<unsigned long> blockSize;
+        std::optional<bool> echo;
+        const char* message;
+    } cases[] = {
+        {"", 1024, false, nullptr},
+        {"BlockSize=0\n", 0, false, nullptr},
+        {"BlockSize=0x100\nEcho=-1\n", 256, true, nullptr},
+        {"BlockSize=abc\n", std::nullopt, false,
+         "The value \"abc\" of BlockSize in section [LoadMemory] is not a number from 0 to 8192."},
+        {"BlockSize=0100\n", std::nullopt, false,
+         "The value \"0100\" of BlockSize in section [LoadMemory] is not a number from 0 to 8192 "
+         "(a leading 0 means octal)."},
+        {"Echo=yes\n", 1024, std::nullopt,
+         "The value \"yes\" of Echo in section [configuration] is not a number."},
+        {"Echo=01\n", 1024, true, nullptr},
+        {"Echo=010\n", 1024, std::nullopt,
+         "The value \"010\" of Echo in section [configuration] is not a number (a leading 0 "
+         "means octal)."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        std::string text = c.line;
+        const size_t echo = text.find("Echo=");
+        if (echo != std::string::npos)
+            text = text.substr(0, echo) + "[configuration]\n" + text.substr(echo);
+        auto ini = dir.Write("ZIMPProtocol.ini", "[LoadMemory]\n" + text);
+        zimptest::MessageCapture boxes;
+        profilestream ps(ini);
+        EXPECT_EQ(ConfiguredBlockSize(ps), c.blockSize);
+        EXPECT_EQ(ReadEcho(ps), c.echo);
+        if (c.message)
+            EXPECT_THAT(boxes.Texts(), ElementsAre(c.message));
+        else
+            EXPECT_TRUE(boxes.Texts().empty());
+        EXPECT_EQ(ps.Refused(), c.message ? 1 : 0);
     }
 }
 

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
+#include "streams/MessagePresenter.h"
+#include "streams/MessageStreams.h"
 #include "support/TempDir.h"
 
 using namespace streams;
@@ -66,19 +70,53 @@ TEST_F(ProfileStreamTest, FailedIntegerExtractionKeepsTheVariable) {
     EXPECT_EQ(v, 77);
 }
 
-TEST_F(ProfileStreamTest, LongValueReadsAsFirst255Characters) {
+// A value is never cut to a limit unseen: the stream delivers it whole, and each reader either
+// takes it at its limit or reports it past the limit with its key and leaves it unused.
+TEST_F(ProfileStreamTest, TextValuesAreTakenAtTheirLimitAndReportedPastIt) {
+    RecordingPresenter boxes;
+    SetMessagePresenter(&boxes);
     profilestream ps(file);
+    auto store = [&](const std::string& key, const std::string& value) {
+        ps.clear();
+        ps.SelectSection("configuration").SelectKey(key);
+        ps << value << '\n';
+    };
     std::string longValue(300, 'a');
-    longValue[254] = 'Z';
-    ps.SelectSection("configuration").SelectKey("LastData");
-    ps << longValue << '\n';
+    longValue.back() = 'Z';
+    store("LastData", longValue);
     ps.clear();
     ps.SelectSection("configuration").SelectKey("LastData");
     std::string line;
     std::getline(ps, line);
-    EXPECT_TRUE(ps.good());
-    EXPECT_EQ(line.size(), 255u);
-    EXPECT_EQ(line.back(), 'Z');
+    EXPECT_EQ(line, longValue);
+
+    struct Case {
+        const char* key;
+        size_t limit;
+        bool fileName;
+    };
+    for (const Case& c :
+         {Case{"Type", 2, false}, Case{"LastData", 255, false}, Case{"File", PATH_MAX - 1, true}}) {
+        SCOPED_TRACE(c.key);
+        auto read = [&] {
+            return c.fileName ? ps.ReadFileName("configuration", c.key)
+                              : ps.ReadText("configuration", c.key, c.limit);
+        };
+        std::string value(c.limit, 'v');
+        value.back() = 'Z';
+        store(c.key, value);
+        EXPECT_EQ(read(), value);
+        EXPECT_TRUE(boxes.Texts().empty());
+        store(c.key, value + "1");
+        EXPECT_EQ(read(), "");
+        EXPECT_EQ(ps.Refused(), 0) << "the operation goes on without the value";
+        ASSERT_EQ(boxes.Texts().size(), 1u);
+        EXPECT_EQ(boxes.Texts()[0], std::string("The value of ") + c.key +
+                                        " in section [configuration] is longer than " +
+                                        std::to_string(c.limit) + " characters; it is not used.");
+        boxes.Clear();
+    }
+    SetMessagePresenter(nullptr);
 }
 
 TEST_F(ProfileStreamTest, MissingKeyReadsAsEmptyLineAndFirstByteFFAsEndOfData) {
