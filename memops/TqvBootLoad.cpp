@@ -6,6 +6,7 @@
 #include "memops/FieldChecks.h"
 #include "platform/Clock.h"
 #include "platform/Deadline.h"
+#include "platform/FileLocator.h"
 #include "platform/SerialDevice.h"
 #include "streams/MessageStreams.h"
 
@@ -32,10 +33,11 @@ void WriteTqvSettings(profilestream& p, const TqvSettings& s) {
     p.clear();
     p.SelectSection("TqvBootLoad");
     p << std::dec;
+    // Whole names, which still hold when the program starts elsewhere.
     p.SelectKey("File");
-    p << s.file;
+    p << platform::AbsolutePath(s.file);
     p.SelectKey("PatchFile");
-    p << s.patchFile;
+    p << platform::AbsolutePath(s.patchFile);
     p.SelectKey("BaudRate");
     p << s.headerRate;
     p.SelectKey("DisablePatch");

@@ -522,7 +522,8 @@ TEST_F(CliTest, BootLoadFailsOnAShortEchoAndRefusesALongProgram) {
 TEST_F(CliTest, TqvBootWritesItsSettingsBack) {
     StartRadio({"--mode", "tqv", "--vintrel"});
     auto prog = dir.Write("p.s19", "S1061000010203E3\nS9030000FC\n");
-    Result r = Zimp({"tqv-boot", prog, "--no-patch", "--vintrel", "--tqv-factor", "2",
+    // Given relative to where zimp runs, stored whole.
+    Result r = Zimp({"tqv-boot", "p.s19", "--no-patch", "--vintrel", "--tqv-factor", "2",
                      "--header-rate", "19200", "--data-rate", "115200"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out, "blocks acknowledged: 1\n");

@@ -361,17 +361,17 @@ TEST(TqvBootLoad, SettingsRoundTripAndFileNamesTakeThePathLimit) {
         ReadTqvSettings(ps, s);
         EXPECT_EQ(s.headerRate, 38400);
         EXPECT_EQ(s.dataRate, 19200);
-        s.file = std::string(70, 'f');
+        s.file = "/" + std::string(69, 'f');
         s.factor = 12;
         WriteTqvSettings(ps, s);
     }
     profilestream again(ini);
     TqvSettings back;
     ReadTqvSettings(again, back);
-    EXPECT_EQ(back.file, std::string(70, 'f'));
+    EXPECT_EQ(back.file, "/" + std::string(69, 'f'));
     EXPECT_EQ(back.factor, 12u);
     EXPECT_EQ(dir.Read("z.ini"),
-              "[TqvBootLoad]\nBaudRate=38400\nFile=" + std::string(70, 'f') +
+              "[TqvBootLoad]\nBaudRate=38400\nFile=/" + std::string(69, 'f') +
                   "\nDisablePatch=0\nProcessorType=0\nDataBaudRate=19200\nTQVFactor=12\n");
     zimptest::MessageCapture boxes;
     back.dataRate = 460801;
