@@ -65,7 +65,9 @@ const char* kUsage =
     "0x hex is taken) is reported with its section, key and value and exits 2.\n"
     "Exit status: 0 success, 1 the operation failed (also when standard output cannot be\n"
     "written), 2 bad usage or configuration, 130 interrupted (Ctrl-C, SIGTERM and SIGHUP\n"
-    "run the operation's own cancel).\n"
+    "run the operation's own cancel; zimp then waits, at most 2 s, for the radio's late\n"
+    "answer to an interrupted transfer before it exits. The same signal again within 200 ms\n"
+    "counts once; a later one ends zimp at once, a save still keeping FILE.partial).\n"
     "\n"
     "Commands:\n";
 
