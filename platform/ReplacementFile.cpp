@@ -71,6 +71,16 @@ int OpenForWritingInto(const std::string& path, const struct stat& st) {
     return open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
 }
 
+// A new file named prefix + ".XXXXXX" with the Xs made unique; -1 (errno set) when it fails.
+int CreateNamed(const std::string& prefix, std::string& name) {
+    std::string pattern = prefix + ".XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    const int fd = mkostemp(buffer.data(), O_CLOEXEC);
+    name = buffer.data();
+    return fd;
+}
+
 mode_t DefaultMode() {
     mode_t mask = umask(0);
     umask(mask);
@@ -155,15 +165,13 @@ bool ReplacementFile::Create(const std::string& target, Temporary kind) {
         CloseDescriptor();  // no /proc: named instead
         temp_.clear();
     }
-    std::string pattern = target_ + ".tmp.XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    fd_ = mkostemp(name.data(), O_CLOEXEC);
+    std::string name;
+    fd_ = CreateNamed(target_ + ".tmp", name);
     if (fd_ < 0) {
         error_ = errno;
         return false;
     }
-    temp_ = name.data();
+    temp_ = name;
     unnamed_ = false;
     return true;
 }
@@ -173,15 +181,13 @@ bool ReplacementFile::CreateStaging() {
     fd_ = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (fd_ < 0) {
         // No unnamed files there: a named one, gone from the directory at once.
-        std::string pattern = dir + "/zimp.XXXXXX";
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        fd_ = mkostemp(name.data(), O_CLOEXEC);
+        std::string name;
+        fd_ = CreateNamed(dir + "/zimp", name);
         if (fd_ < 0) {
             error_ = errno;
             return false;
         }
-        unlink(name.data());
+        unlink(name.c_str());
     }
     temp_ = "/proc/self/fd/" + std::to_string(fd_);
     if (access(temp_.c_str(), W_OK) != 0) {
