@@ -7,6 +7,7 @@
 #include <QRadioButton>
 #include <QTimer>
 #include <QtTest>
+#include <filesystem>
 
 #include "AppTestSupport.h"
 #include "app/BootLoadDialog.h"
@@ -479,14 +480,20 @@ void LoadSaveWindowsTest::tqvDisablePatchAndSettingsWrittenInOrder() {
     w->Action(app::kIdTqvBootLoad)->trigger();
     QVERIFY(ModalHandled());
     const std::string ini = rig.Ini();
-    const char* keys[] = {"File=prog.s19",  "PatchFile=patch.s19", "BaudRate=19200",
-                          "DisablePatch=1", "ProcessorType=0",     "DataBaudRate=38400",
-                          "TQVFactor=7"};
+    // The names typed relative to the working directory are stored whole.
+    const std::string cwd = std::filesystem::current_path().string();
+    const std::string keys[] = {"File=" + cwd + "/prog.s19",
+                                "PatchFile=" + cwd + "/patch.s19",
+                                "BaudRate=19200",
+                                "DisablePatch=1",
+                                "ProcessorType=0",
+                                "DataBaudRate=38400",
+                                "TQVFactor=7"};
     size_t at = ini.find("[TqvBootLoad]");
     QVERIFY(at != std::string::npos);
-    for (const char* key : keys) {
-        const size_t next = ini.find(std::string("\n") + key, at);
-        QVERIFY2(next != std::string::npos, key);
+    for (const std::string& key : keys) {
+        const size_t next = ini.find("\n" + key, at);
+        QVERIFY2(next != std::string::npos, key.c_str());
         at = next;
     }
     QVERIFY(w->menuBar()->isEnabled());
