@@ -1,12 +1,12 @@
 #include "memops/SaveCommand.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
 #include "memops/MemoryKinds.h"
 #include "memops/NakRetry.h"
 #include "memops/Startup.h"
+#include "platform/Clock.h"
 #include "platform/FileLocator.h"
 #include "platform/ReplacementFile.h"
 #include "srecord/WSRecord.h"
@@ -294,9 +294,16 @@ void SaveCommand::KeepPartial(Progress& p, uint32_t bytes) {
 }
 
 void SaveCommand::KeepWhatWasRead() {
-    // The save's thread holds the lock only for a write of at most 1 KiB or its last steps.
-    std::unique_lock lock(fileMutex_, std::chrono::seconds(2));
-    if (!lock.owns_lock() || running_ == nullptr || running_->done)
+    // The save's thread holds the lock only for a write of at most 1 KiB or its last steps;
+    // a save stuck in a write (a full pipe) is given up after 2 s. (Tried in steps rather than
+    // with a timed lock, which the thread checker cannot follow.)
+    std::unique_lock lock(fileMutex_, std::defer_lock);
+    for (int tries = 0; !lock.try_lock(); ++tries) {
+        if (tries == 200)
+            return;
+        platform::SleepMs(10);
+    }
+    if (running_ == nullptr || running_->done)
         return;
     // The bytes still in the buffer are complete reads: they go into the file first.
     WriteBufferLocked(*running_);

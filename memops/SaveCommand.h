@@ -109,7 +109,7 @@ class SaveCommand {
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> saving_{false};
     // Guards the running save's file between the save and KeepWhatWasRead.
-    std::timed_mutex fileMutex_;
+    std::mutex fileMutex_;
     Progress* running_ = nullptr;
 };
 
