@@ -14,15 +14,25 @@
 
 using memops::CheckHexField;
 using memops::CheckIntegerField;
+using memops::CheckLoadFileName;
+using memops::ChecksumTable;
 using memops::IntegerKind;
-using memops::LoadParameters;
-using memops::ValidateLoadParameters;
+using memops::LoadRequest;
+using memops::ParseHexText;
 
 namespace app {
 
-LoadParamDialog::LoadParamDialog(const LoadParameters& params, QWidget* parent)
-    : QDialog(parent), params_(params) {
-    setWindowTitle(QStringLiteral("Loading Parameters:") + QString::fromStdString(params.title));
+namespace {
+// A number as the dialog's hex fields show it ("%lX").
+QString Hex(uint32_t value) {
+    return QString::number(value, 16).toUpper();
+}
+}  // namespace
+
+LoadParamDialog::LoadParamDialog(const LoadRequest& defaults, const std::string& title,
+                                 QWidget* parent)
+    : QDialog(parent), request_(defaults) {
+    setWindowTitle(QStringLiteral("Loading Parameters:") + QString::fromStdString(title));
 
     auto* sum = new QGroupBox(QStringLiteral("&Check Sum"), this);
     auto* sumLayout = new QGridLayout(sum);
@@ -33,16 +43,15 @@ LoadParamDialog::LoadParamDialog(const LoadParameters& params, QWidget* parent)
         group->addButton(modes[i], i);
         sumLayout->addWidget(modes[i], i, 0);
     }
-    address = new QLineEdit(QString::fromStdString(params.addressText), sum);
-    block = new QLineEdit(QString::number(params.blockIndex), sum);
+    address = new QLineEdit(Hex(defaults.checksumAddress), sum);
+    block = new QLineEdit(QString::number(defaults.checksumBlock), sum);
     // Both stay disabled until a radio button is clicked, whatever the initial mode.
     address->setEnabled(false);
     block->setEnabled(false);
     sumLayout->addWidget(address, 2, 1);
     sumLayout->addWidget(new QLabel(QStringLiteral("HEX"), sum), 2, 2);
     sumLayout->addWidget(block, 3, 1);
-    const int mode = params.checksumMode >= 0 && params.checksumMode < 4 ? params.checksumMode : 0;
-    modes[mode]->setChecked(true);
+    modes[static_cast<int>(defaults.checksum)]->setChecked(true);
     connect(group, &QButtonGroup::idClicked, this, &LoadParamDialog::SelectMode);
 
     auto* fields = new QGridLayout;
@@ -54,18 +63,19 @@ LoadParamDialog::LoadParamDialog(const LoadParameters& params, QWidget* parent)
         if (!unit.isEmpty())
             fields->addWidget(new QLabel(unit, this), row, 2);
     };
-    alignment = new QLineEdit(QString::number(params.alignment), this);
-    bias = new QLineEdit(QString::fromStdString(params.biasText), this);
-    fill = new QLineEdit(QString::fromStdString(params.fillText), this);
+    alignment = new QLineEdit(QString::number(defaults.alignment), this);
+    bias = new QLineEdit(Hex(defaults.bias), this);
+    fill = new QLineEdit(QStringLiteral("%1").arg(defaults.fill, 2, 16, QLatin1Char('0')).toUpper(),
+                         this);
     addRow(0, QStringLiteral("&Alignment"), alignment, QStringLiteral("Bytes"));
     addRow(1, QStringLiteral("B&ias"), bias, QStringLiteral("HEX"));
     addRow(2, QStringLiteral("&Filling Number"), fill, QStringLiteral("HEX"));
     compress = new QCheckBox(QStringLiteral("Compress"), this);
-    compress->setChecked(params.compress);
+    compress->setChecked(defaults.compress);
     fields->addWidget(compress, 3, 1);
 
     auto* fileRow = new QHBoxLayout;
-    file = new QLineEdit(QString::fromStdString(params.fileName), this);
+    file = new QLineEdit(QString::fromStdString(defaults.file), this);
     auto* fileLabel = new QLabel(QStringLiteral("&Load File"), this);
     fileLabel->setBuddy(file);
     browse = new QPushButton(QStringLiteral("<< &Browse"), this);
@@ -102,8 +112,8 @@ LoadParamDialog::LoadParamDialog(const LoadParameters& params, QWidget* parent)
 }
 
 void LoadParamDialog::SelectMode(int mode) {
-    address->setEnabled(mode == LoadParameters::kAddress);
-    block->setEnabled(mode == LoadParameters::kBlock);
+    address->setEnabled(mode == static_cast<int>(ChecksumTable::Address));
+    block->setEnabled(mode == static_cast<int>(ChecksumTable::AfterBlock));
 }
 
 void LoadParamDialog::Browse() {
@@ -136,34 +146,40 @@ bool LoadParamDialog::Fail(QWidget* field) {
 
 void LoadParamDialog::accept() {
     // The order of the data exchange: the first fault names its field.
-    LoadParameters p = params_;
-    long long value = p.blockIndex;
+    LoadRequest r = request_;
+    long long value = r.checksumBlock;
     if (!CheckIntegerField(block->text().toStdString(), IntegerKind::Signed, 0, 100000, value))
         return (void)Fail(block);
-    p.blockIndex = static_cast<long>(value);
-    p.addressText = address->text().toStdString();
-    if (!CheckHexField(p.addressText))
+    r.checksumBlock = static_cast<uint32_t>(value);
+    const std::string addressText = address->text().toStdString();
+    if (!CheckHexField(addressText))
         return (void)Fail(address);
-    value = p.alignment;
+    ParseHexText(addressText, r.checksumAddress);
+    value = r.alignment;
     if (!CheckIntegerField(alignment->text().toStdString(), IntegerKind::Signed, INT_MIN, INT_MAX,
                            value))
         return (void)Fail(alignment);
-    p.alignment = static_cast<long>(value);
-    p.biasText = bias->text().toStdString();
-    if (!CheckHexField(p.biasText))
+    r.alignment = value < 1 ? 1u : static_cast<uint32_t>(value);  // below 1 counts as 1
+    const std::string biasText = bias->text().toStdString();
+    if (!CheckHexField(biasText))
         return (void)Fail(bias);
-    p.fileName = file->text().toStdString();
-    p.fillText = fill->text().toStdString();
-    p.compress = compress->isChecked();
-    p.checksumMode = 0;
+    ParseHexText(biasText, r.bias);
+    r.file = file->text().toStdString();
+    r.compress = compress->isChecked();
+    r.checksum = ChecksumTable::None;
     for (int i = 0; i < 4; ++i)
         if (modes[i]->isChecked())
-            p.checksumMode = i;
+            r.checksum = static_cast<ChecksumTable>(i);
     // What is left (file name length, fill) with the core's texts.
-    if (!ValidateLoadParameters(p))
-        return (void)Fail(p.fileName.size() > memops::kMaxLoadFileName ? static_cast<QWidget*>(file)
-                                                                       : fill);
-    params_ = p;
+    if (!CheckLoadFileName(r.file))
+        return (void)Fail(file);
+    const std::string fillText = fill->text().toStdString();
+    if (!CheckHexField(fillText))
+        return (void)Fail(fill);
+    uint32_t fillValue = 0xFF;
+    ParseHexText(fillText, fillValue);
+    r.fill = static_cast<uint8_t>(fillValue);  // as the byte it is written as
+    request_ = r;
     QDialog::accept();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
-// "Loading Parameters" (modal): the file and how its image is shaped before a load.
+// "Loading Parameters" (modal): the file and how its image is shaped before a load. Filled from
+// the load's defaults; OK takes the fields through their checks, in their order, into a request.
 
 #include <QCheckBox>
 #include <QDialog>
@@ -14,9 +15,10 @@ namespace app {
 class LoadParamDialog : public QDialog {
     Q_OBJECT
   public:
-    explicit LoadParamDialog(const memops::LoadParameters& params, QWidget* parent = nullptr);
-    // The values taken by the last successful OK.
-    const memops::LoadParameters& Values() const { return params_; }
+    LoadParamDialog(const memops::LoadRequest& defaults, const std::string& title,
+                    QWidget* parent = nullptr);
+    // The request as the last successful OK took it.
+    const memops::LoadRequest& Request() const { return request_; }
 
     QRadioButton* modes[4];  // NONE, Last Address, Address, Block
     QLineEdit* block;
@@ -40,7 +42,7 @@ class LoadParamDialog : public QDialog {
     void ShowHelp();
     bool Fail(QWidget* field);
 
-    memops::LoadParameters params_;
+    memops::LoadRequest request_;
 };
 
 }  // namespace app

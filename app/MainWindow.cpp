@@ -16,6 +16,7 @@
 #include "app/ManualZimpDialog.h"
 #include "app/PortBaudDialog.h"
 #include "app/ProgressDialog.h"
+#include "app/QtEventPump.h"
 #include "app/RequestsDialog.h"
 #include "app/SaveMemoryDialog.h"
 #include "app/SetPortDialog.h"
@@ -27,11 +28,11 @@
 
 using memops::CurrentPortChoice;
 using memops::LoadCommand;
-using memops::LoadFrontEnd;
-using memops::LoadParameters;
+using memops::LoadRequest;
 using memops::LocateConfiguration;
+using memops::MemoryKindOf;
+using memops::MemoryOfType;
 using memops::OpenConfiguredPort;
-using memops::ProgressView;
 using memops::ReadStartupSettings;
 using memops::ReopenPort;
 using memops::StartupSettings;
@@ -54,24 +55,6 @@ std::optional<QString> ToolTipPart(const char* prompt) {
     return p.section(QLatin1Char('\n'), 1);
 }
 
-// The load's windows: "Loading Parameters" in front, "LOADING" during the transfer.
-class DialogLoadFrontEnd : public LoadFrontEnd {
-  public:
-    DialogLoadFrontEnd(QWidget* parent, ProgressDialog* progress)
-        : parent_(parent), progress_(progress) {}
-    bool EditParameters(LoadParameters& params) override {
-        LoadParamDialog dialog(params, parent_);
-        if (dialog.exec() != QDialog::Accepted)
-            return false;
-        params = dialog.Values();
-        return true;
-    }
-    ProgressView* Progress() override { return progress_; }
-
-  private:
-    QWidget* parent_;
-    ProgressDialog* progress_;
-};
 }  // namespace
 
 MainWindow::MainWindow(const AppOptions& options, QWidget* parent)
@@ -110,6 +93,7 @@ MainWindow::MainWindow(const AppOptions& options, QWidget* parent)
     load_ = std::make_unique<LoadCommand>(&port_, profile_.get());
     connect(progress_, &ProgressDialog::opened, this, &MainWindow::BeginOperation);
     connect(progress_, &ProgressDialog::closed, this, &MainWindow::EndOperation);
+    connect(progress_, &ProgressDialog::cancelRequested, this, [this] { load_->Cancel(); });
     connect(save_, &SaveMemoryDialog::opened, this, &MainWindow::BeginOperation);
     connect(save_, &SaveMemoryDialog::closed, this, [this] {
         EndOperation();
@@ -362,9 +346,19 @@ void MainWindow::OnLoad(int memoryKind) {
     if (OperationRunning())
         return;
     SetMemoryKind(memoryKind);
+    const memops::Memory memory = *MemoryOfType(memoryKind);
     BeginOperation();
-    DialogLoadFrontEnd frontEnd(this, progress_);
-    load_->Run(memoryKind, frontEnd);  // every message is a box
+    // "Loading Parameters" in front, then the load off this thread while "LOADING" shows it;
+    // every message is a box.
+    if (const std::optional<LoadRequest> defaults = load_->Defaults(memory)) {
+        LoadParamDialog dialog(*defaults, MemoryKindOf(memory).loadTitle, this);
+        if (dialog.exec() == QDialog::Accepted) {
+            const LoadRequest request = dialog.Request();
+            RunKeepingEventsLive([&] { load_->Run(request, progress_); });
+            // What the load handed the window on its way out is shown before going on.
+            QCoreApplication::sendPostedEvents(progress_, QEvent::MetaCall);
+        }
+    }
     EndOperation();
 }
 

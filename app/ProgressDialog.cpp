@@ -5,9 +5,6 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
-#include "app/QtEventPump.h"
-#include "platform/Event.h"
-
 using memops::ProgressPermille;
 
 namespace app {
@@ -40,9 +37,15 @@ ProgressDialog::ProgressDialog(QWidget* parent) : QDialog(parent) {
     setMinimumWidth(420);
 }
 
+void ProgressDialog::Started(const std::string& title, const std::string& file,
+                             const std::string& head, uint32_t total) {
+    QMetaObject::invokeMethod(
+        this, [this, title, file, head, total] { Show(title, file, head, total); },
+        Qt::QueuedConnection);
+}
+
 void ProgressDialog::Show(const std::string& title, const std::string& file,
                           const std::string& head, uint32_t total) {
-    ++generation_;
     cancelled_ = false;
     minimum_ = 0;
     maximum_ = total;
@@ -74,26 +77,18 @@ void ProgressDialog::ShowProgress(uint32_t bytesDone, uint32_t addr) {
     bar->setValue(static_cast<int>(ProgressPermille(done, maximum_ - minimum_)));
 }
 
-void ProgressDialog::Close() {
-    const unsigned generation = generation_.load();
+void ProgressDialog::Finished() {
+    // Queued behind the load's last progress, so that the bar is full before the window goes.
     QMetaObject::invokeMethod(
-        this, [this, generation] { Finish(generation); }, Qt::QueuedConnection);
+        this, [this] { Finish(); }, Qt::QueuedConnection);
 }
 
-void ProgressDialog::Finish(unsigned generation) {
-    if (generation != generation_.load() || !open_)
+void ProgressDialog::Finish() {
+    if (!open_)
         return;
     open_ = false;
     hide();
     emit closed();
-}
-
-void ProgressDialog::RunUntil(platform::Event& finished) {
-    QtMessagePump pump;
-    while (!pump.PumpUntil(finished, 1000)) {
-    }
-    // The transfer has ended: the window goes now, not when the worker's close arrives.
-    Finish(generation_.load());
 }
 
 void ProgressDialog::reject() {
@@ -103,7 +98,7 @@ void ProgressDialog::reject() {
     }
     cancelled_ = true;
     cancel->setEnabled(false);
-    RequestCancel();  // the loader's stop, abort and purge: a pending wait ends now
+    emit cancelRequested();  // the load's stop, abort and purge: a pending wait ends now
 }
 
 void ProgressDialog::closeEvent(QCloseEvent* event) {

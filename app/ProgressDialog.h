@@ -1,7 +1,8 @@
 #pragma once
 // "LOADING" (modeless): the file, the image header, the address being sent and a bar while a
-// load runs. Cancel marks the view cancelled and runs the loader's own cancel at once; the
-// window stays until the transfer has ended and then closes itself.
+// load runs. The load's calls come on its own thread and reach the widgets through queued
+// invocations. Cancel asks for the load's own cancel at once (cancelRequested); the window stays
+// until the transfer has ended and then closes itself.
 
 #include <QDialog>
 #include <QLabel>
@@ -18,12 +19,16 @@ class ProgressDialog : public QDialog, public memops::ProgressView {
   public:
     explicit ProgressDialog(QWidget* parent = nullptr);
 
-    void Show(const std::string& title, const std::string& fileName, const std::string& header,
-              uint32_t total) override;
+    // Any thread.
+    void Started(const std::string& title, const std::string& fileName, const std::string& header,
+                 uint32_t total) override;
     void Progress(uint32_t bytesDone, uint32_t address) override;
-    bool IsCancelled() const override { return cancelled_.load(); }
-    void Close() override;
-    void RunUntil(platform::Event& finished) override;
+    void Finished() override;
+    // On the window's thread: what Started shows, at once.
+    void Show(const std::string& title, const std::string& fileName, const std::string& header,
+              uint32_t total);
+    // Cancel was pressed during the current load.
+    bool IsCancelled() const { return cancelled_.load(); }
 
     QLabel* fileName;
     QLabel* header;
@@ -34,6 +39,7 @@ class ProgressDialog : public QDialog, public memops::ProgressView {
   signals:
     void opened();  // the main window is disabled while the window exists
     void closed();
+    void cancelRequested();  // Cancel: the owner runs the load's own cancel
 
   public slots:
     void reject() override;  // Cancel (and Escape)
@@ -43,10 +49,9 @@ class ProgressDialog : public QDialog, public memops::ProgressView {
 
   private:
     void ShowProgress(uint32_t bytesDone, uint32_t address);
-    void Finish(unsigned generation);
+    void Finish();
 
     std::atomic<bool> cancelled_{false};
-    std::atomic<unsigned> generation_{0};  // one per Show: a late close of a past load is ignored
     uint32_t minimum_ = 0;
     uint32_t maximum_ = 1000;
     bool open_ = false;

@@ -9,6 +9,7 @@
 #include <QThread>
 #include <QTimer>
 #include <climits>
+#include <thread>
 
 #include "platform/Event.h"
 
@@ -45,6 +46,18 @@ bool QtMessagePump::PumpUntil(platform::Event& done, uint32_t ms) {
         loop.exec();
     }
     return done.IsSignalled();
+}
+
+void RunKeepingEventsLive(const std::function<void()>& work) {
+    platform::Event done(platform::Event::Reset::Manual);
+    std::thread worker([&] {
+        work();
+        done.Set();
+    });
+    QtMessagePump pump;
+    while (!pump.PumpUntil(done, 1000)) {
+    }
+    worker.join();
 }
 
 void QueuedMessageTarget::PostMessage(uint32_t message, intptr_t wParam, intptr_t lParam) {

@@ -18,6 +18,11 @@ class QtMessagePump : public platform::MessagePump {
     bool PumpUntil(platform::Event& done, uint32_t ms) override;
 };
 
+// Runs work, a blocking procedure of the core, on a thread of its own and keeps this thread's
+// event loop going until it returns: the windows stay live, and their Cancel reaches the
+// procedure's own. The one way the desktop runs a procedure off the GUI thread.
+void RunKeepingEventsLive(const std::function<void()>& work);
+
 // Hands each posted message to handler on the context object's thread; messages still queued
 // when the context goes are dropped.
 class QueuedMessageTarget : public platform::MessageTarget {

@@ -49,7 +49,7 @@ SaveMemoryDialog::~SaveMemoryDialog() = default;
 
 bool SaveMemoryDialog::Open(SerialPort* port, profilestream* profile, int memoryType) {
     command_ = std::make_unique<SaveCommand>(port, profile);
-    if (!command_->Prepare(memoryType)) {
+    if (!command_->Prepare(*memops::MemoryOfType(memoryType))) {
         command_.reset();
         return false;
     }

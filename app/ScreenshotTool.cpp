@@ -34,7 +34,7 @@
 #include "streams/MessageStreams.h"
 
 using memops::CurrentPortChoice;
-using memops::LoadParameters;
+using memops::LoadRequest;
 using memops::TqvSettings;
 using memops::ZimpRequest;
 
@@ -145,13 +145,12 @@ int main(int argc, char** argv) {
         failures += !Save(&requests, "zimp-requests");
         requests.reject();
 
-        LoadParameters load;
-        load.title = "Load Flash Memory";
-        load.fileName = "examples/firmware.s28";
-        load.biasText = "0";
+        LoadRequest load;
+        load.memory = memops::Memory::Flash;
+        load.file = "examples/firmware.s28";
         load.compress = true;
-        load.checksumMode = LoadParameters::kLastAddress;
-        app::LoadParamDialog loadParams(load, &window);
+        load.checksum = memops::ChecksumTable::LastAddress;
+        app::LoadParamDialog loadParams(load, "Load Flash Memory", &window);
         loadParams.show();
         failures += !Save(&loadParams, "loading-parameters");
         loadParams.hide();
@@ -162,7 +161,7 @@ int main(int argc, char** argv) {
         progress.Progress(10537, 0x12920);
         Settle(50);
         failures += !Save(&progress, "loading");
-        progress.Close();
+        progress.Finished();
         Settle(50);
 
         window.Action(app::kIdSaveFlash)->trigger();

@@ -7,12 +7,10 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
-#include <thread>
 
 #include "app/FileChoosers.h"
 #include "app/QtEventPump.h"
 #include "memops/FieldChecks.h"
-#include "platform/Event.h"
 
 using memops::CheckIntegerField;
 using memops::IntegerKind;
@@ -158,17 +156,11 @@ void TqvBootLoadDialog::accept() {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     // The direct reads and writes block; the window keeps painting meanwhile. Their messages
     // are boxes shown on this thread while the writer waits.
-    platform::Event done(platform::Event::Reset::Manual);
     const TqvSettings s = settings_;
-    std::thread worker([&] {
+    RunKeepingEventsLive([&] {
         TqvBootLoad load(port_);
         load.Run(s);
-        done.Set();
     });
-    QtMessagePump pump;
-    while (!pump.PumpUntil(done, 1000)) {
-    }
-    worker.join();
     QApplication::restoreOverrideCursor();
     for (QWidget* w : disabled)
         w->setEnabled(true);

@@ -68,17 +68,6 @@ std::string WriteImage(const std::string& dir, uint32_t size) {
     return path;
 }
 
-struct Fixed : LoadFrontEnd {
-    LoadParameters p;
-    bool EditParameters(LoadParameters& params) override {
-        std::string title = params.title;
-        params = p;
-        params.title = title;
-        return true;
-    }
-    ProgressView* Progress() override { return nullptr; }
-};
-
 void RunLoad(benchmark::State& state, uint32_t baud, uint32_t imageSize, bool compress) {
     const std::string dir = TempDir();
     const std::string image = WriteImage(dir, imageSize);
@@ -100,12 +89,13 @@ void RunLoad(benchmark::State& state, uint32_t baud, uint32_t imageSize, bool co
     port.Open(pty.SlavePath(), baud ? baud : 115200);
     profilestream profile(ini);
     LoadCommand command(&port, &profile);
-    Fixed frontEnd;
-    frontEnd.p.fileName = image;
-    frontEnd.p.compress = compress;
+    LoadRequest request;
+    request.memory = memops::Memory::Flash;
+    request.file = image;
+    request.compress = compress;
     bool ok = true;
     for (auto _ : state)
-        ok = command.Run(1, frontEnd) == LoadCommand::Outcome::Loaded && ok;
+        ok = command.Run(request, nullptr) == LoadCommand::Outcome::Loaded && ok;
     port.Close();
     sim.Stop();
     simThread.join();

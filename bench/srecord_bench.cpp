@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "bench/lzrw3a_firmware.h"
-#include "srecord/S_Record.h"
+#include "srecord/ChunkReader.h"
+#include "srecord/ImageReader.h"
 
 using namespace srecord;
 
@@ -73,16 +74,18 @@ long FileSize(const std::string& path) {
 
 void Parse(benchmark::State& state, const std::string& path) {
     const long size = FileSize(path);
-    S_Record image;
+    ReadResult read;
     for (auto _ : state) {
-        int r = image.Open(path.c_str(), 1);
-        if (r != 0)
+        read = ImageReader::Read(path);
+        if (!read)
             state.SkipWithError("open failed");
-        benchmark::DoNotOptimize(r);
+        benchmark::DoNotOptimize(read.image.get());
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * size);
-    state.counters["blocks"] = image.BlockCount();
-    state.counters["image_bytes"] = image.TotalLength();
+    if (read) {
+        state.counters["blocks"] = read.image->BlockCount();
+        state.counters["image_bytes"] = read.image->TotalLength();
+    }
 }
 
 void BM_Parse(benchmark::State& state) {
@@ -94,15 +97,13 @@ void BM_Parse16MiBImage(benchmark::State& state) {
 }
 
 void BM_ReadChunks(benchmark::State& state) {
-    S_Record image;
+    const ReadResult read = ImageReader::Read(FilePath());
     std::vector<uint8_t> chunk(8192);
     int64_t bytes = 0;
     for (auto _ : state) {
-        state.PauseTiming();
-        image.Open(FilePath().c_str(), 4);
-        state.ResumeTiming();
+        ChunkReader reader(*read.image, 4);
         int n;
-        while ((n = image.ReadChunk(chunk.data(), 8192, 0xFF)) > 0)
+        while ((n = reader.ReadChunk(chunk.data(), 8192, 0xFF)) > 0)
             bytes += n;
     }
     state.SetBytesProcessed(bytes);

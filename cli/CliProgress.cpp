@@ -1,18 +1,16 @@
 #include "cli/CliProgress.h"
 
-#include <poll.h>
-
 #include <cstdio>
 
 #include "cli/TerminalLine.h"
 #include "platform/Clock.h"
-#include "platform/Event.h"
 
 using memops::ProgressPermille;
 
 namespace cli {
 
-void CliProgress::Show(const std::string&, const std::string&, const std::string&, uint32_t total) {
+void CliProgress::Started(const std::string&, const std::string&, const std::string&,
+                          uint32_t total) {
     Start(total);
 }
 
@@ -66,20 +64,6 @@ void CliProgress::Close() {
     if (active_)
         terminal_line::Clear();
     active_ = false;
-}
-
-void CliProgress::RunUntil(platform::Event& finished) {
-    // No user interface to keep alive: Ctrl-C arrives on the watcher thread.
-    while (!finished.IsSignalled()) {
-        pollfd p{finished.fd(), POLLIN, 0};
-        (void)poll(&p, 1, 1000);
-    }
-}
-
-void CliProgress::Cancel(const std::function<void()>& ownerCancel) {
-    cancelled_ = true;
-    if (ownerCancel)
-        ownerCancel();
 }
 
 }  // namespace cli

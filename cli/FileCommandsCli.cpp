@@ -17,16 +17,20 @@
 #include "platform/BoundedRead.h"
 #include "platform/JsonText.h"
 #include "platform/ReplacementFile.h"
-#include "srecord/S_Record.h"
-#include "srecord/WSRecord.h"
+#include "srecord/ChunkReader.h"
+#include "srecord/ImageReader.h"
+#include "srecord/SRecordWriter.h"
 #include "streams/MessageStreams.h"
 
 using streams::msgout;
 
 using srecord::BlockInfo;
+using srecord::ChunkReader;
+using srecord::Image;
+using srecord::ImageReader;
+using srecord::ReadResult;
 using srecord::RunInfo;
-using srecord::S_Record;
-using srecord::WSRecord;
+using srecord::SRecordWriter;
 
 using lzrw3a::lzrw3a_compress_buffer;
 using lzrw3a::lzrw3a_decompress_bounded;
@@ -89,7 +93,7 @@ bool ReadInput(std::string& data) {
 
 // Opens an S-Record file as a load reads it; false with the reason written. A file that is not
 // there or cannot be read is said to be so, not reported as a file of the wrong format.
-bool OpenImage(S_Record& image, const std::string& path) {
+std::unique_ptr<Image> OpenImage(const std::string& path) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat st;
     int error = fd < 0 ? errno : fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
@@ -97,13 +101,12 @@ bool OpenImage(S_Record& image, const std::string& path) {
         close(fd);
     if (error != 0) {
         msgout() << "Cannot open file " << path << ": " << std::strerror(error) << ".\n";
-        return false;
+        return nullptr;
     }
-    if (image.Open(path.c_str(), 1) != 0) {
-        image.ReportError();
-        return false;
-    }
-    return true;
+    ReadResult read = ImageReader::Read(path);
+    if (!read)
+        srecord::ReportReadError(read.error);
+    return std::move(read.image);
 }
 
 bool WriteAll(const uint8_t* data, size_t n) {
@@ -115,9 +118,10 @@ bool WriteAll(const uint8_t* data, size_t n) {
 int CmdInfo(const std::vector<std::string>& files, bool json) {
     if (files.size() != 1)
         return UsageError("info takes one FILE");
-    S_Record image;
-    if (!OpenImage(image, files[0]))
+    const std::unique_ptr<Image> opened = OpenImage(files[0]);
+    if (!opened)
         return kExitFailed;
+    const Image& image = *opened;
     if (json) {
         platform::Json blocks = platform::Json::array();
         for (int i = 0; i < image.BlockCount(); ++i) {
@@ -166,16 +170,17 @@ int CmdConvert(const std::vector<std::string>& files, const std::string* typeOpt
         return UsageError("--type takes S1, S2 or S3");
     if (files.size() != 2)
         return UsageError("convert takes IN and OUT");
-    S_Record image;
-    if (!OpenImage(image, files[0]))
+    const std::unique_ptr<Image> opened = OpenImage(files[0]);
+    if (!opened)
         return kExitFailed;
+    const Image& image = *opened;
     if (type.empty()) {
         uint32_t top = image.EndAddress();
         type = top <= 0x10000 ? "S1" : top <= 0x1000000 ? "S2" : "S3";
     }
     // OUT is replaced only when the conversion is complete.
     platform::ReplacementFile file;
-    WSRecord writer;
+    SRecordWriter writer;
     if (!file.Create(files[1])) {
         msgout() << "Cannot open file " << files[1] << ": " << file.ErrorText() << ".\n";
         return kExitFailed;
@@ -189,15 +194,16 @@ int CmdConvert(const std::vector<std::string>& files, const std::string* typeOpt
         return kExitFailed;
     };
     uint8_t buf[32];
+    ChunkReader reader(image);
     for (;;) {
-        int n = image.ReadChunk(buf, sizeof buf, 0xFF);
+        int n = reader.ReadChunk(buf, sizeof buf, 0xFF);
         if (n <= 0)
             break;
-        if (!writer.WriteRecord(image.ChunkAddress(), buf, n)) {
+        if (!writer.WriteRecord(reader.ChunkAddress(), buf, n)) {
             if (writer.WriteError() != 0)
                 return writeFailed(writer.WriteError());
             msgout() << "The record at address " << std::hex << std::uppercase
-                     << image.ChunkAddress() << std::dec << std::nouppercase << " does not fit an "
+                     << reader.ChunkAddress() << std::dec << std::nouppercase << " does not fit an "
                      << type << " file.\n";
             return kExitFailed;
         }

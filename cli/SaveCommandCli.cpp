@@ -11,8 +11,8 @@
 #include "platform/HexText.h"
 #include "platform/ReplacementFile.h"
 
+using memops::MemoryByName;
 using memops::MemoryKindOf;
-using memops::MemoryTypeByName;
 using memops::SaveCommand;
 using memops::SaveFrontEnd;
 using memops::SaveOutcome;
@@ -103,7 +103,7 @@ int SaveCli::Run(CliApp& app, const std::vector<std::string>& operands) {
     }
     if (operands.size() != 2)
         return UsageError("save takes MEMORY and FILE (see zimp save --help)");
-    auto memory = MemoryTypeByName(operands[0]);
+    auto memory = MemoryByName(operands[0]);
     if (!memory)
         return UsageError("unknown memory '" + operands[0] + "'");
 

@@ -1,2 +1,2 @@
 zimp_add_fuzzer(fuzz_srecord SOURCES ${CMAKE_CURRENT_LIST_DIR}/srecord_fuzz.cpp
-  LIBS zimp_srecord)
+  LIBS zimp_srecord zimp_lzrw3a)

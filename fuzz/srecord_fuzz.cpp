@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "lzrw3a/lzrw3a.h"
-#include "srecord/S_Record.h"
+#include "srecord/ChunkReader.h"
+#include "srecord/ImageReader.h"
 #include "streams/MessagePresenter.h"
 #include "streams/MessageStreams.h"
 
@@ -45,7 +46,6 @@ void Check(bool ok) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static NullPresenter presenter;
     static File file;
-    static S_Record image;  // reused, as the loader reuses its image
     SetMessagePresenter(&presenter);
     if (size < 2)
         return 0;
@@ -55,38 +55,44 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (ftruncate(file.fd, 0) != 0 || pwrite(file.fd, data + 2, size - 2, 0) < 0)
         return 0;
 
-    if (image.Open(file.path.c_str(), alignment) != 0) {
-        Check(image.GetError() < 0 && image.State() == -1);
+    ReadResult read = ImageReader::Read(file.path);
+    if (!read) {
+        Check(read.error.code < 0);
         return 0;
     }
+    Image& image = *read.image;
     if (mode == 3)
         image.AddChecksumTable(data[0] & 1 ? 0xFFFFFFFFu : 0x100u, 1);
     const uint32_t total = image.TotalLength();
+    ChunkReader reader(image, static_cast<uint32_t>(alignment < 1 ? 1 : alignment));
     uint64_t delivered = 0;
     std::vector<uint8_t> buf(static_cast<size_t>(len) + LZRW3A_MAX_EXPANSION);
     std::vector<uint8_t> back(static_cast<size_t>(len));
     for (int i = 0; i < 4096; ++i) {
         int n;
         if (mode == 1) {
-            n = image.ReadWindow(buf.data(), len, 0);
+            n = reader.ReadWindow(buf.data(), len, 0);
         } else if (mode == 2) {
-            int raw = 0;
-            n = image.ReadCompressedChunk(buf.data(), len, &raw, 0xFF);
-            if (n > 0) {
+            // A chunk compressed as the compressed load sends it.
+            const int raw = reader.ReadChunk(back.data(), len, 0xFF);
+            n = raw;
+            if (raw > 0) {
+                const uint32_t packed =
+                    lzrw3a_compress_buffer(back.data(), static_cast<uint32_t>(raw), buf.data());
+                std::vector<uint8_t> again(static_cast<size_t>(len));
                 size_t out = 0;
-                Check(lzrw3a_decompress_bounded(buf.data(), static_cast<size_t>(n), back.data(),
-                                                back.size(), &out));
+                Check(lzrw3a_decompress_bounded(buf.data(), packed, again.data(), again.size(),
+                                                &out));
                 Check(out == static_cast<size_t>(raw));
-                Check(raw <= len && n <= raw + 4);
-                n = raw;
+                Check(packed <= static_cast<uint32_t>(raw) + 4);
             }
         } else {
-            n = image.ReadChunk(buf.data(), len, 0xFF);
+            n = reader.ReadChunk(buf.data(), len, 0xFF);
         }
         if (n <= 0) {
             // Nothing more only once the image is exhausted; without alignment every block
             // byte has come out exactly once by then.
-            Check(n < 0 || image.State() == 1);
+            Check(n < 0 || reader.Exhausted());
             Check(mode != 0 || alignment > 1 || delivered == total);
             break;
         }

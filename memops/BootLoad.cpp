@@ -5,18 +5,21 @@
 
 #include "memops/FieldChecks.h"
 #include "platform/SerialDevice.h"
-#include "srecord/S_Record.h"
+#include "srecord/ChunkReader.h"
+#include "srecord/ImageReader.h"
 #include "streams/MessageStreams.h"
 
 using serial::PortWorkerKind;
 using serial::SerialPort;
 
 using streams::msgout;
-using streams::NewOrExit;
 using streams::profilebuf;
 using streams::profilestream;
 
-using srecord::S_Record;
+using srecord::ChunkReader;
+using srecord::Image;
+using srecord::ImageReader;
+using srecord::ReadResult;
 
 namespace memops {
 
@@ -87,17 +90,17 @@ BootOutcome BootLoad::Run(const BootLoadSettings& settings) {
 }
 
 bool BootLoad::ReadProgram(const std::string& fileName, uint32_t& span) {
-    auto* image = NewOrExit<S_Record>("ZIMPApplication");
-    std::unique_ptr<S_Record> owner(image);
-    if (image->Open(fileName.c_str(), 1) == 0) {
-        span = image->EndAddress() - image->FirstAddress();
-        int got = span > kMaxProgram
-                      ? 0
-                      : image->ReadWindow(program_, static_cast<int>(kMaxProgram), 0x00);
-        if (got > 0)
-            n_ = static_cast<uint32_t>(got);
-    }
-    return image->GetError() >= 0;
+    const ReadResult read = ImageReader::Read(fileName);
+    if (!read)
+        return false;
+    const Image& image = *read.image;
+    span = image.EndAddress() - image.FirstAddress();
+    ChunkReader reader(image);
+    int got =
+        span > kMaxProgram ? 0 : reader.ReadWindow(program_, static_cast<int>(kMaxProgram), 0x00);
+    if (got > 0)
+        n_ = static_cast<uint32_t>(got);
+    return true;
 }
 
 int32_t BootLoad::SendProgram(uint32_t rate) {

@@ -1,15 +1,12 @@
 #include "memops/LoadCommand.h"
 
-#include <cstdio>
-#include <cstdlib>
-
-#include "memops/FieldChecks.h"
-#include "memops/MemoryKinds.h"
 #include "memops/NakRetry.h"
 #include "memops/Startup.h"
 #include "platform/Clock.h"
 #include "platform/FileLocator.h"
 #include "platform/HexText.h"
+#include "srecord/ChunkReader.h"
+#include "srecord/ImageReader.h"
 #include "streams/MessageStreams.h"
 
 using zimp::ZimpEngine;
@@ -19,7 +16,10 @@ using serial::SerialPort;
 using streams::msgout;
 using streams::profilestream;
 
-using srecord::S_Record;
+using srecord::ChunkReader;
+using srecord::Image;
+using srecord::ImageReader;
+using srecord::ReadResult;
 
 namespace memops {
 
@@ -36,42 +36,36 @@ bool CheckHexField(const std::string& text) {
     return false;
 }
 
-bool ValidateLoadParameters(const LoadParameters& p) {
-    if (!CheckIntegerRange(p.blockIndex, 0, 100000))
-        return false;
-    if (!CheckHexField(p.addressText) || !CheckHexField(p.biasText))
-        return false;
-    if (p.fileName.size() > kMaxLoadFileName) {
-        msgout() << "Enter no more than " << std::dec << kMaxLoadFileName << " characters.\n";
-        return false;
-    }
-    return CheckHexField(p.fillText);
+bool CheckLoadFileName(const std::string& name) {
+    if (name.size() <= kMaxLoadFileName)
+        return true;
+    msgout() << "Enter no more than " << std::dec << kMaxLoadFileName << " characters.\n";
+    return false;
 }
 
-bool AddChecksumTableFor(S_Record& image, const LoadParameters& p) {
-    switch (p.checksumMode) {
-        case LoadParameters::kLastAddress:
+bool AddChecksumTableFor(Image& image, const LoadRequest& r) {
+    switch (r.checksum) {
+        case ChecksumTable::LastAddress:
             return image.AddChecksumTable(0xFFFFFFFFu, 1);
-        case LoadParameters::kAddress: {
-            uint32_t at = 0;
-            ParseHexText(p.addressText, at);
-            return image.AddChecksumTable(at, 1);
-        }
-        case LoadParameters::kBlock:
-            return image.AddChecksumTableAfterBlock(static_cast<int>(p.blockIndex), 1);
-        default:
-            return true;
+        case ChecksumTable::Address:
+            return image.AddChecksumTable(r.checksumAddress, 1);
+        case ChecksumTable::AfterBlock:
+            return image.AddChecksumTableAfterBlock(static_cast<int>(r.checksumBlock), 1);
+        case ChecksumTable::None:
+            break;
     }
+    return true;
 }
 
-VerifyOutcome VerifyLoad(ZimpEngine& engine, S_Record& image, uint32_t bias, uint8_t memoryCode,
-                         uint8_t fill, uint32_t& firstBad) {
+VerifyOutcome VerifyLoad(ZimpEngine& engine, const Image& image, uint32_t alignment, uint32_t bias,
+                         uint8_t memoryCode, uint8_t fill, uint32_t& firstBad) {
+    ChunkReader chunks(image, alignment);
     uint8_t expected[128], actual[128];
     for (;;) {
-        int n = image.ReadChunk(expected, sizeof expected, fill);
+        int n = chunks.ReadChunk(expected, sizeof expected, fill);
         if (n <= 0)
             return VerifyOutcome::Same;
-        const uint32_t address = image.ChunkAddress();
+        const uint32_t address = chunks.ChunkAddress();
         uint32_t got = 0;
         while (got < static_cast<uint32_t>(n)) {
             uint32_t r =
@@ -111,35 +105,35 @@ std::optional<unsigned long> LoadCommand::UsableBlockSize() {
     return blockSize;
 }
 
-LoadCommand::Outcome LoadCommand::Run(int memoryType, LoadFrontEnd& frontEnd) {
-    const MemoryKind& kind = MemoryKindOf(memoryType);
+std::optional<LoadRequest> LoadCommand::Defaults(Memory memory) {
     if (!UsableBlockSize())
-        return Outcome::Refused;
-    LoadParameters params;
-    if (profile_)
-        params.fileName = profile_->ReadFileName("LoadMemory", kind.loadKey);
-    loader_.SetTitle(kind.loadTitle);
-    params.title = kind.loadTitle;
-    char bias[16];
-    std::snprintf(bias, sizeof bias, "%lX", static_cast<unsigned long>(loader_.Bias()));
-    params.biasText = bias;
-    params.compress = loader_.Compress();
-    if (!frontEnd.EditParameters(params))
-        return Outcome::Cancelled;
+        return std::nullopt;
+    LoadRequest r;
+    r.memory = memory;
+    if (profile_) {
+        r.file = profile_->ReadFileName("LoadMemory", MemoryKindOf(memory).loadKey);
+        profile_->clear();
+    }
+    r.bias = bias_;
+    r.compress = compress_;
+    return r;
+}
 
-    uint32_t value = 0;
-    ParseHexText(params.biasText, value);
-    loader_.SetBias(value);
-    loader_.SetCompress(params.compress);
-    uint32_t fill = 0xFF;
-    ParseHexText(params.fillText, fill);
-    if (!loader_.Open(params.fileName, static_cast<int>(params.alignment),
-                      static_cast<uint8_t>(fill))) {
-        msgout() << "Cannot open S Record file - " << params.fileName << "\n";
+LoadCommand::Outcome LoadCommand::Run(const LoadRequest& request, ProgressView* progress) {
+    transfer_.Rearm();
+    loadedBytes_ = 0;
+    // The bias and the compress flag are kept for the next load as soon as they are chosen.
+    bias_ = request.bias;
+    compress_ = request.compress;
+    ReadResult read;
+    if (!request.file.empty())
+        read = ImageReader::Read(request.file);
+    if (!read) {
+        msgout() << "Cannot open S Record file - " << request.file << "\n";
         return Outcome::Refused;
     }
-    bool tableOk = AddChecksumTableFor(loader_.Image(), params);
-    if (!tableOk) {
+    Image& image = *read.image;
+    if (!AddChecksumTableFor(image, request)) {
         msgout() << "Cannot add checksum.\n";
         return Outcome::Refused;
     }
@@ -150,32 +144,65 @@ LoadCommand::Outcome LoadCommand::Run(int memoryType, LoadFrontEnd& frontEnd) {
     // A device that went away is opened again, and a late answer to an interrupted
     // operation is not taken for the first block's.
     port_->PrepareForOperation();
-    // Stored as a name that still holds when the program starts elsewhere.
-    profile_->Select("LoadMemory", kind.loadKey) << platform::AbsolutePath(params.fileName);
+    if (request.remember) {
+        // Stored as a name that still holds when the program starts elsewhere.
+        profile_->Select("LoadMemory", MemoryKindOf(request.memory).loadKey)
+            << platform::AbsolutePath(request.file);
+    }
     const std::optional<bool> echo = ReadEcho(*profile_);  // the selection stores the file name
     const std::optional<unsigned long> blockSize = UsableBlockSize();
     if (!echo || !blockSize)
         return Outcome::Refused;
-    return Transfer(kind, *blockSize, *echo, frontEnd);
+    loadedBytes_ = image.TotalLength();
+    Outcome outcome = Transfer(image, request, *blockSize, *echo, progress);
+    if (outcome == Outcome::Loaded && request.verify)
+        outcome = Verify(image, request);
+    return outcome;
 }
 
-LoadCommand::Outcome LoadCommand::Transfer(const MemoryKind& kind, unsigned long blockSize,
-                                           bool echo, LoadFrontEnd& frontEnd) {
+LoadCommand::Outcome LoadCommand::Transfer(const Image& image, const LoadRequest& request,
+                                           unsigned long blockSize, bool echo,
+                                           ProgressView* progress) {
+    const MemoryKind& kind = MemoryKindOf(request.memory);
     platform::SetProcessPriority(platform::ProcessPriority::High);
     const uint32_t queue = blockSize * 2 < 1024 ? 1024 : static_cast<uint32_t>(blockSize * 2);
     port_->SetQueueSizes(queue, queue);
     engine_.Attach(port_, echo);
     ApplyWriteResponseTimeout(*profile_, engine_);
-    loader_.SetEngine(&engine_);
-    loader_.SetProgressView(frontEnd.Progress());
-    TransferParams tp{kind.code, static_cast<uint32_t>(blockSize)};
-    int result = loader_.Run(&tp);
-    if (!result)
+    if (progress)
+        progress->Started(kind.loadTitle, request.file, image.Header(), image.TotalLength());
+    TransferSettings s;
+    s.memoryCode = kind.code;
+    s.blockSize = static_cast<uint32_t>(blockSize);
+    s.bias = request.bias;
+    s.alignment = request.alignment;
+    s.fill = request.fill;
+    s.compress = request.compress;
+    const bool sent = transfer_.Run(image, s, progress);
+    if (progress)
+        progress->Finished();
+    if (!sent)
         msgout() << "File was not loaded.\n";
     engine_.Detach();
-    loader_.SetProgressView(nullptr);
     platform::SetProcessPriority(platform::ProcessPriority::Normal);
-    return result ? Outcome::Loaded : Outcome::NotLoaded;
+    return sent ? Outcome::Loaded : Outcome::NotLoaded;
+}
+
+LoadCommand::Outcome LoadCommand::Verify(const Image& image, const LoadRequest& request) {
+    const std::optional<bool> echo = ReadEcho(*profile_);
+    engine_.Attach(port_, echo.value_or(false));
+    uint32_t bad = 0;
+    const VerifyOutcome verified = VerifyLoad(engine_, image, request.alignment, request.bias,
+                                              MemoryKindOf(request.memory).code, request.fill, bad);
+    engine_.Detach();
+    if (verified == VerifyOutcome::Same)
+        return Outcome::Loaded;
+    if (verified == VerifyOutcome::Differs)
+        msgout() << "Verify failed at address " << std::hex << bad << std::dec << "\n";
+    // A read-back the user aborted ends silently.
+    if (verified != VerifyOutcome::Cancelled && !transfer_.Cancelled())
+        msgout() << "File was not loaded.\n";
+    return Outcome::NotLoaded;
 }
 
 }  // namespace memops

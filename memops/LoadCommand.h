@@ -1,32 +1,44 @@
 #pragma once
-// The load command: reads its settings, lets the front end confirm the loading parameters,
-// opens the image (with a checksum table when asked), and runs the memory transfer.
+// The load command. A front end asks for the defaults of a memory, lets the user (or its
+// options) change them, and runs the typed request: one blocking procedure that opens the image
+// (with a checksum table when asked), sends it, and reads it back when asked to verify.
+//
+//   std::optional<LoadRequest> request = command.Defaults(Memory::Flash);
+//   if (request) { request->file = ...; command.Run(*request, &progress); }
+//
+// Run may be called on any one thread at a time (the desktop runs it off its window's thread);
+// Cancel works from any thread.
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
-#include "memops/MemoryTransfer.h"
+#include "memops/LoadTransfer.h"
+#include "memops/MemoryKinds.h"
 #include "serial/SerialPort.h"
+#include "srecord/Image.h"
 #include "streams/profilestream.h"
 #include "zimp/ZimpEngine.h"
 
 namespace memops {
 
-struct MemoryKind;
+// Where a checksum table goes: none, after the highest block, at an address, after a block.
+enum class ChecksumTable { None = 0, LastAddress = 1, Address = 2, AfterBlock = 3 };
 
-// The "Loading Parameters" values, as texts where the dialog has texts.
-struct LoadParameters {
-    enum ChecksumMode { kNone = 0, kLastAddress = 1, kAddress = 2, kBlock = 3 };
-    int checksumMode = kNone;
-    long blockIndex = 0;
-    std::string addressText = "0";
-    long alignment = 1;
-    std::string biasText;
-    std::string fileName;
-    std::string fillText = "FF";
+struct LoadRequest {
+    Memory memory = Memory::Ram;
+    std::string file;
+    uint32_t bias = 0;       // added to every block address
+    uint32_t alignment = 1;  // chunks start on multiples of it (0 counts as 1)
+    uint8_t fill = 0xFF;     // gaps and padding
     bool compress = false;
-    std::string title;
+    ChecksumTable checksum = ChecksumTable::None;
+    uint32_t checksumAddress = 0;  // for ChecksumTable::Address
+    uint32_t checksumBlock = 0;    // for ChecksumTable::AfterBlock (taken modulo 65536)
+    bool verify = false;           // read the image back afterwards and compare
+    // Store the file under the memory's key in section "LoadMemory" when the load starts (the
+    // desktop always does; the command line when asked).
+    bool remember = true;
 };
 
 // A hex field of the dialog: the whole text must convert in base 16 (leading blanks, a sign
@@ -37,13 +49,11 @@ bool CheckHexField(const std::string& text);
 
 // The longest file name a load takes: the system's path limit, as the configuration's.
 inline constexpr size_t kMaxLoadFileName = streams::profilebuf::kMaxFileName;
+// "Enter no more than N characters." for a longer name.
+bool CheckLoadFileName(const std::string& name);
 
-// Checks the values as the dialog's data exchange does, in its order; the first fault writes
-// its message and returns false.
-bool ValidateLoadParameters(const LoadParameters& p);
-
-// Appends the checksum table the parameters ask for; false when it cannot be added.
-bool AddChecksumTableFor(srecord::S_Record& image, const LoadParameters& p);
+// Appends the checksum table the request asks for; false when it cannot be added.
+bool AddChecksumTableFor(srecord::Image& image, const LoadRequest& request);
 
 enum class VerifyOutcome {
     Same,        // the radio holds what the image holds
@@ -53,43 +63,51 @@ enum class VerifyOutcome {
 };
 
 // Reads back what a load of image sent (the same chunks, at their wire addresses) and compares.
-VerifyOutcome VerifyLoad(zimp::ZimpEngine& engine, srecord::S_Record& image, uint32_t bias,
-                         uint8_t memoryCode, uint8_t fill, uint32_t& firstBad);
-
-class LoadFrontEnd {
-  public:
-    virtual ~LoadFrontEnd() = default;
-    // Shows the parameters for editing; false when the user cancels. The values come back
-    // validated (ValidateLoadParameters).
-    virtual bool EditParameters(LoadParameters& params) = 0;
-    // The progress view for the transfer (may be nullptr).
-    virtual ProgressView* Progress() = 0;
-};
+VerifyOutcome VerifyLoad(zimp::ZimpEngine& engine, const srecord::Image& image, uint32_t alignment,
+                         uint32_t bias, uint8_t memoryCode, uint8_t fill, uint32_t& firstBad);
 
 class LoadCommand {
   public:
-    enum class Outcome { Loaded, NotLoaded, Refused, Cancelled };
+    enum class Outcome {
+        Loaded,     // sent, and verified when asked
+        NotLoaded,  // a block, the end marker or the verify failed, or the user cancelled
+        Refused,    // nothing was sent (the message written)
+    };
 
     LoadCommand(serial::SerialPort* port, streams::profilestream* profile);
 
-    // The whole command for memory type 0..4.
-    Outcome Run(int memoryType, LoadFrontEnd& frontEnd);
-    MemoryTransfer& Loader() { return loader_; }
+    // The request for memory as the front end first shows it: the memory's last file, the bias
+    // and compress flag of the previous load, alignment 1, fill FF, no table. Nothing (with
+    // "Transfer Block has to be more than 0." or the refused value's message written) when the
+    // configured block size refuses every load.
+    std::optional<LoadRequest> Defaults(Memory memory);
+    // The load, to its end. progress may be nullptr.
+    Outcome Run(const LoadRequest& request, ProgressView* progress);
+    // Any thread: stops a running load at once.
+    void Cancel() { transfer_.Cancel(); }
+    // Whether Cancel was called since the last Run began.
+    bool Cancelled() const { return transfer_.Cancelled(); }
+
+    // The bytes of the image of the last Run that opened one (checksum table included).
+    uint32_t LoadedBytes() const { return loadedBytes_; }
     zimp::ZimpEngine& Engine() { return engine_; }
-    // Stops a running load at once (the front end's Cancel).
-    void Cancel() { loader_.Cancel(); }
 
   private:
     // The configured block size; nullopt (with the message written) when it cannot be used.
     std::optional<unsigned long> UsableBlockSize();
     // The transfer of the opened image at raised priority.
-    Outcome Transfer(const MemoryKind& kind, unsigned long blockSize, bool echo,
-                     LoadFrontEnd& frontEnd);
+    Outcome Transfer(const srecord::Image& image, const LoadRequest& request,
+                     unsigned long blockSize, bool echo, ProgressView* progress);
+    Outcome Verify(const srecord::Image& image, const LoadRequest& request);
 
     serial::SerialPort* port_;
     streams::profilestream* profile_;
     zimp::ZimpEngine engine_;
-    MemoryTransfer loader_;
+    LoadTransfer transfer_{engine_};
+    // What outlives one load in the desktop program.
+    uint32_t bias_ = 0;
+    bool compress_ = false;
+    uint32_t loadedBytes_ = 0;
 };
 
 }  // namespace memops

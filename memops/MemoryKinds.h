@@ -7,7 +7,10 @@
 
 namespace memops {
 
+enum class Memory { Ram, Flash, InternalEeprom, ExternalEeprom, Pelk };
+
 struct MemoryKind {
+    Memory memory;
     int type;                 // 0 RAM, 1 Flash, 2 internal EEPROM, 3 external EEPROM, 4 PELK
     const char* cliName;      // "ram", "flash", "int-eeprom", "ext-eeprom", "pelk"
     const char* loadTitle;    // "Load RAM Memory" ...
@@ -19,8 +22,11 @@ struct MemoryKind {
 
 inline constexpr int kMemoryKindCount = 5;
 
-const MemoryKind& MemoryKindOf(int type);
-std::optional<int> MemoryTypeByName(const std::string& cliName);
+const MemoryKind& MemoryKindOf(Memory memory);
+// "ram", "flash", "int-eeprom", "ext-eeprom" or "pelk"; nothing for any other name.
+std::optional<Memory> MemoryByName(const std::string& cliName);
+// The memory of a type number 0..4 (the menus' numbering); nothing for any other number.
+std::optional<Memory> MemoryOfType(int type);
 
 // The address as it goes on the wire: address | (code << 16) limited to bits 20 to 23.
 inline uint32_t WireAddress(uint32_t address, uint8_t code) {

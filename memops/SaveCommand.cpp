@@ -9,7 +9,7 @@
 #include "platform/Clock.h"
 #include "platform/FileLocator.h"
 #include "platform/ReplacementFile.h"
-#include "srecord/WSRecord.h"
+#include "srecord/SRecordWriter.h"
 #include "streams/MessageStreams.h"
 
 using serial::SerialPort;
@@ -17,7 +17,7 @@ using serial::SerialPort;
 using streams::msgout;
 using streams::profilestream;
 
-using srecord::WSRecord;
+using srecord::SRecordWriter;
 
 namespace memops {
 
@@ -28,7 +28,7 @@ SaveCommand::~SaveCommand() {
     Close();
 }
 
-bool SaveCommand::Prepare(int memoryType) {
+bool SaveCommand::Prepare(Memory memory) {
     if (port_ == nullptr || profile_ == nullptr) {
         msgout() << "You have to set port and profile\n";
         return false;
@@ -37,7 +37,7 @@ bool SaveCommand::Prepare(int memoryType) {
     if (!echo)
         return false;
     engine_.Attach(port_, *echo);
-    const MemoryKind& kind = MemoryKindOf(memoryType);
+    const MemoryKind& kind = MemoryKindOf(memory);
     title_ = kind.saveTitle;
     section_ = kind.saveSection;
     code_ = kind.code;
@@ -62,10 +62,11 @@ bool SaveCommand::NextConfiguredRange(int index, uint32_t& start, uint32_t& end)
 
 // One save's state between its steps.
 struct SaveCommand::Progress {
-    Progress(platform::ReplacementFile& f, WSRecord& w, const std::string& name, SaveFrontEnd* fe)
+    Progress(platform::ReplacementFile& f, SRecordWriter& w, const std::string& name,
+             SaveFrontEnd* fe)
         : file(f), writer(w), fileName(name), frontEnd(fe) {}
     platform::ReplacementFile& file;
-    WSRecord& writer;
+    SRecordWriter& writer;
     const std::string& fileName;
     SaveFrontEnd* frontEnd;
     uint32_t total = 0;  // bytes of the given ranges; 0 when unknown
@@ -113,7 +114,7 @@ std::string SaveCommand::NothingToSave(bool given) const {
 SaveOutcome SaveCommand::Save(const std::string& fileName, SaveFrontEnd* frontEnd,
                               const std::optional<std::vector<SaveRange>>& ranges) {
     // Nothing is written, and the previous file stays, unless there is something to read.
-    if (!srecord::WSRecord::KnownType(type_.c_str())) {
+    if (!srecord::SRecordWriter::KnownType(type_.c_str())) {
         if (type_.empty())
             msgout() << "No S-Record type: set Type in [" << section_ << "] to S1, S2 or S3.\n";
         else
@@ -133,7 +134,7 @@ SaveOutcome SaveCommand::Save(const std::string& fileName, SaveFrontEnd* frontEn
     }
     // The previous file stays whole until the new one is complete.
     platform::ReplacementFile file;
-    WSRecord writer;
+    SRecordWriter writer;
     if (!file.Create(fileName) ||
         !writer.Open(file.TemporaryPath().c_str(), "Saved from radio", type_.c_str())) {
         msgout() << "Cannot open file " << fileName << ".\n";

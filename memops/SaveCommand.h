@@ -9,9 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "memops/MemoryKinds.h"
 #include "platform/ReplacementFile.h"
 #include "serial/SerialPort.h"
-#include "srecord/WSRecord.h"
+#include "srecord/SRecordWriter.h"
 #include "streams/profilestream.h"
 #include "zimp/ZimpEngine.h"
 
@@ -57,7 +58,7 @@ class SaveCommand {
     // The command's preparation: checks the port and configuration, attaches the engine with
     // the configured echo, and reads the memory's "Type" and "File". False (with the message
     // written) when it cannot go on.
-    bool Prepare(int memoryType);
+    bool Prepare(Memory memory);
     const std::string& Title() const { return title_; }
     const std::string& Type() const { return type_; }
     // Another S-Record type for this save (the command line's --type).

@@ -8,12 +8,18 @@
 #include "platform/Deadline.h"
 #include "platform/FileLocator.h"
 #include "platform/SerialDevice.h"
+#include "srecord/ChunkReader.h"
+#include "srecord/ImageReader.h"
 #include "streams/MessageStreams.h"
 
 using streams::msgout;
 using streams::profilestream;
 
-using srecord::S_Record;
+using srecord::ChunkReader;
+using srecord::Image;
+using srecord::ImageReader;
+using srecord::ReadResult;
+using srecord::ReportReadError;
 
 namespace memops {
 
@@ -58,7 +64,7 @@ bool ValidateTqvSettings(const TqvSettings& s) {
            CheckIntegerRange(s.dataRate, 300, 460800);
 }
 
-std::vector<uint8_t> BuildTqvBlock(S_Record& image, uint32_t factor) {
+std::vector<uint8_t> BuildTqvBlock(const Image& image, uint32_t factor) {
     const uint32_t start = image.FirstAddress();
     const uint32_t length = image.EndAddress() - start;
     std::vector<uint8_t> block(12 + static_cast<size_t>(length) + 1, 0);
@@ -71,7 +77,7 @@ std::vector<uint8_t> BuildTqvBlock(S_Record& image, uint32_t factor) {
     block[10] = static_cast<uint8_t>(factor >> 8);
     block[11] = static_cast<uint8_t>(factor);
     if (length > 0)
-        image.ReadWindow(block.data() + 12, static_cast<int>(length), 0x00);
+        ChunkReader(image).ReadWindow(block.data() + 12, static_cast<int>(length), 0x00);
     unsigned sum = 0;
     for (size_t i = 4; i < 12 + static_cast<size_t>(length); ++i)
         sum += block[i];
@@ -102,12 +108,12 @@ bool TqvBootLoad::Handshake(uint32_t headerRate) {
 
 bool TqvBootLoad::SendImage(const std::string& file, uint32_t headerRate, uint32_t factor,
                             uint32_t dataRate) {
-    S_Record image;
-    if (image.Open(file.c_str(), 1) != 0) {
-        image.ReportError();
+    const ReadResult read = ImageReader::Read(file);
+    if (!read) {
+        ReportReadError(read.error);
         return false;
     }
-    std::vector<uint8_t> block = BuildTqvBlock(image, factor);
+    std::vector<uint8_t> block = BuildTqvBlock(*read.image, factor);
     const uint32_t total = static_cast<uint32_t>(block.size());
     port_->Purge(platform::kPurgeAll);
     port_->SetBaudRate(headerRate);

@@ -9,7 +9,7 @@
 
 #include "memops/BootOutcome.h"
 #include "serial/SerialPort.h"
-#include "srecord/S_Record.h"
+#include "srecord/Image.h"
 #include "streams/profilestream.h"
 
 namespace memops {
@@ -34,7 +34,7 @@ bool ValidateTqvSettings(const TqvSettings& settings);
 
 // The block for an image: 55 55 55 AA, start, length (low 16 bits), factor (low 16 bits),
 // the bytes from start on (gaps 0x00), checksum.
-std::vector<uint8_t> BuildTqvBlock(srecord::S_Record& image, uint32_t factor);
+std::vector<uint8_t> BuildTqvBlock(const srecord::Image& image, uint32_t factor);
 
 class TqvBootLoad {
   public:

@@ -28,7 +28,7 @@ bool ZimpEngine::Attach(SerialPort* port, bool echo) {
         return false;
     }
     port_ = port;
-    echo_ = echo;
+    echoOn_ = echo;
     return true;
 }
 
@@ -59,7 +59,7 @@ bool ZimpEngine::SendRequest(const uint8_t* bytes, uint32_t len) {
     receive_.Clear();
     parser_.Reset();
 
-    const uint32_t d = zimp::FrameRequest(bytes, len, transmit_, sizeof transmit_);
+    const uint32_t d = zimp::FrameRequest(bytes, len, transmit_, zimp::kMaxFrameLength);
     const uint32_t rate = port_->EffectiveRate();
     // About twice the frame's time on the line at 10 bits a byte.
     port_->SetWriteTimeout(zimp::FrameLength(bytes, len) * 20000u / rate);
@@ -79,10 +79,11 @@ bool ZimpEngine::SendRequest(const uint8_t* bytes, uint32_t len) {
     // and the acknowledgement's time-out counts from then.
     const uint64_t lineMs = (uint64_t(d) * 10000 + rate - 1) / rate;
     port_->SetReadTimeout(static_cast<uint32_t>(kAckTimeoutMs + lineMs));
-    if (echo_) {
-        // Only the number of echoed bytes counts, not their values. Like every wait of the
-        // engine, it keeps a user interface live, so that its Cancel reaches it.
-        const uint32_t got = port_->ReadPumping(transmit_, d, lineError);
+    if (echoOn_) {
+        // Only the number of echoed bytes counts, not their values; the frame itself stays
+        // for a resend. Like every wait of the engine, it keeps a user interface live, so
+        // that its Cancel reaches it.
+        const uint32_t got = port_->ReadPumping(echo_, d, lineError);
         if (got < d) {
             if (lineError == SerialPort::kAborted) {
                 linkError_ = Link::Aborted;

@@ -72,6 +72,9 @@ class ZimpEngine {
     static constexpr uint32_t kEraseResponseMs = 600000;
     // Largest "Write Data" payload that still frames (8,224 bytes on the wire).
     static constexpr uint32_t kMaxWriteData = zimp::kMaxFrameLength - 8;
+    // FF 17, the length and the address ahead of a "Write Data" payload.
+    static constexpr uint32_t kWriteDataHeader = 7;
+    static constexpr uint32_t kWriteDataSlack = 32;
 
     ZimpEngine() = default;
     ZimpEngine(const ZimpEngine&) = delete;
@@ -83,8 +86,8 @@ class ZimpEngine {
     bool IsAttached() const { return port_ != nullptr; }
     serial::SerialPort* Port() const { return port_; }
     // The echo option: the line returns every request byte ahead of the acknowledgement.
-    void SetEcho(bool echo) { echo_ = echo; }
-    bool Echo() const { return echo_; }
+    void SetEcho(bool echo) { echoOn_ = echo; }
+    bool Echo() const { return echoOn_; }
 
     // Frames one request (checksum appended) and waits for its acknowledgement.
     bool SendRequest(const uint8_t* bytes, uint32_t len);
@@ -119,6 +122,12 @@ class ZimpEngine {
     zimp::RequestResult EraseFlash();
     zimp::RequestResult ZeroFlash();
     zimp::RequestResult WriteData(uint32_t address, const uint8_t* data, uint32_t n);
+    // The payload of the next "Write Data" frame, in the engine's own frame buffer (room for
+    // kMaxWriteData + kWriteDataSlack bytes, so that a compressor's worst case fits even when
+    // it turns out too long to send): a caller that puts its n bytes there sends them with
+    // SendWriteData, and sends them again after a NAK without putting them there again.
+    uint8_t* WriteDataArea() { return transmit_ + kWriteDataHeader; }
+    zimp::RequestResult SendWriteData(uint32_t address, uint32_t n);
     // Waits for the write response of the last of these requests, up to its time-out (an
     // erase's or a write's, see SetWriteResponseTimeouts): ReplyTimedOut when it passes; an
     // abort ends it at once. On BadWrite address is the one the radio failed at.
@@ -155,8 +164,9 @@ class ZimpEngine {
                                      uint8_t* area, uint32_t need, uint32_t replyTimeoutMs);
 
     serial::SerialPort* port_ = nullptr;
-    bool echo_ = false;
-    uint8_t transmit_[zimp::kMaxFrameLength] = {};
+    bool echoOn_ = false;
+    uint8_t transmit_[zimp::kMaxFrameLength + kWriteDataSlack] = {};
+    uint8_t echo_[zimp::kMaxFrameLength] = {};  // the echoed frame, whose bytes are not used
     zimp::ReceiveBuffer receive_;
     zimp::ReplyParser parser_;
     zimp::LinkError linkError_ = zimp::LinkError::None;

@@ -29,13 +29,16 @@ uint32_t FrameRequest(const uint8_t* bytes, size_t len, uint8_t* out, size_t out
     const uint32_t d = FrameLength(bytes, len);
     if (d == 0 || d > outCapacity)
         return 0;
+    // A request may already lie in out (framed where it was built).
     if (len + 1 == d) {
-        std::memcpy(out, bytes, len);
-        out[len] = Checksum(bytes, len);
+        if (out != bytes)
+            std::memcpy(out, bytes, len);
+        out[len] = Checksum(out, len);
         return d;
     }
     if (len == d && (bytes[0] & 0x0F) == 0) {
-        std::memcpy(out, bytes, len);
+        if (out != bytes)
+            std::memcpy(out, bytes, len);
         return d;
     }
     return 0;

@@ -1,13 +1,9 @@
 // The request operations of ZimpEngine: one per ZIMP request.
 
 #include <algorithm>
-#include <memory>
-#include <new>
+#include <cstring>
 
-#include "streams/MessageStreams.h"
 #include "zimp/ZimpEngine.h"
-
-using streams::NewArrayOrExit;
 
 namespace zimp {
 
@@ -118,20 +114,29 @@ Result ZimpEngine::ZeroFlash() {
 
 Result ZimpEngine::WriteData(uint32_t address, const uint8_t* data, uint32_t n) {
     if (n > kMaxWriteData) {
-        // Would not frame; refused as SendRequest refuses it, before any allocation.
+        // Would not frame; refused as SendRequest refuses it.
         linkError_ = Link::NoPort;
         return requestResult_ = Result::LinkFailure;
     }
-    std::unique_ptr<uint8_t[]> request(NewArrayOrExit<uint8_t>("ZIMPMessage", n + 7));
+    if (n && data != WriteDataArea())
+        std::memmove(WriteDataArea(), data, n);
+    return SendWriteData(address, n);
+}
+
+Result ZimpEngine::SendWriteData(uint32_t address, uint32_t n) {
+    if (n > kMaxWriteData) {
+        linkError_ = Link::NoPort;
+        return requestResult_ = Result::LinkFailure;
+    }
     awaitingErase_ = false;
+    uint8_t* request = transmit_;
     request[0] = 0xFF;
     request[1] = 0x17;
     request[2] = static_cast<uint8_t>((n + 4) >> 8);
     request[3] = static_cast<uint8_t>(n + 4);
-    PutAddress(request.get() + 4, address);
-    if (n)
-        std::copy(data, data + n, request.get() + 7);
-    return Transact(request.get(), n + 7);
+    PutAddress(request + 4, address);
+    // Framed where it lies: SendRequest appends the checksum behind the payload.
+    return Transact(request, n + kWriteDataHeader);
 }
 
 Result ZimpEngine::AwaitWriteResponse(uint32_t& address) {

@@ -4,7 +4,8 @@
 #include <QTimer>
 #include <QtTest>
 
-#include "srecord/S_Record.h"
+#include "srecord/ChunkReader.h"
+#include "srecord/ImageReader.h"
 #include "streams/MessageStreams.h"
 
 using namespace streams;
@@ -70,15 +71,16 @@ bool ModalHandled() {
 
 std::map<uint32_t, uint8_t> ImageBytes(const std::string& file, std::optional<uint32_t> tableAt) {
     std::map<uint32_t, uint8_t> bytes;
-    S_Record image;
-    if (image.Open(file.c_str(), 1) != 0)
+    srecord::ReadResult read = srecord::ImageReader::Read(file);
+    if (!read)
         return bytes;
-    if (tableAt && !image.AddChecksumTable(*tableAt, 1))
+    if (tableAt && !read.image->AddChecksumTable(*tableAt, 1))
         return bytes;
+    srecord::ChunkReader chunks(*read.image);
     uint8_t chunk[256];
-    for (int n; (n = image.ReadChunk(chunk, sizeof chunk, 0xFF)) > 0;)
+    for (int n; (n = chunks.ReadChunk(chunk, sizeof chunk, 0xFF)) > 0;)
         for (int i = 0; i < n; ++i)
-            bytes[image.ChunkAddress() + static_cast<uint32_t>(i)] = chunk[i];
+            bytes[chunks.ChunkAddress() + static_cast<uint32_t>(i)] = chunk[i];
     return bytes;
 }
 

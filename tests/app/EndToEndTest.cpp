@@ -108,15 +108,15 @@ void EndToEndTest::compressedFlashLoadThenSaveGivesTheSameBytes() {
     auto w = sim.Window();
     BoxRecorder boxes;
     bool progressShown = false;
+    connect(&w->Progress(), &app::ProgressDialog::opened, this, [&] { progressShown = true; });
     WhenModal([&](QWidget* m) {
         auto* d = qobject_cast<app::LoadParamDialog*>(m);
         QVERIFY(d);
         QCOMPARE(d->windowTitle(), QStringLiteral("Loading Parameters:Load Flash Memory"));
         d->file->setText(QString::fromStdString(image));
         d->compress->setChecked(true);
-        QTest::mouseClick(d->modes[LoadParameters::kLastAddress], Qt::LeftButton);
+        QTest::mouseClick(d->modes[int(ChecksumTable::LastAddress)], Qt::LeftButton);
         ClickButton(d, QStringLiteral("OK"));
-        QTimer::singleShot(0, [&] { progressShown = w->Progress().isVisible(); });
     });
     w->Action(app::kIdLoadFlash)->trigger();
     QVERIFY(ModalHandled());
@@ -171,7 +171,7 @@ void EndToEndTest::cancelInLoadingEndsASilentLoadAtOnce() {
     QVERIFY(ModalHandled());
     QVERIFY(cancelled);
     QCOMPARE(boxes.Texts(), QStringList{QStringLiteral("File was not loaded.")});
-    QVERIFY(w->Loader().Loader().Stopped());  // the loader's own cancel ran, not only the flag
+    QVERIFY(w->Loader().Cancelled());  // the load's own cancel ran, not only the window's flag
     QVERIFY(!w->Progress().isVisible());
     QVERIFY(w->menuBar()->isEnabled());
     QVERIFY(sim.Dump().find("\"markers\": []") != std::string::npos);

@@ -53,10 +53,9 @@ class LoadSaveWindowsTest : public QObject {
 };
 
 void LoadSaveWindowsTest::checksumButtonsEnableTheirEdits() {
-    LoadParameters p;
-    p.checksumMode = LoadParameters::kAddress;
-    p.title = "Load RAM Memory";
-    app::LoadParamDialog d(p);
+    LoadRequest p;
+    p.checksum = ChecksumTable::Address;
+    app::LoadParamDialog d(p, "Load RAM Memory");
     QCOMPARE(d.windowTitle(), QStringLiteral("Loading Parameters:Load RAM Memory"));
     QVERIFY(d.modes[2]->isChecked());
     QVERIFY(!d.address->isEnabled());  // until a button is clicked, whatever the mode
@@ -102,9 +101,9 @@ void LoadSaveWindowsTest::loadParameterChecksNameTheirField() {
     QFETCH(QString, field);
     QFETCH(QString, text);
     QFETCH(QString, box);
-    LoadParameters p;
-    p.fileName = "x.s19";
-    app::LoadParamDialog d(p);
+    LoadRequest p;
+    p.file = "x.s19";
+    app::LoadParamDialog d(p, "Load RAM Memory");
     d.show();
     auto* edit = d.findChild<QLineEdit*>();
     const std::pair<const char*, QLineEdit*> edits[] = {{"block", d.block},
@@ -141,7 +140,7 @@ void LoadSaveWindowsTest::addressModePlacesTheTableThere() {
         QCOMPARE(d->windowTitle(),
                  QStringLiteral("Loading Parameters:Load Internal EEPROM Memory"));
         d->file->setText(QString::fromStdString(file));
-        QTest::mouseClick(d->modes[LoadParameters::kAddress], Qt::LeftButton);
+        QTest::mouseClick(d->modes[int(ChecksumTable::Address)], Qt::LeftButton);
         d->address->setText(QStringLiteral("1F00"));
         ClickButton(d, QStringLiteral("OK"));
     });
@@ -265,13 +264,13 @@ void LoadSaveWindowsTest::barFollowsTheBytesDone() {
 void LoadSaveWindowsTest::progressWindowReusedStartsUncancelled() {
     app::ProgressDialog d;
     int cancels = 0;
-    d.SetCancelHook([&] { ++cancels; });
+    connect(&d, &app::ProgressDialog::cancelRequested, this, [&] { ++cancels; });
     d.Show("Load RAM Memory", "a.s19", "", 10);
     QTest::mouseClick(d.cancel, Qt::LeftButton);
     QVERIFY(d.IsCancelled());
-    QCOMPARE(cancels, 1);    // the loader's cancel ran at once
+    QCOMPARE(cancels, 1);    // the load's cancel is asked for at once
     QVERIFY(d.isVisible());  // until the transfer ends
-    d.Close();
+    d.Finished();
     QTRY_VERIFY(!d.isVisible());
     d.Show("Load RAM Memory", "b.s19", "", 10);
     QVERIFY(!d.IsCancelled());

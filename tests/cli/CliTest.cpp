@@ -109,7 +109,9 @@ TEST_F(CliTest, LoadSaveAndVerifyAgainstTheRadio) {
     // Names given relative to where zimp ran are stored whole, for a program started elsewhere.
     EXPECT_NE(dir.Read("ZIMPProtocol.ini").find("File=" + dir.File("back.s19") + "\n"),
               std::string::npos);
-    Result again = Zimp({"load", "ram", "./img.s19"});
+    EXPECT_EQ(dir.Read("ZIMPProtocol.ini").find("RAM="), std::string::npos)
+        << "a load writes the configuration only when asked";
+    Result again = Zimp({"load", "ram", "./img.s19", "--remember"});
     EXPECT_EQ(again.code, 0) << again.err;
     EXPECT_NE(dir.Read("ZIMPProtocol.ini").find("RAM=" + dir.File("img.s19") + "\n"),
               std::string::npos)

@@ -10,6 +10,7 @@
 #include "memops/TqvBootLoad.h"
 #include "sim/radio/BootRadio.h"
 #include "sim/radio/TqvRadio.h"
+#include "srecord/ImageReader.h"
 
 using namespace memops;
 
@@ -247,18 +248,19 @@ TqvSettings Tqv(const std::string& file) {
 
 TEST(TqvBootLoad, BlockLayoutAndChecksum) {
     TempDir dir;
-    S_Record image;
-    ASSERT_EQ(image.Open(dir.Write("p.s19", SRecordFile({{0x1000, {1, 2, 3}}})).c_str(), 1), 0);
-    EXPECT_EQ(BuildTqvBlock(image, 2),
+    const ReadResult read =
+        ImageReader::Read(dir.Write("p.s19", SRecordFile({{0x1000, {1, 2, 3}}})));
+    ASSERT_TRUE(read);
+    EXPECT_EQ(BuildTqvBlock(*read.image, 2),
               (Bytes{0x55, 0x55, 0x55, 0xAA, 0, 0, 0x10, 0, 0, 3, 0, 2, 1, 2, 3, 0xE4}));
 }
 
 TEST(TqvBootLoad, SpanAbove65535SendsAllBytesWithLow16InTheLength) {
     TempDir dir;
-    S_Record image;
     auto file = dir.Write("p.s19", SRecordFile({{0x0, {0xAB}}, {0x10010, {0xCD}}}));
-    ASSERT_EQ(image.Open(file.c_str(), 1), 0);
-    Bytes block = BuildTqvBlock(image, 0);
+    const ReadResult read = ImageReader::Read(file);
+    ASSERT_TRUE(read);
+    Bytes block = BuildTqvBlock(*read.image, 0);
     ASSERT_EQ(block.size(), 13u + 0x10011u);
     EXPECT_EQ(block[8], 0x00);
     EXPECT_EQ(block[9], 0x11);

@@ -9,7 +9,7 @@
 #include "MemopsTestSupport.h"
 #include "memops/Startup.h"
 #include "platform/Clock.h"
-#include "srecord/S_Record.h"
+#include "srecord/ImageReader.h"
 
 using namespace memops;
 
@@ -36,29 +36,35 @@ Bytes Pattern(size_t n, uint8_t seed = 1) {
     return b;
 }
 
+// A load of memory type 0..4, with a user on a thread of its own while it runs.
 struct LoadRun {
     explicit LoadRun(radio::ZimpRadioOptions options = {}, const std::string& ini = "")
         : rig(options, ini) {}
-    LoadCommand::Outcome Load(int type, LoadParameters p) {
-        FixedParameters fe(p);
-        frontEnd = &fe;
-        if (setUp)
-            setUp(fe);
-        auto outcome = command.Run(type, fe);
-        frontEnd = nullptr;
+    LoadCommand::Outcome Load(int type, LoadRequest r) {
+        r.memory = *MemoryOfType(type);
+        std::thread u;
+        if (user)
+            u = std::thread(user);
+        auto outcome = command.Run(r, &progress);
+        if (u.joinable())
+            u.join();
         return outcome;
     }
     RadioRig rig;
     zimptest::MessageCapture boxes;
     LoadCommand command{&rig.port, rig.profile.get()};
-    FixedParameters* frontEnd = nullptr;
-    std::function<void(FixedParameters&)> setUp;
+    RecordingProgress progress;
+    std::function<void()> user;
 };
 
-LoadParameters File(const std::string& path) {
-    LoadParameters p;
-    p.fileName = path;
-    return p;
+LoadRequest File(const std::string& path) {
+    LoadRequest r;
+    r.file = path;
+    return r;
+}
+
+srecord::ReadResult Parse(const std::string& path) {
+    return srecord::ImageReader::Read(path);
 }
 
 }  // namespace
@@ -82,35 +88,44 @@ TEST(LoadCommand, TenByteImageIsOneWriteThenTheEndMarker) {
     EXPECT_NE(ini.find("Flash=" + file), std::string::npos);
 }
 
-TEST(LoadCommand, ParametersDialogIsFilledFromConfigurationAndLoader) {
+TEST(LoadCommand, DefaultsComeFromTheConfigurationAndTheLastLoad) {
     LoadRun run;
     auto file = run.rig.dir.Write("a.s19", SRecordFile({{0x10, Pattern(4)}}));
-    LoadParameters p = File(file);
-    p.biasText = "2000";
-    run.Load(0, p);
-    FixedParameters second(File(file));
-    second.accept = false;
-    EXPECT_EQ(run.command.Run(0, second), LoadCommand::Outcome::Cancelled);
-    EXPECT_EQ(second.shown.title, "Load RAM Memory");
-    EXPECT_EQ(second.shown.fileName, file) << "last file of the memory";
-    EXPECT_EQ(second.shown.biasText, "2000") << "the bias outlives one load";
-    EXPECT_EQ(second.shown.fillText, "FF");
-    EXPECT_EQ(second.shown.addressText, "0");
-    EXPECT_EQ(second.shown.alignment, 1);
+    LoadRequest p = File(file);
+    p.bias = 0x2000;
+    p.compress = true;
+    p.fill = 0x12;
+    ASSERT_EQ(run.Load(0, p), LoadCommand::Outcome::Loaded);
+    const auto d = run.command.Defaults(Memory::Ram);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->memory, Memory::Ram);
+    EXPECT_EQ(d->file, file) << "last file of the memory";
+    EXPECT_EQ(d->bias, 0x2000u) << "the bias outlives one load";
+    EXPECT_TRUE(d->compress) << "so does the compress flag";
+    EXPECT_EQ(d->fill, 0xFF) << "the fill does not";
+    EXPECT_EQ(d->checksum, ChecksumTable::None);
+    EXPECT_EQ(d->alignment, 1u);
+    EXPECT_EQ(run.command.Defaults(Memory::Flash)->file, "") << "each memory has its own file";
+    // A load that does not ask to be remembered leaves the configuration as it was.
+    auto other = run.rig.dir.Write("b.s19", SRecordFile({{0x10, Pattern(4)}}));
+    LoadRequest quiet = File(other);
+    quiet.remember = false;
+    ASSERT_EQ(run.Load(0, quiet), LoadCommand::Outcome::Loaded);
+    EXPECT_EQ(run.command.Defaults(Memory::Ram)->file, file);
 }
 
 TEST(LoadCommand, WireAddressCarriesMemoryCodeAndBias) {
     struct Case {
         int type;
-        const char* bias;
+        uint32_t bias;
         uint32_t wire;
-    } cases[] = {{0, "", 0x801000}, {1, "", 0x401000},    {2, "", 0x001000},    {3, "", 0x001000},
-                 {4, "", 0x001000}, {0, "200", 0x801200}, {1, "0x10", 0x401010}};
+    } cases[] = {{0, 0, 0x801000}, {1, 0, 0x401000},     {2, 0, 0x001000},   {3, 0, 0x001000},
+                 {4, 0, 0x001000}, {0, 0x200, 0x801200}, {1, 0x10, 0x401010}};
     for (const auto& c : cases) {
         LoadRun run;
         auto file = run.rig.dir.Write("a.s19", SRecordFile({{0x1000, Pattern(8)}}));
-        LoadParameters p = File(file);
-        p.biasText = c.bias;
+        LoadRequest p = File(file);
+        p.bias = c.bias;
         ASSERT_EQ(run.Load(c.type, p), LoadCommand::Outcome::Loaded) << c.type;
         auto writes = Writes(run.rig.radio);
         ASSERT_EQ(writes.size(), 2u);
@@ -166,13 +181,10 @@ TEST(LoadCommand, CancelDuringReplyWaitEndsAtOnceWithOneMessage) {
     o.silentAfter = 1;  // the first block goes through, then the radio falls silent
     LoadRun run(o);
     auto file = run.rig.dir.Write("a.s19", SRecordFile({{0x1000, Pattern(256)}}));
-    run.setUp = [&](FixedParameters& fe) {
-        fe.progress.whileRunning = [&] {
-            zimptest::WaitUntil([&] { return run.rig.radio.Requests().size() >= 2; });
-            platform::SleepMs(50);
-            fe.progress.cancelled = true;
-            run.command.Cancel();
-        };
+    run.user = [&] {
+        zimptest::WaitUntil([&] { return run.rig.radio.Requests().size() >= 2; });
+        platform::SleepMs(50);
+        run.command.Cancel();
     };
     EXPECT_EQ(run.Load(1, File(file)), LoadCommand::Outcome::NotLoaded);
     EXPECT_THAT(run.boxes.Texts(), ElementsAre("File was not loaded."));
@@ -186,12 +198,12 @@ TEST(LoadCommand, VerifyRetriesNakedReads) {
     rig.radio.Preload(0x100, Pattern(300));
     zimptest::MessageCapture boxes;
     auto file = rig.dir.Write("a.s19", SRecordFile({{0x100, Pattern(300)}}));
-    srecord::S_Record image;
-    ASSERT_EQ(image.Open(file.c_str(), 1), 0);
+    const srecord::ReadResult read = Parse(file);
+    ASSERT_TRUE(read);
     zimp::ZimpEngine engine;
     ASSERT_TRUE(engine.Attach(&rig.port, false));
     uint32_t bad = 0;
-    EXPECT_EQ(VerifyLoad(engine, image, 0, 0, 0xFF, bad), VerifyOutcome::Same);
+    EXPECT_EQ(VerifyLoad(engine, *read.image, 1, 0, 0, 0xFF, bad), VerifyOutcome::Same);
     engine.Detach();
     EXPECT_GT(rig.radio.Stats().naks, 0u);
     EXPECT_THAT(boxes.Texts(), IsEmpty());
@@ -204,8 +216,8 @@ TEST(LoadCommand, VerifyAbortedDuringItsReadEndsSilently) {
     RadioRig rig(o);
     zimptest::MessageCapture boxes;
     auto file = rig.dir.Write("a.s19", SRecordFile({{0x100, Pattern(16)}}));
-    srecord::S_Record image;
-    ASSERT_EQ(image.Open(file.c_str(), 1), 0);
+    const srecord::ReadResult read = Parse(file);
+    ASSERT_TRUE(read);
     zimp::ZimpEngine engine;
     ASSERT_TRUE(engine.Attach(&rig.port, false));
     std::thread user([&] {
@@ -214,34 +226,34 @@ TEST(LoadCommand, VerifyAbortedDuringItsReadEndsSilently) {
         rig.port.AbortAll();
     });
     uint32_t bad = 0;
-    EXPECT_EQ(VerifyLoad(engine, image, 0, 0, 0xFF, bad), VerifyOutcome::Cancelled);
+    EXPECT_EQ(VerifyLoad(engine, *read.image, 1, 0, 0, 0xFF, bad), VerifyOutcome::Cancelled);
     user.join();
     engine.Detach();
     EXPECT_THAT(boxes.Texts(), IsEmpty());
 }
 
-// The progress window's Cancel reaches the loader's own cancel through the view's hook, which
-// is set only while a transfer runs.
-TEST(LoadCommand, ProgressViewCancelRunsTheLoadersCancel) {
+// A cancelled transfer still starts and finishes its progress view once, and the next load
+// is not cancelled by it.
+TEST(LoadCommand, ACancelledLoadEndsItsProgressAndLeavesTheNextOneAlone) {
     radio::ZimpRadioOptions o;
     o.silentAfter = 1;
     LoadRun run(o);
     auto file = run.rig.dir.Write("a.s19", SRecordFile({{0x1000, Pattern(256)}}));
-    bool hookRan = false;
-    run.setUp = [&](FixedParameters& fe) {
-        fe.progress.whileRunning = [&] {
-            zimptest::WaitUntil([&] { return run.rig.radio.Requests().size() >= 2; });
-            platform::SleepMs(50);
-            fe.progress.cancelled = true;
-            hookRan = fe.progress.RequestCancel();
-        };
+    run.user = [&] {
+        zimptest::WaitUntil([&] { return run.rig.radio.Requests().size() >= 2; });
+        platform::SleepMs(50);
+        run.command.Cancel();
     };
     EXPECT_EQ(run.Load(1, File(file)), LoadCommand::Outcome::NotLoaded);
-    EXPECT_TRUE(hookRan);
-    EXPECT_TRUE(run.command.Loader().Stopped());
+    EXPECT_EQ(run.progress.starts.load(), 1);
+    EXPECT_EQ(run.progress.finishes.load(), 1);
     EXPECT_THAT(run.boxes.Texts(), ElementsAre("File was not loaded."));
-    RecordingProgress idle;
-    EXPECT_FALSE(idle.RequestCancel()) << "no transfer, no hook";
+
+    LoadRun again;
+    again.command.Cancel();  // a cancel between loads is forgotten when the next one starts
+    auto other = again.rig.dir.Write("a.s19", SRecordFile({{0x1000, Pattern(16)}}));
+    EXPECT_EQ(again.Load(1, File(other)), LoadCommand::Outcome::Loaded);
+    EXPECT_EQ(again.rig.radio.ReadMemory(0x401000, 16), Pattern(16));
 }
 
 TEST(LoadCommand, QueueSizesFollowTheBlockSize) {
@@ -257,8 +269,14 @@ TEST(LoadCommand, QueueSizesFollowTheBlockSize) {
 TEST(LoadCommand, RefusalsComeBeforeAnythingIsSent) {
     {
         LoadRun run({}, "[LoadMemory]\nBlockSize=0\n");
-        EXPECT_EQ(run.Load(1, File("x")), LoadCommand::Outcome::Refused);
+        EXPECT_FALSE(run.command.Defaults(Memory::Flash));
         EXPECT_THAT(run.boxes.Texts(), ElementsAre("Transfer Block has to be more than 0."));
+        // Run checks it again, when the image is open and the port prepared.
+        run.boxes.Clear();
+        auto file = run.rig.dir.Write("a.s19", SRecordFile({{0x1000, Pattern(16)}}));
+        EXPECT_EQ(run.Load(1, File(file)), LoadCommand::Outcome::Refused);
+        EXPECT_THAT(run.boxes.Texts(), ElementsAre("Transfer Block has to be more than 0."));
+        EXPECT_TRUE(run.rig.radio.Requests().empty());
     }
     {
         LoadRun run;
@@ -272,9 +290,9 @@ TEST(LoadCommand, RefusalsComeBeforeAnythingIsSent) {
         // Out of file order, so that they stay two blocks: 0x1000-0x100F, 0x1010-0x101F.
         auto file =
             run.rig.dir.Write("a.s19", SRecordFile({{0x1010, Pattern(16)}, {0x1000, Pattern(16)}}));
-        LoadParameters p = File(file);
-        p.checksumMode = LoadParameters::kBlock;
-        p.blockIndex = 0;  // block 1 begins where block 0 ends: the table would cross it
+        LoadRequest p = File(file);
+        p.checksum = ChecksumTable::AfterBlock;
+        p.checksumBlock = 0;  // block 1 begins where block 0 ends: the table would cross it
         EXPECT_EQ(run.Load(1, p), LoadCommand::Outcome::Refused);
         ASSERT_FALSE(run.boxes.Texts().empty());
         EXPECT_EQ(run.boxes.Texts().back(), "Cannot add checksum.");
@@ -282,9 +300,11 @@ TEST(LoadCommand, RefusalsComeBeforeAnythingIsSent) {
     }
     {
         LoadRun run;
+        auto file = run.rig.dir.Write("a.s19", SRecordFile({{0x1000, Pattern(16)}}));
         LoadCommand noProfile(&run.rig.port, nullptr);
-        FixedParameters fe(File("x"));
-        EXPECT_EQ(noProfile.Run(1, fe), LoadCommand::Outcome::Refused);
+        EXPECT_EQ(noProfile.Run(File(file), nullptr), LoadCommand::Outcome::Refused);
+        EXPECT_THAT(run.boxes.Texts(), ElementsAre("You have to set port and profile"));
+        EXPECT_TRUE(run.rig.radio.Requests().empty());
     }
 }
 
@@ -318,8 +338,8 @@ TEST(LoadCommand, MissingBlockSizeIsTheDefaultAndARefusedEchoSendsNothing) {
 TEST(LoadCommand, ChecksumTableIsLoadedAfterTheImage) {
     LoadRun run;
     auto file = run.rig.dir.Write("a.s19", SRecordFile({{0x1000, {0x12, 0x34}}}));
-    LoadParameters p = File(file);
-    p.checksumMode = LoadParameters::kLastAddress;
+    LoadRequest p = File(file);
+    p.checksum = ChecksumTable::LastAddress;
     ASSERT_EQ(run.Load(1, p), LoadCommand::Outcome::Loaded);
     // One run: count 1, start 0x1000, length 2, sum 0x46, most significant byte first.
     EXPECT_EQ(run.rig.radio.ReadMemory(0x401002, 12),
@@ -329,9 +349,9 @@ TEST(LoadCommand, ChecksumTableIsLoadedAfterTheImage) {
 TEST(LoadCommand, FillByteGovernsPadding) {
     LoadRun run;
     auto file = run.rig.dir.Write("a.s19", SRecordFile({{0x1001, {0xAA}}}));
-    LoadParameters p = File(file);
+    LoadRequest p = File(file);
     p.alignment = 4;
-    p.fillText = "5A";
+    p.fill = 0x5A;
     ASSERT_EQ(run.Load(0, p), LoadCommand::Outcome::Loaded);
     EXPECT_EQ(run.rig.radio.ReadMemory(0x801000, 4), (Bytes{0x5A, 0xAA, 0x5A, 0x5A}));
 }
@@ -339,12 +359,11 @@ TEST(LoadCommand, FillByteGovernsPadding) {
 TEST(LoadCommand, ProgressEndsCompleteAndEmptyImageShowsComplete) {
     LoadRun run;
     auto file = run.rig.dir.Write("a.s19", SRecordFile({{0x0, Pattern(1000)}}));
-    FixedParameters fe(File(file));
-    ASSERT_EQ(run.command.Run(0, fe), LoadCommand::Outcome::Loaded);
-    EXPECT_EQ(fe.progress.title, "Load RAM Memory");
-    EXPECT_EQ(fe.progress.total.load(), 1000u);
-    EXPECT_EQ(fe.progress.lastDone.load(), 1000u);
-    EXPECT_GE(fe.progress.closes.load(), 1);
+    ASSERT_EQ(run.Load(0, File(file)), LoadCommand::Outcome::Loaded);
+    EXPECT_EQ(run.progress.title, "Load RAM Memory");
+    EXPECT_EQ(run.progress.total.load(), 1000u);
+    EXPECT_EQ(run.progress.lastDone.load(), 1000u);
+    EXPECT_EQ(run.progress.finishes.load(), 1);
     EXPECT_EQ(ProgressPermille(0, 0), 1000u);
     EXPECT_EQ(ProgressPermille(1000, 2000), 500u);
 }
@@ -355,21 +374,19 @@ TEST(LoadCommand, FileNamesTakeThePathLimit) {
     for (size_t length : {size_t(PATH_MAX - 1), size_t(PATH_MAX)}) {
         const std::string name(length, 'n');
         LoadRun run({}, "[LoadMemory]\nBlockSize=64\nFlash=" + name + "\n");
-        FixedParameters fe(File("x"));
-        fe.accept = false;
-        EXPECT_EQ(run.command.Run(1, fe), LoadCommand::Outcome::Cancelled);
+        const auto defaults = run.command.Defaults(Memory::Flash);
+        ASSERT_TRUE(defaults);
         if (length < PATH_MAX) {
-            EXPECT_EQ(fe.shown.fileName, name);
+            EXPECT_EQ(defaults->file, name);
             EXPECT_TRUE(run.boxes.Texts().empty());
         } else {
-            EXPECT_EQ(fe.shown.fileName, "");
+            EXPECT_EQ(defaults->file, "");
             EXPECT_THAT(run.boxes.Texts(),
                         ElementsAre("The value of Flash in section [LoadMemory] is longer than " +
                                     std::to_string(PATH_MAX - 1) + " characters; it is not used."));
         }
         run.boxes.Clear();
-        LoadParameters p = File(name);
-        EXPECT_EQ(ValidateLoadParameters(p), length < PATH_MAX);
+        EXPECT_EQ(CheckLoadFileName(name), length < PATH_MAX);
         if (length == PATH_MAX) {
             EXPECT_THAT(
                 run.boxes.Texts(),
@@ -378,7 +395,7 @@ TEST(LoadCommand, FileNamesTakeThePathLimit) {
     }
 }
 
-TEST(LoadParameters, HexFieldsAndRanges) {
+TEST(LoadFields, HexFields) {
     zimptest::MessageCapture boxes;
     uint32_t v = 7;
     EXPECT_TRUE(ParseHexText("", v));
@@ -388,16 +405,9 @@ TEST(LoadParameters, HexFieldsAndRanges) {
     EXPECT_TRUE(ParseHexText("123456789", v));
     EXPECT_EQ(v, 0xFFFFFFFFu) << "saturates";
     EXPECT_FALSE(ParseHexText("1G", v));
-    LoadParameters p;
-    p.fillText = "1G";
-    EXPECT_FALSE(ValidateLoadParameters(p));
-    p.fillText = "FF";
-    p.blockIndex = 100001;
-    EXPECT_FALSE(ValidateLoadParameters(p));
-    p.blockIndex = 0;
-    EXPECT_TRUE(ValidateLoadParameters(p));
-    EXPECT_THAT(boxes.Texts(), ElementsAre("The value must be in HEX format",
-                                           "Please enter an integer between 0 and 100000."));
+    EXPECT_FALSE(CheckHexField("1G"));
+    EXPECT_TRUE(CheckHexField("FF"));
+    EXPECT_THAT(boxes.Texts(), ElementsAre("The value must be in HEX format"));
 }
 
 TEST(LoadCommand, CompressedLoadDecompressesToTheImage) {
@@ -408,11 +418,52 @@ TEST(LoadCommand, CompressedLoadDecompressesToTheImage) {
     for (size_t i = 0; i < image.size(); ++i)
         image[i] = static_cast<uint8_t>((i % 13) * (i / 700 + 1));
     auto file = run.rig.dir.Write("c.s28", SRecordFile({{0x12000, image}}));
-    LoadParameters p = File(file);
+    LoadRequest p = File(file);
     p.compress = true;
     ASSERT_EQ(run.Load(0, p), LoadCommand::Outcome::Loaded);
     EXPECT_EQ(run.rig.radio.ReadMemory(0x812000, 3000), image);
     auto writes = Writes(run.rig.radio);
     ASSERT_EQ(writes.size(), 7u) << "six blocks of at most 512 raw bytes, then the marker";
     EXPECT_TRUE(run.boxes.Texts().empty());
+}
+
+// Verify reads back the same image the load sent, on one parse of the file: after a compressed
+// load with a checksum table, a radio that stored what it was sent (decompressed) compares
+// equal, table included; one that stored the compressed bytes does not.
+TEST(LoadCommand, VerifyAfterACompressedLoadWithATableReadsTheSameImage) {
+    Bytes image(3000);
+    for (size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<uint8_t>((i % 13) * (i / 700 + 1));
+    for (bool decompress : {true, false}) {
+        SCOPED_TRACE(decompress);
+        radio::ZimpRadioOptions o;
+        o.decompress = decompress;
+        LoadRun run(o, "[LoadMemory]\nBlockSize=512\n");
+        auto file = run.rig.dir.Write("c.s28", SRecordFile({{0x12000, image}}));
+        LoadRequest p = File(file);
+        p.compress = true;
+        p.checksum = ChecksumTable::LastAddress;
+        p.verify = true;
+        p.bias = 0x100;
+        const auto outcome = run.Load(1, p);
+        size_t reads = 0, readBytes = 0;
+        for (const auto& r : run.rig.radio.Requests()) {
+            if (r.opcode == 0xF511) {
+                ++reads;
+                readBytes += r.length;
+            }
+        }
+        if (decompress) {
+            EXPECT_EQ(outcome, LoadCommand::Outcome::Loaded);
+            EXPECT_THAT(run.boxes.Texts(), IsEmpty());
+            EXPECT_EQ(readBytes, image.size() + 12) << "the image and its table, read back";
+            EXPECT_EQ(run.command.LoadedBytes(), image.size() + 12);
+        } else {
+            EXPECT_EQ(outcome, LoadCommand::Outcome::NotLoaded);
+            EXPECT_THAT(run.boxes.Texts(),
+                        ElementsAre(::testing::StartsWith("Verify failed at address 120"),
+                                    "File was not loaded."));
+            EXPECT_GT(reads, 0u);
+        }
+    }
 }

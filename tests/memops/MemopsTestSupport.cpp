@@ -58,8 +58,9 @@ RadioRig::~RadioRig() {
     Stop();
 }
 
-void RecordingProgress::Show(const std::string& t, const std::string&, const std::string& h,
-                             uint32_t tot) {
+void RecordingProgress::Started(const std::string& t, const std::string&, const std::string& h,
+                                uint32_t tot) {
+    ++starts;
     title = t;
     header = h;
     total = tot;
@@ -68,15 +69,6 @@ void RecordingProgress::Show(const std::string& t, const std::string&, const std
 void RecordingProgress::Progress(uint32_t done, uint32_t) {
     lastDone = done;
     ++posts;
-}
-
-void RecordingProgress::RunUntil(platform::Event& finished) {
-    if (whileRunning)
-        whileRunning();
-    while (!finished.IsSignalled()) {
-        pollfd p{finished.fd(), POLLIN, 0};
-        poll(&p, 1, 100);
-    }
 }
 
 }  // namespace memopstest

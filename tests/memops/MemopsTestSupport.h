@@ -2,12 +2,12 @@
 // The memory operations against the in-process simulated radio, with a configuration file of
 // their own.
 
+#include <atomic>
 #include <memory>
 #include <string>
 
 #include "memops/LoadCommand.h"
 #include "memops/ProgressView.h"
-#include "platform/Event.h"
 #include "serial/SerialPort.h"
 #include "streams/profilestream.h"
 #include "support/SimulatedRadio.h"
@@ -36,38 +36,17 @@ class RadioRig : public SimulatedRadio {
     bool ok = false;
 };
 
-// A progress view that records and can cancel.
+// A progress view that records what it hears.
 class RecordingProgress : public memops::ProgressView {
   public:
-    void Show(const std::string& title, const std::string& file, const std::string& header,
-              uint32_t total) override;
+    void Started(const std::string& title, const std::string& file, const std::string& header,
+                 uint32_t total) override;
     void Progress(uint32_t done, uint32_t address) override;
-    bool IsCancelled() const override { return cancelled; }
-    void Close() override { ++closes; }
-    void RunUntil(platform::Event& finished) override;
+    void Finished() override { ++finishes; }
 
-    std::atomic<bool> cancelled{false};
-    std::atomic<int> closes{0};
+    std::atomic<int> starts{0}, finishes{0};
     std::atomic<uint32_t> lastDone{0}, total{0}, posts{0};
     std::string title, header;
-    std::function<void()> whileRunning;  // runs on the caller's thread during the transfer
-};
-
-class FixedParameters : public memops::LoadFrontEnd {
-  public:
-    explicit FixedParameters(memops::LoadParameters p) : params(std::move(p)) {}
-    bool EditParameters(memops::LoadParameters& p) override {
-        shown = p;
-        std::string title = p.title;
-        p = params;
-        p.title = title;
-        return accept;
-    }
-    memops::ProgressView* Progress() override { return &progress; }
-
-    memops::LoadParameters params, shown;
-    RecordingProgress progress;
-    bool accept = true;
 };
 
 }  // namespace memopstest

@@ -6,7 +6,8 @@
 #include <thread>
 
 #include "MemopsTestSupport.h"
-#include "srecord/S_Record.h"
+#include "srecord/ChunkReader.h"
+#include "srecord/ImageReader.h"
 
 using namespace memops;
 
@@ -58,7 +59,7 @@ TEST(SaveCommand, ReadsRangeWithMemoryCodeAndWritesRecords) {
     rig.radio.Preload(0x800000, data);
     zimptest::MessageCapture boxes;
     SaveCommand save(&rig.port, rig.profile.get());
-    ASSERT_TRUE(save.Prepare(0));
+    ASSERT_TRUE(save.Prepare(Memory::Ram));
     EXPECT_EQ(save.Title(), "Save RAM");
     Recorder fe;
     auto out = rig.dir.File("ram.s19");
@@ -75,9 +76,10 @@ TEST(SaveCommand, ReadsRangeWithMemoryCodeAndWritesRecords) {
     EXPECT_EQ(lines[1].substr(0, 8), "S1230000");
     EXPECT_EQ(lines[32].substr(0, 8), "S12303E0");
     EXPECT_EQ(lines.back(), "S9030000FC");
-    S_Record back;
-    ASSERT_EQ(back.Open(out.c_str(), 1), 0);
-    EXPECT_EQ(std::string(back.Header()), "Saved from radio");
+    const ReadResult read = ImageReader::Read(out);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(std::string(read.image->Header()), "Saved from radio");
+    ChunkReader back(*read.image);
     Bytes got(0x400);
     ASSERT_EQ(back.ReadChunk(got.data(), 0x400, 0xFF), 0x400);
     EXPECT_EQ(got, data);
@@ -88,7 +90,7 @@ TEST(SaveCommand, ReadsRangeWithMemoryCodeAndWritesRecords) {
 TEST(SaveCommand, FlashRangeStartsAtFlashCode) {
     RadioRig rig({}, "[SaveFlash]\nType=S2\nRange1=0x100,0x17F\n");
     SaveCommand save(&rig.port, rig.profile.get());
-    ASSERT_TRUE(save.Prepare(1));
+    ASSERT_TRUE(save.Prepare(Memory::Flash));
     ASSERT_EQ(save.Save(rig.dir.File("f.s28"), nullptr), SaveOutcome::Saved);
     auto reads = Reads(rig.radio);
     ASSERT_EQ(reads.size(), 1u);
@@ -102,7 +104,7 @@ TEST(SaveCommand, FlashRangeStartsAtFlashCode) {
 TEST(SaveCommand, LongRangeIsWrittenAfterEighthReadAndAtTheEnd) {
     RadioRig rig({}, "[SaveIE2PROM]\nType=S1\nRange1=0,1199\n");
     SaveCommand save(&rig.port, rig.profile.get());
-    ASSERT_TRUE(save.Prepare(2));
+    ASSERT_TRUE(save.Prepare(Memory::InternalEeprom));
     Recorder fe;
     ASSERT_EQ(save.Save(rig.dir.File("e.s19"), &fe), SaveOutcome::Saved);
     auto reads = Reads(rig.radio);
@@ -141,7 +143,7 @@ TEST(SaveCommand, NothingToReadIsRefusedAndThePreviousFileStays) {
         SCOPED_TRACE(c.ini);
         RadioRig rig({}, c.ini);
         SaveCommand save(&rig.port, rig.profile.get());
-        ASSERT_TRUE(save.Prepare(0));
+        ASSERT_TRUE(save.Prepare(Memory::Ram));
         if (c.closePort)
             rig.port.Close();
         const std::string out = rig.dir.Write("keep.s19", "previous\n");
@@ -165,12 +167,13 @@ TEST(SaveCommand, NakedReadsAreRetried) {
     rig.radio.Preload(0x800000, data);
     zimptest::MessageCapture boxes;
     SaveCommand save(&rig.port, rig.profile.get());
-    ASSERT_TRUE(save.Prepare(0));
+    ASSERT_TRUE(save.Prepare(Memory::Ram));
     ASSERT_EQ(save.Save(rig.dir.File("r.s19"), nullptr), SaveOutcome::Saved);
     EXPECT_TRUE(boxes.Texts().empty());
     EXPECT_GT(rig.radio.Stats().naks, 0u);
-    S_Record back;
-    ASSERT_EQ(back.Open(rig.dir.File("r.s19").c_str(), 1), 0);
+    const ReadResult read = ImageReader::Read(rig.dir.File("r.s19"));
+    ASSERT_TRUE(read);
+    ChunkReader back(*read.image);
     Bytes got(0x400);
     ASSERT_EQ(back.ReadChunk(got.data(), 0x400, 0xFF), 0x400);
     EXPECT_EQ(got, data);
@@ -179,7 +182,7 @@ TEST(SaveCommand, NakedReadsAreRetried) {
     RadioRig refusing(o, "[SaveRAM]\nType=S1\nRange1=0,0xF\n");
     zimptest::MessageCapture refused;
     SaveCommand again(&refusing.port, refusing.profile.get());
-    ASSERT_TRUE(again.Prepare(0));
+    ASSERT_TRUE(again.Prepare(Memory::Ram));
     EXPECT_EQ(again.Save(refusing.dir.File("n.s19"), nullptr), SaveOutcome::Failed);
     EXPECT_THAT(refused.Texts(), ElementsAre("NAK is received"));
     EXPECT_EQ(Reads(refusing.radio).size(), 4u);
@@ -190,7 +193,7 @@ TEST(SaveCommand, FurtherRangesAndPelkSharesSaveFlash) {
                  "[SaveFlash]\nType=S1\nRange1=0x0,0xF\nRange2=0x20,0x2F;\nRange3=5,4\n"
                  "Range4=0x40,0x4F\n");
     SaveCommand save(&rig.port, rig.profile.get());
-    ASSERT_TRUE(save.Prepare(4));
+    ASSERT_TRUE(save.Prepare(Memory::Pelk));
     EXPECT_EQ(save.Title(), "Save Flash PELK Memory");
     EXPECT_EQ(save.Type(), "S1");
     ASSERT_EQ(save.Save(rig.dir.File("p.s19"), nullptr), SaveOutcome::Saved);
@@ -203,7 +206,7 @@ TEST(SaveCommand, FurtherRangesAndPelkSharesSaveFlash) {
 TEST(SaveCommand, GivenRangesRunInOrder) {
     RadioRig rig({}, "[SaveRAM]\nType=S3\n");
     SaveCommand save(&rig.port, rig.profile.get());
-    ASSERT_TRUE(save.Prepare(0));
+    ASSERT_TRUE(save.Prepare(Memory::Ram));
     std::vector<SaveRange> ranges = {{0x200, 0x20F}, {0x100, 0x10F}};
     ASSERT_EQ(save.Save(rig.dir.File("g.s37"), nullptr, ranges), SaveOutcome::Saved);
     auto reads = Reads(rig.radio);
@@ -217,7 +220,7 @@ TEST(SaveCommand, FailuresAndEmptyReplies) {
         RadioRig rig({}, "[SaveRAM]\nType=S1\nRange1=0,0xFF\n");
         zimptest::MessageCapture boxes;
         SaveCommand save(&rig.port, rig.profile.get());
-        ASSERT_TRUE(save.Prepare(0));
+        ASSERT_TRUE(save.Prepare(Memory::Ram));
         EXPECT_EQ(save.Save(rig.dir.File("no/such/dir.s19"), nullptr), SaveOutcome::NotOpened);
         EXPECT_THAT(boxes.Texts(),
                     ElementsAre("Cannot open file " + rig.dir.File("no/such/dir.s19") + "."));
@@ -228,7 +231,7 @@ TEST(SaveCommand, FailuresAndEmptyReplies) {
         RadioRig rig(o, "[SaveRAM]\nType=S1\nRange1=0,0xFF\n");
         zimptest::MessageCapture boxes;
         SaveCommand save(&rig.port, rig.profile.get());
-        ASSERT_TRUE(save.Prepare(0));
+        ASSERT_TRUE(save.Prepare(Memory::Ram));
         const std::string previous = "S00600004844521B\r\nS9030000FC\r\n";
         rig.dir.Write("t.s19", previous);
         EXPECT_EQ(save.Save(rig.dir.File("t.s19"), nullptr), SaveOutcome::Failed);
@@ -243,7 +246,7 @@ TEST(SaveCommand, FailuresAndEmptyReplies) {
     {
         SaveCommand save(nullptr, nullptr);
         zimptest::MessageCapture boxes;
-        EXPECT_FALSE(save.Prepare(0));
+        EXPECT_FALSE(save.Prepare(Memory::Ram));
         EXPECT_THAT(boxes.Texts(), ElementsAre("You have to set port and profile"));
     }
 }
@@ -254,7 +257,7 @@ TEST(SaveCommand, ReplyWithoutDataStopsInsteadOfRepeatingForever) {
     RadioRig rig(o, "[SaveRAM]\nType=S1\nRange1=0,1\n");
     zimptest::MessageCapture boxes;
     SaveCommand save(&rig.port, rig.profile.get());
-    ASSERT_TRUE(save.Prepare(0));
+    ASSERT_TRUE(save.Prepare(Memory::Ram));
     EXPECT_EQ(save.Save(rig.dir.File("s.s19"), nullptr), SaveOutcome::Failed);
     EXPECT_THAT(boxes.Texts(),
                 ElementsAre("Reply Format is wrong.", "The 1 byte read so far is kept in " +
@@ -266,7 +269,7 @@ TEST(SaveCommand, CancelKeepsThePreviousFileAndWhatWasRead) {
     RadioRig rig({}, "[SaveRAM]\nType=S1\nRange1=0,0x3FF\n");
     zimptest::MessageCapture boxes;
     SaveCommand save(&rig.port, rig.profile.get());
-    ASSERT_TRUE(save.Prepare(0));
+    ASSERT_TRUE(save.Prepare(Memory::Ram));
     struct CancelAfter : SaveFrontEnd {
         SaveCommand* save;
         bool wasSaving = false;
@@ -298,7 +301,7 @@ TEST(SaveCommand, WhatWasReadIsKeptFromAnotherThreadBeforeTheProcessEnds) {
     RadioRig rig(o, "[SaveRAM]\nType=S1\nRange1=0,0x3FF\n");
     zimptest::MessageCapture boxes;
     SaveCommand save(&rig.port, rig.profile.get());
-    ASSERT_TRUE(save.Prepare(0));
+    ASSERT_TRUE(save.Prepare(Memory::Ram));
     const std::string out = rig.dir.Write("k.s19", "previous\n");
     std::thread ending([&] {
         zimptest::WaitUntil([&] { return rig.radio.Requests().size() >= 3; });
@@ -321,7 +324,7 @@ TEST(SaveCommand, TypeOverItsLimitIsReported) {
         RadioRig rig({}, std::string("[SaveRAM]\nType=") + type + "\n");
         zimptest::MessageCapture boxes;
         SaveCommand save(&rig.port, rig.profile.get());
-        ASSERT_TRUE(save.Prepare(0));
+        ASSERT_TRUE(save.Prepare(Memory::Ram));
         if (std::string(type) == "S3") {
             EXPECT_EQ(save.Type(), "S3");
             EXPECT_TRUE(boxes.Texts().empty());
@@ -343,7 +346,7 @@ TEST(SaveCommand, FileTakesThePathLimitAndEchoMustBeANumber) {
         RadioRig rig({}, "[SaveRAM]\nType=S1\nFile=" + name + "\n");
         zimptest::MessageCapture boxes;
         SaveCommand save(&rig.port, rig.profile.get());
-        ASSERT_TRUE(save.Prepare(0));
+        ASSERT_TRUE(save.Prepare(Memory::Ram));
         if (length == streams::profilebuf::kMaxFileName) {
             EXPECT_EQ(save.FileName(), name);
             EXPECT_TRUE(boxes.Texts().empty());
@@ -356,7 +359,7 @@ TEST(SaveCommand, FileTakesThePathLimitAndEchoMustBeANumber) {
     RadioRig rig({}, "[configuration]\nEcho=yes\n[SaveRAM]\nType=S1\nRange1=0,0xF\n");
     zimptest::MessageCapture boxes;
     SaveCommand save(&rig.port, rig.profile.get());
-    EXPECT_FALSE(save.Prepare(0));
+    EXPECT_FALSE(save.Prepare(Memory::Ram));
     EXPECT_THAT(
         boxes.Texts(),
         ElementsAre("The value \"yes\" of Echo in section [configuration] is not a number."));

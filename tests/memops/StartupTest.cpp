@@ -180,10 +180,20 @@ TEST(Startup, ConfigurationIsFoundInWorkingThenProgramDirectory) {
 }
 
 TEST(MemoryKinds, NamesCodesAndWireAddresses) {
-    EXPECT_EQ(MemoryTypeByName("int-eeprom"), 2);
-    EXPECT_FALSE(MemoryTypeByName("eeprom"));
-    EXPECT_EQ(MemoryKindOf(4).saveSection, std::string("SaveFlash"));
-    EXPECT_EQ(WireAddress(0x1000, MemoryKindOf(0).code), 0x801000u);
-    EXPECT_EQ(WireAddress(0x1000, MemoryKindOf(1).code), 0x401000u);
-    EXPECT_EQ(WireAddress(0x1000, MemoryKindOf(3).code), 0x001000u);
+    EXPECT_EQ(MemoryByName("int-eeprom"), Memory::InternalEeprom);
+    EXPECT_FALSE(MemoryByName("eeprom")) << "no silent fallback to RAM";
+    EXPECT_FALSE(MemoryByName(""));
+    EXPECT_EQ(MemoryOfType(3), Memory::ExternalEeprom);
+    EXPECT_FALSE(MemoryOfType(5));
+    EXPECT_FALSE(MemoryOfType(-1));
+    EXPECT_EQ(MemoryKindOf(Memory::Pelk).saveSection, std::string("SaveFlash"));
+    EXPECT_EQ(WireAddress(0x1000, MemoryKindOf(Memory::Ram).code), 0x801000u);
+    EXPECT_EQ(WireAddress(0x1000, MemoryKindOf(Memory::Flash).code), 0x401000u);
+    EXPECT_EQ(WireAddress(0x1000, MemoryKindOf(Memory::ExternalEeprom).code), 0x001000u);
+    // Each memory's own texts, in the menus' order.
+    for (int type = 0; type < kMemoryKindCount; ++type) {
+        const MemoryKind& k = MemoryKindOf(*MemoryOfType(type));
+        EXPECT_EQ(k.type, type);
+        EXPECT_EQ(MemoryByName(k.cliName), k.memory);
+    }
 }

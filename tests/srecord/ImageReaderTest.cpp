@@ -3,8 +3,9 @@
 
 #include <cstring>
 
+#include "srecord/ChunkReader.h"
+#include "srecord/ImageReader.h"
 #include "srecord/SRecordTestUtil.h"
-#include "srecord/S_Record.h"
 #include "streams/MessagePresenter.h"
 #include "streams/MessageStreams.h"
 
@@ -25,29 +26,37 @@ class ReaderTest : public ::testing::Test {
     void SetUp() override { SetMessagePresenter(&presenter_); }
     void TearDown() override { SetMessagePresenter(nullptr); }
 
-    // Opens text with alignment 1; returns Open's result.
+    // Reads text; 0 when it gave an image, else -1.
     int OpenText(const std::string& text) {
         file_.Write(text);
-        return image_.Open(file_.path(), 1);
+        return Open(file_.path());
     }
+    int Open(const char* path) {
+        result_ = ImageReader::Read(path ? path : "");
+        return result_ ? 0 : -1;
+    }
+    const Image& image() const { return *result_.image; }  // after a read that gave one
+    int Error() const { return result_.error.code; }
+    int Line() const { return result_.error.line; }
     Bytes ReadAll(uint32_t* address = nullptr) {
         Bytes out(4096);
-        int n = image_.ReadChunk(out.data(), static_cast<int>(out.size()), 0xEE);
+        ChunkReader reader(image());
+        int n = reader.ReadChunk(out.data(), static_cast<int>(out.size()), 0xEE);
         if (address)
-            *address = image_.ChunkAddress();
+            *address = reader.ChunkAddress();
         out.resize(n < 0 ? 0 : static_cast<size_t>(n));
         return out;
     }
     std::string Report() {
         presenter_.Clear();
-        image_.ReportError();
+        ReportReadError(result_.error);
         auto texts = presenter_.Texts();
         return texts.empty() ? "" : texts.back();
     }
 
     RecordingPresenter presenter_;
     TempFile file_;
-    S_Record image_;
+    ReadResult result_;
 };
 
 const std::string kSixteen = Rec("S1", 0x0000, Seq(16));
@@ -55,12 +64,12 @@ const std::string kSixteen = Rec("S1", 0x0000, Seq(16));
 TEST_F(ReaderTest, EndOfFileActsAsTermination) {
     ASSERT_EQ(kSixteen.substr(0, 8), "S1130000");
     ASSERT_EQ(OpenText(kSixteen + "\n"), 0);
-    EXPECT_EQ(image_.GetError(), 0);
-    EXPECT_STREQ(image_.Header(), "Unknown");
-    ASSERT_EQ(image_.BlockCount(), 1);
-    EXPECT_EQ(image_.Block(0).start, 0u);
-    EXPECT_EQ(image_.Block(0).end, 16u);
-    EXPECT_EQ(image_.Block(0).line, 1);
+    EXPECT_EQ(Error(), 0);
+    EXPECT_STREQ(image().Header(), "Unknown");
+    ASSERT_EQ(image().BlockCount(), 1);
+    EXPECT_EQ(image().Block(0).start, 0u);
+    EXPECT_EQ(image().Block(0).end, 16u);
+    EXPECT_EQ(image().Block(0).line, 1);
     EXPECT_EQ(ReadAll(), Seq(16));
 }
 
@@ -69,7 +78,7 @@ TEST_F(ReaderTest, LastLineWithoutLineEndIsAccepted) {
     EXPECT_EQ(ReadAll(), Seq(16));
     // Also when the line is short and the record a termination record.
     ASSERT_EQ(OpenText(kSixteen + "\r\nS9030000FC"), 0);
-    EXPECT_EQ(image_.TotalLength(), 16u);
+    EXPECT_EQ(image().TotalLength(), 16u);
 }
 
 TEST_F(ReaderTest, LowerCaseMarkAndDigitsAreAccepted) {
@@ -77,67 +86,66 @@ TEST_F(ReaderTest, LowerCaseMarkAndDigitsAreAccepted) {
     for (char& c : lower)
         c = static_cast<char>(std::tolower(c));
     ASSERT_EQ(OpenText(lower + "\n"), 0) << lower;
-    EXPECT_EQ(image_.Block(0).start, 0xABCDu);
+    EXPECT_EQ(image().Block(0).start, 0xABCDu);
     EXPECT_EQ(ReadAll(), (Bytes{0xAB, 0xCD, 0xEF}));
 }
 
 TEST_F(ReaderTest, UnknownRecordTypeIsRejectedWithLineNumber) {
     EXPECT_EQ(OpenText(kSixteen + "\nS5030000FC\n"), -1);
-    EXPECT_EQ(image_.GetError(), S_Record::kErrNotSRecord);
-    EXPECT_EQ(image_.State(), -1);
+    EXPECT_EQ(Error(), ReadError::kNotSRecord);
+    EXPECT_FALSE(result_);
     EXPECT_EQ(Report(), std::string("Error in line 2\r") + kNotSRecordText);
-    EXPECT_EQ(image_.ReadChunk(Bytes(16).data(), 16, 0), -1);
 
     // A bad count on a line that does not start with S: the record type decides.
     EXPECT_EQ(OpenText("X1GG0000FC\n"), -1);
-    EXPECT_EQ(image_.GetError(), S_Record::kErrNotSRecord);
+    EXPECT_EQ(Error(), ReadError::kNotSRecord);
 }
 
 TEST_F(ReaderTest, ChecksumFaultCountsBlankLines) {
     std::string text =
         "\n\r\n" + Rec("S1", 0x10, Seq(4)) + "\n\n" + Rec("S1", 0x14, Seq(4), 1) + "\n";
     EXPECT_EQ(OpenText(text), -1);
-    EXPECT_EQ(image_.GetError(), S_Record::kErrChecksum);
-    EXPECT_EQ(image_.LineNumber(), 5);
+    EXPECT_EQ(Error(), ReadError::kChecksum);
+    EXPECT_EQ(Line(), 5);
     EXPECT_EQ(Report(), "Error in line 5\rchecksum of the line is wrong");
 }
 
 TEST_F(ReaderTest, FaultOnSecondLineWithoutHeader) {
     EXPECT_EQ(OpenText(kSixteen + "\n" + Rec("S1", 0x10, Seq(2), -1) + "\n"), -1);
     EXPECT_EQ(Report(), "Error in line 2\rchecksum of the line is wrong");
-    EXPECT_STREQ(image_.Header(), "Unknown");
+    EXPECT_FALSE(result_) << "a file with a fault yields no image";
 }
 
 TEST_F(ReaderTest, FieldFaults) {
     // Count "0G": not hex.
     EXPECT_EQ(OpenText("S10G0000FC\n"), -1);
-    EXPECT_EQ(image_.GetError(), S_Record::kErrNotHex);
+    EXPECT_EQ(Error(), ReadError::kNotHex);
     EXPECT_EQ(Report(), "Error in line 1\rthere are no-HEX characters in the line");
     // A single count digit, then the line end.
     EXPECT_EQ(OpenText(kSixteen + "\nS11\n"), -1);
-    EXPECT_EQ(image_.GetError(), S_Record::kErrTooShort);
+    EXPECT_EQ(Error(), ReadError::kTooShort);
     EXPECT_EQ(Report(), "Error in line 2\rthere are not enough characters");
     // A line shorter than its count says.
     EXPECT_EQ(OpenText(kSixteen.substr(0, kSixteen.size() - 2) + "\n"), -1);
-    EXPECT_EQ(image_.GetError(), S_Record::kErrTooShort);
+    EXPECT_EQ(Error(), ReadError::kTooShort);
     // A blank inside the address.
     EXPECT_EQ(OpenText("S1050 00AABB00\n"), -1);
-    EXPECT_EQ(image_.GetError(), S_Record::kErrTooShort);
+    EXPECT_EQ(Error(), ReadError::kTooShort);
     // A non-hex address digit.
     EXPECT_EQ(OpenText("S1050Z00AABB00\n"), -1);
-    EXPECT_EQ(image_.GetError(), S_Record::kErrNotHex);
+    EXPECT_EQ(Error(), ReadError::kNotHex);
     // A non-hex data digit shows up as a checksum fault.
     std::string bad = Rec("S1", 0x100, {0x12, 0x34});
     bad[9] = 'x';
     EXPECT_EQ(OpenText(bad + "\n"), -1);
-    EXPECT_EQ(image_.GetError(), S_Record::kErrChecksum);
+    EXPECT_EQ(Error(), ReadError::kChecksum);
 }
 
 TEST_F(ReaderTest, NonHexChecksumFailsEvenWhenItsValueFits) {
     // count 04 + address 00FC + data 00 sums to 0x100; "GF" decodes to 0xFF, which would fit.
     EXPECT_EQ(OpenText(kSixteen + "\nS10400FC00GF\n"), -1);
-    EXPECT_EQ(image_.GetError(), S_Record::kErrNotHex);
-    EXPECT_EQ(image_.LineNumber(), 2);
+    EXPECT_EQ(Error(), ReadError::kNotHex);
+    EXPECT_EQ(Line(), 2);
     EXPECT_EQ(OpenText("S10400FC00FF\n"), 0);
 }
 
@@ -146,7 +154,7 @@ TEST_F(ReaderTest, SixteenBitTerminationRecords) {
     for (const char* term :
          {"S9030000FC", "S7030000FC", "S8030000FC", "S70500000000FA", "S804000000FB"}) {
         ASSERT_EQ(OpenText(kSixteen + "\n" + term + "\nthis is not read\n"), 0) << term;
-        EXPECT_EQ(image_.TotalLength(), 16u) << term;
+        EXPECT_EQ(image().TotalLength(), 16u) << term;
     }
 }
 
@@ -154,25 +162,25 @@ TEST_F(ReaderTest, AddressWidths) {
     std::string text = Rec("S0", 0, {'h', 'd', 'r'}) + "\n" + Rec("S2", 0x123456, Seq(3)) + "\n" +
                        Rec("S3", 0x89ABCDEF, Seq(2)) + "\n" + Rec("S8", 0x123456, {}) + "\n";
     ASSERT_EQ(OpenText(text), 0);
-    EXPECT_STREQ(image_.Header(), "hdr");
-    ASSERT_EQ(image_.BlockCount(), 2);
-    EXPECT_EQ(image_.Block(0).start, 0x123456u);
-    EXPECT_EQ(image_.Block(0).line, 2);
-    EXPECT_EQ(image_.Block(1).start, 0x89ABCDEFu);
-    EXPECT_EQ(image_.Block(1).end, 0x89ABCDF1u);
+    EXPECT_STREQ(image().Header(), "hdr");
+    ASSERT_EQ(image().BlockCount(), 2);
+    EXPECT_EQ(image().Block(0).start, 0x123456u);
+    EXPECT_EQ(image().Block(0).line, 2);
+    EXPECT_EQ(image().Block(1).start, 0x89ABCDEFu);
+    EXPECT_EQ(image().Block(1).end, 0x89ABCDF1u);
 }
 
 TEST_F(ReaderTest, EmptyAndMissingFiles) {
     EXPECT_EQ(OpenText(""), -1);
-    EXPECT_EQ(image_.GetError(), S_Record::kErrNotSRecord);
-    EXPECT_EQ(image_.LineNumber(), 0);
+    EXPECT_EQ(Error(), ReadError::kNotSRecord);
+    EXPECT_EQ(Line(), 0);
     EXPECT_EQ(Report(), std::string("Error in line 0\r") + kNotSRecordText);
 
-    EXPECT_EQ(image_.Open("/nonexistent/dir/file.s19", 1), -1);
-    EXPECT_EQ(image_.GetError(), S_Record::kErrNotSRecord);
-    EXPECT_EQ(image_.LineNumber(), 0);
-    EXPECT_EQ(image_.Open(nullptr, 1), -1);
-    EXPECT_EQ(image_.Open("", 1), -1);
+    EXPECT_EQ(Open("/nonexistent/dir/file.s19"), -1);
+    EXPECT_EQ(Error(), ReadError::kNotSRecord);
+    EXPECT_EQ(Line(), 0);
+    EXPECT_EQ(Open(nullptr), -1);
+    EXPECT_EQ(Open(""), -1);
 }
 
 TEST_F(ReaderTest, LineLengthLimit) {
@@ -180,26 +188,26 @@ TEST_F(ReaderTest, LineLengthLimit) {
     std::string longest = Rec("S1", 0x0000, Seq(122));
     ASSERT_EQ(longest.size(), 254u);
     ASSERT_EQ(OpenText(longest + "\r\n"), 0);
-    EXPECT_EQ(image_.TotalLength(), 122u);
+    EXPECT_EQ(image().TotalLength(), 122u);
     // Count 0x80 needs 261 characters: too long for a line.
     std::string tooLong = Rec("S1", 0x0000, Seq(125));
     ASSERT_EQ(tooLong.substr(2, 2), "80");
     EXPECT_EQ(OpenText(tooLong + "\n"), -1);
-    EXPECT_EQ(image_.GetError(), S_Record::kErrTooShort);
-    EXPECT_EQ(image_.LineNumber(), 1);
+    EXPECT_EQ(Error(), ReadError::kTooShort);
+    EXPECT_EQ(Line(), 1);
 }
 
 TEST_F(ReaderTest, SecondFileReportsItsOwnError) {
     EXPECT_EQ(OpenText("S10G0000FC\n"), -1);
-    EXPECT_EQ(image_.GetError(), S_Record::kErrNotHex);
+    EXPECT_EQ(Error(), ReadError::kNotHex);
     std::string text = Rec("S1", 0, Seq(4)) + "\n" + Rec("S1", 4, Seq(4)) + "\n" +
                        Rec("S1", 8, Seq(4)) + "\n" + Rec("S1", 12, Seq(4), 2) + "\n";
     EXPECT_EQ(OpenText(text), -1);
-    EXPECT_EQ(image_.GetError(), S_Record::kErrChecksum);
+    EXPECT_EQ(Error(), ReadError::kChecksum);
     EXPECT_EQ(Report(), "Error in line 4\rchecksum of the line is wrong");
     // And a good file afterwards opens cleanly.
     EXPECT_EQ(OpenText(kSixteen + "\n"), 0);
-    EXPECT_EQ(image_.GetError(), 0);
+    EXPECT_EQ(Error(), 0);
 }
 
 TEST_F(ReaderTest, HeaderRecordsAfterTheFirstLineAreNotData) {
@@ -207,9 +215,9 @@ TEST_F(ReaderTest, HeaderRecordsAfterTheFirstLineAreNotData) {
                        Rec("S0", 0x104, {'x', 'y', 'z'}) + "\n" + Rec("S1", 0x104, Seq(4, 4)) +
                        "\n" + Rec("S0", 0, {'q'}) + "\n" + Rec("S1", 0x108, Seq(4, 8)) + "\n";
     ASSERT_EQ(OpenText(text), 0);
-    EXPECT_STREQ(image_.Header(), "AB");
-    ASSERT_EQ(image_.BlockCount(), 1);
-    EXPECT_EQ(image_.Block(0).end, 0x10Cu);
+    EXPECT_STREQ(image().Header(), "AB");
+    ASSERT_EQ(image().BlockCount(), 1);
+    EXPECT_EQ(image().Block(0).end, 0x10Cu);
     EXPECT_EQ(ReadAll(), Seq(12));
 }
 
@@ -217,7 +225,7 @@ TEST_F(ReaderTest, TrailingBlanksAndWhiteSpaceAreIgnored) {
     std::string text =
         "   \t" + Rec("S1", 0x40, Seq(2)) + "  \t \r\n\v\f" + Rec("S1", 0x42, Seq(2, 2)) + "\r\n";
     ASSERT_EQ(OpenText(text), 0);
-    EXPECT_EQ(image_.Block(0).line, 1);
+    EXPECT_EQ(image().Block(0).line, 1);
     EXPECT_EQ(ReadAll(), Seq(4));
 }
 
@@ -235,21 +243,21 @@ TEST_F(ReaderTest, TextAfterTheChecksumIsIgnoredUpToTheLineEnd) {
         for (const char* end : {"\n", "\r\n", "\r"}) {
             SCOPED_TRACE(rest.substr(0, 12) + (end[0] == '\n' ? " LF" : end[1] ? " CR LF" : " CR"));
             const std::string lines = kSixteen + end + good + rest + end + next + end;
-            ASSERT_EQ(OpenText(lines), 0) << image_.GetError();
-            ASSERT_EQ(image_.BlockCount(), 2);
-            EXPECT_EQ(image_.Block(1).start, 0x40u);
-            EXPECT_EQ(image_.Block(1).end, 0x44u);
-            EXPECT_EQ(image_.Block(1).line, 2);
-            EXPECT_EQ(image_.TotalLength(), 20u);
+            ASSERT_EQ(OpenText(lines), 0) << Error();
+            ASSERT_EQ(image().BlockCount(), 2);
+            EXPECT_EQ(image().Block(1).start, 0x40u);
+            EXPECT_EQ(image().Block(1).end, 0x44u);
+            EXPECT_EQ(image().Block(1).line, 2);
+            EXPECT_EQ(image().TotalLength(), 20u);
             // Lines are still counted: a fault after the text is reported on its own line.
             EXPECT_EQ(OpenText(lines + bad + end), -1);
-            EXPECT_EQ(image_.GetError(), S_Record::kErrChecksum);
-            EXPECT_EQ(image_.LineNumber(), 4);
+            EXPECT_EQ(Error(), ReadError::kChecksum);
+            EXPECT_EQ(Line(), 4);
         }
     }
     // A termination record's own text is skipped too.
     ASSERT_EQ(OpenText(good + "\nS9030000FC end\n"), 0);
-    EXPECT_EQ(image_.TotalLength(), 2u);
+    EXPECT_EQ(image().TotalLength(), 2u);
 }
 
 TEST_F(ReaderTest, CrLfAndCrLfAllEndALine) {
@@ -263,21 +271,21 @@ TEST_F(ReaderTest, CrLfAndCrLfAllEndALine) {
             text += l + end;
         // The bad checksum on line 5 (after a blank line) is found and counted right.
         EXPECT_EQ(OpenText(text), -1);
-        EXPECT_EQ(image_.GetError(), S_Record::kErrChecksum);
-        EXPECT_EQ(image_.LineNumber(), 5);
+        EXPECT_EQ(Error(), ReadError::kChecksum);
+        EXPECT_EQ(Line(), 5);
         text.resize(text.size() - lines.back().size() - std::strlen(end));
         ASSERT_EQ(OpenText(text), 0);
-        EXPECT_STREQ(image_.Header(), "h");
-        EXPECT_EQ(image_.Block(0).line, 2);
+        EXPECT_STREQ(image().Header(), "h");
+        EXPECT_EQ(image().Block(0).line, 2);
         EXPECT_EQ(ReadAll(), Seq(4));
     }
 }
 
 TEST_F(ReaderTest, StreamsAndEndlessInputAreReadUnderTheLimit) {
     // A device that never ends fails on its first line, without reading on.
-    EXPECT_EQ(image_.Open("/dev/zero", 1), -1);
-    EXPECT_EQ(image_.GetError(), S_Record::kErrNotSRecord);
-    EXPECT_EQ(image_.LineNumber(), 1);
+    EXPECT_EQ(Open("/dev/zero"), -1);
+    EXPECT_EQ(Error(), ReadError::kNotSRecord);
+    EXPECT_EQ(Line(), 1);
     // A pipe is read as a stream.
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
@@ -285,7 +293,7 @@ TEST_F(ReaderTest, StreamsAndEndlessInputAreReadUnderTheLimit) {
     ASSERT_EQ(write(fds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
     close(fds[1]);
     std::string path = "/proc/self/fd/" + std::to_string(fds[0]);
-    EXPECT_EQ(image_.Open(path.c_str(), 1), 0);
+    EXPECT_EQ(Open(path.c_str()), 0);
     close(fds[0]);
     EXPECT_EQ(ReadAll(), Seq(20));
 }
@@ -304,16 +312,16 @@ TEST_F(ReaderTest, FaultsInFullLengthRecords) {
         {good, 0},
         {good + " \t ", 0},
         {with(0, "s"), 0},
-        {with(1, "5"), S_Record::kErrNotSRecord},
-        {with(2, "2G"), S_Record::kErrNotHex},
-        {with(2, "26"), S_Record::kErrTooShort},  // count one byte over the line
-        {with(2, "24"), S_Record::kErrChecksum},  // count one byte under: the checksum moves
-        {with(6, "Z"), S_Record::kErrNotHex},     // first address pair
-        {with(10, "Z"), S_Record::kErrNotHex},    // extended address pair
-        {with(9, " "), S_Record::kErrTooShort},   // blank in the address
-        {with(20, "x"), S_Record::kErrChecksum},  // data characters go unchecked
-        {with(checksumAt, "G"), S_Record::kErrNotHex},
-        {with(checksumAt + 1, " "), S_Record::kErrTooShort},
+        {with(1, "5"), ReadError::kNotSRecord},
+        {with(2, "2G"), ReadError::kNotHex},
+        {with(2, "26"), ReadError::kTooShort},  // count one byte over the line
+        {with(2, "24"), ReadError::kChecksum},  // count one byte under: the checksum moves
+        {with(6, "Z"), ReadError::kNotHex},     // first address pair
+        {with(10, "Z"), ReadError::kNotHex},    // extended address pair
+        {with(9, " "), ReadError::kTooShort},   // blank in the address
+        {with(20, "x"), ReadError::kChecksum},  // data characters go unchecked
+        {with(checksumAt, "G"), ReadError::kNotHex},
+        {with(checksumAt + 1, " "), ReadError::kTooShort},
         {good + "0", 0},
         {good + " ; " + good, 0},
     };
@@ -321,9 +329,9 @@ TEST_F(ReaderTest, FaultsInFullLengthRecords) {
         SCOPED_TRACE(c.line);
         for (const char* end : {"\n", "\r\n", "\r"}) {
             EXPECT_EQ(OpenText(kSixteen + end + c.line + end + kSixteen + end), c.error ? -1 : 0);
-            EXPECT_EQ(image_.GetError(), c.error);
+            EXPECT_EQ(Error(), c.error);
             if (c.error) {
-                EXPECT_EQ(image_.LineNumber(), 2);
+                EXPECT_EQ(Line(), 2);
             }
         }
     }
@@ -354,12 +362,12 @@ TEST_F(ReaderTest, LinesAcrossInputBlocksReadAsEverywhereElse) {
                     Rec("S2", static_cast<uint32_t>(32 * spoilt),
                         Seq(32, static_cast<uint8_t>(spoilt)), 1));
         EXPECT_EQ(OpenText(bad), -1);
-        EXPECT_EQ(image_.GetError(), S_Record::kErrChecksum);
-        EXPECT_EQ(image_.LineNumber(), static_cast<int>(spoilt) + 1);
+        EXPECT_EQ(Error(), ReadError::kChecksum);
+        EXPECT_EQ(Line(), static_cast<int>(spoilt) + 1);
         ASSERT_EQ(OpenText(good), 0);
-        ASSERT_EQ(image_.BlockCount(), 1);
-        EXPECT_EQ(image_.TotalLength(), 32 * records);
-        EXPECT_EQ(image_.Block(0).sum, static_cast<uint16_t>(sum));
+        ASSERT_EQ(image().BlockCount(), 1);
+        EXPECT_EQ(image().TotalLength(), 32 * records);
+        EXPECT_EQ(image().Block(0).sum, static_cast<uint16_t>(sum));
     }
 }
 
@@ -372,18 +380,18 @@ TEST_F(ReaderTest, RecordsTooShortForTheirTypeAtTheEndOfAnInputBlock) {
     for (size_t tail = record.size(); tail <= record.size() + 16; ++tail) {
         SCOPED_TRACE(tail);
         EXPECT_EQ(OpenText(std::string(kBlock - tail, ' ') + record + kSixteen + "\n"), -1);
-        EXPECT_EQ(image_.GetError(), S_Record::kErrTooShort);
-        EXPECT_EQ(image_.LineNumber(), 1);
+        EXPECT_EQ(Error(), ReadError::kTooShort);
+        EXPECT_EQ(Line(), 1);
     }
 }
 
 TEST_F(ReaderTest, ReportForNoErrorWritesOnlyTheLinePart) {
     ASSERT_EQ(OpenText(kSixteen + "\n"), 0);
     presenter_.Clear();
-    image_.ReportError();
+    ReportReadError(result_.error);
     msgout() << "next\n";
     ASSERT_EQ(presenter_.Texts().size(), 1u);
-    // Open leaves the line number at the first block's line - 1.
+    // A file read without a fault has no line to name.
     EXPECT_EQ(presenter_.Texts()[0], "Error in line 0\rnext");
 }
 

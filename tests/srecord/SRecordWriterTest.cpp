@@ -1,12 +1,13 @@
-#include "srecord/WSRecord.h"
+#include "srecord/SRecordWriter.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
 #include <random>
 
+#include "srecord/ChunkReader.h"
+#include "srecord/ImageReader.h"
 #include "srecord/SRecordTestUtil.h"
-#include "srecord/S_Record.h"
 
 using namespace srecord;
 
@@ -28,9 +29,9 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
-TEST(WSRecordTest, HeaderDataAndTerminationRecords) {
+TEST(SRecordWriterTest, HeaderDataAndTerminationRecords) {
     TempFile f;
-    WSRecord w;
+    SRecordWriter w;
     ASSERT_TRUE(w.Open(f.path(), "Saved from radio", "s2"));
     EXPECT_TRUE(w.WriteRecord(0x123456, Bytes{0xAB, 0xCD}.data(), 2));
     EXPECT_TRUE(w.Close(0));
@@ -41,9 +42,9 @@ TEST(WSRecordTest, HeaderDataAndTerminationRecords) {
     EXPECT_EQ(lines[2], "S804000000FB");
 }
 
-TEST(WSRecordTest, S1DataRecordAndTerminations) {
+TEST(SRecordWriterTest, S1DataRecordAndTerminations) {
     TempFile f;
-    WSRecord w;
+    SRecordWriter w;
     ASSERT_TRUE(w.Open(f.path(), "x", "S1"));
     EXPECT_TRUE(w.WriteRecord(0x1000, Bytes{1, 2, 3, 4}.data(), 4));
     EXPECT_TRUE(w.Close(0));
@@ -59,9 +60,9 @@ TEST(WSRecordTest, S1DataRecordAndTerminations) {
     EXPECT_EQ(lines[2], "S70500000000FA");
 }
 
-TEST(WSRecordTest, OpenRefusals) {
+TEST(SRecordWriterTest, OpenRefusals) {
     TempFile f;
-    WSRecord w;
+    SRecordWriter w;
     EXPECT_FALSE(w.Open(f.path(), "", "S1"));
     EXPECT_FALSE(f.Exists());
     EXPECT_FALSE(w.Open(f.path(), nullptr, "S1"));
@@ -78,14 +79,14 @@ TEST(WSRecordTest, OpenRefusals) {
     EXPECT_FALSE(f.Exists());
     EXPECT_TRUE(w.Open(f.path(), std::string(122, 'h').c_str(), "S1"));
     EXPECT_TRUE(w.Close(0));
-    S_Record r;
-    ASSERT_EQ(r.Open(f.path(), 1), 0);
-    EXPECT_EQ(std::string(r.Header()), std::string(122, 'h'));
+    ReadResult r = ImageReader::Read(f.path());
+    ASSERT_TRUE(r);
+    EXPECT_EQ(std::string(r.image->Header()), std::string(122, 'h'));
 }
 
-TEST(WSRecordTest, RecordsTheReaderWouldRejectAreRefused) {
+TEST(SRecordWriterTest, RecordsTheReaderWouldRejectAreRefused) {
     TempFile f;
-    WSRecord w;
+    SRecordWriter w;
     uint8_t data[200] = {};
     EXPECT_FALSE(w.WriteRecord(0, data, 1));  // not open
     ASSERT_TRUE(w.Open(f.path(), "h", "S1"));
@@ -113,10 +114,10 @@ TEST(WSRecordTest, RecordsTheReaderWouldRejectAreRefused) {
     EXPECT_TRUE(w.WriteRecord(0xFFFFFFFF, data, 1));
 }
 
-TEST(WSRecordTest, DiscardLeavesNoTermination) {
+TEST(SRecordWriterTest, DiscardLeavesNoTermination) {
     TempFile f;
     {
-        WSRecord w;
+        SRecordWriter w;
         ASSERT_TRUE(w.Open(f.path(), "h", "S1"));
         EXPECT_TRUE(w.WriteRecord(0x10, Seq(8).data(), 8));
         w.Discard();
@@ -127,9 +128,9 @@ TEST(WSRecordTest, DiscardLeavesNoTermination) {
     auto lines = Lines(f.Read());
     ASSERT_EQ(lines.size(), 2u);
     // The reader takes the end of the file as the termination.
-    S_Record r;
-    ASSERT_EQ(r.Open(f.path(), 1), 0);
-    EXPECT_EQ(r.TotalLength(), 8u);
+    ReadResult r = ImageReader::Read(f.path());
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r.image->TotalLength(), 8u);
 }
 
 // Writes scattered data in records of up to 32 bytes, as a save does, and reads it back.
@@ -137,7 +138,7 @@ void RoundTrip(const char* type, uint32_t base, uint32_t spread) {
     TempFile f;
     std::mt19937 rng(static_cast<uint32_t>(base ^ spread));
     std::map<uint32_t, uint8_t> memory;
-    WSRecord w;
+    SRecordWriter w;
     ASSERT_TRUE(w.Open(f.path(), "round trip", type));
     for (int range = 0; range < 20; ++range) {
         uint32_t start = base + static_cast<uint32_t>(rng() % spread);
@@ -161,12 +162,14 @@ void RoundTrip(const char* type, uint32_t base, uint32_t spread) {
     }
     ASSERT_TRUE(w.Close(0));
 
-    S_Record r;
-    ASSERT_EQ(r.Open(f.path(), 1), 0) << r.GetError();
-    EXPECT_STREQ(r.Header(), "round trip");
-    EXPECT_EQ(r.TotalLength(), memory.size());
+    ReadResult read = ImageReader::Read(f.path());
+    ASSERT_TRUE(read) << read.error.code;
+    const Image& image = *read.image;
+    EXPECT_STREQ(image.Header(), "round trip");
+    EXPECT_EQ(image.TotalLength(), memory.size());
     std::map<uint32_t, uint8_t> back;
     Bytes chunk(64);
+    ChunkReader r(image);
     int n;
     while ((n = r.ReadChunk(chunk.data(), 64, 0)) > 0) {
         for (int i = 0; i < n; ++i)
@@ -175,18 +178,18 @@ void RoundTrip(const char* type, uint32_t base, uint32_t spread) {
     EXPECT_EQ(back, memory);
     // Each written range is one run.
     uint32_t runBytes = 0;
-    for (int i = 0; i < r.RunCount(); ++i)
-        runBytes += r.Run(i).length;
+    for (int i = 0; i < image.RunCount(); ++i)
+        runBytes += image.Run(i).length;
     EXPECT_EQ(runBytes, memory.size());
 }
 
-TEST(WSRecordTest, RoundTripS1) {
+TEST(SRecordWriterTest, RoundTripS1) {
     RoundTrip("S1", 0x0000, 0xF000);
 }
-TEST(WSRecordTest, RoundTripS2) {
+TEST(SRecordWriterTest, RoundTripS2) {
     RoundTrip("S2", 0x10000, 0xEF0000);
 }
-TEST(WSRecordTest, RoundTripS3) {
+TEST(SRecordWriterTest, RoundTripS3) {
     RoundTrip("S3", 0x80000000, 0x7FFF0000);
 }
 

@@ -1,4 +1,4 @@
-#include "srecord/WSRecord.h"
+#include "srecord/SRecordWriter.h"
 
 #include <strings.h>
 
@@ -16,20 +16,20 @@ constexpr int kMaxCount = 0x7D;
 
 }  // namespace
 
-WSRecord::~WSRecord() {
+SRecordWriter::~SRecordWriter() {
     Discard();
 }
 
-int WSRecord::MaxDataBytes(int addressBytes) {
+int SRecordWriter::MaxDataBytes(int addressBytes) {
     return kMaxCount - addressBytes - 1;
 }
 
-bool WSRecord::KnownType(const char* type) {
+bool SRecordWriter::KnownType(const char* type) {
     return type != nullptr && (strcasecmp(type, "S1") == 0 || strcasecmp(type, "S2") == 0 ||
                                strcasecmp(type, "S3") == 0);
 }
 
-bool WSRecord::Open(const char* fileName, const char* headerText, const char* type) {
+bool SRecordWriter::Open(const char* fileName, const char* headerText, const char* type) {
     Discard();
     if (fileName == nullptr || *fileName == '\0' || headerText == nullptr || *headerText == '\0' ||
         type == nullptr) {
@@ -61,14 +61,14 @@ bool WSRecord::Open(const char* fileName, const char* headerText, const char* ty
     return !failed_;
 }
 
-bool WSRecord::WriteRecord(uint32_t address, const uint8_t* data, int length) {
+bool SRecordWriter::WriteRecord(uint32_t address, const uint8_t* data, int length) {
     if (out_ == nullptr || length < 0 || length > MaxDataBytes() || (length > 0 && !data)) {
         return false;
     }
     return WriteLine(kData, address, data, length);
 }
 
-bool WSRecord::Close(uint32_t entryAddress) {
+bool SRecordWriter::Close(uint32_t entryAddress) {
     if (out_ == nullptr)
         return false;
     bool ok = WriteLine(kTermination, entryAddress, nullptr, 0);
@@ -81,7 +81,7 @@ bool WSRecord::Close(uint32_t entryAddress) {
     return ok && !failed_;
 }
 
-bool WSRecord::Flush() {
+bool SRecordWriter::Flush() {
     if (out_ == nullptr)
         return false;
     if (std::fflush(out_) != 0) {
@@ -92,13 +92,13 @@ bool WSRecord::Flush() {
     return !failed_;
 }
 
-void WSRecord::Discard() {
+void SRecordWriter::Discard() {
     if (out_ != nullptr)
         std::fclose(out_);
     out_ = nullptr;
 }
 
-bool WSRecord::WriteLine(Mode mode, uint32_t address, const uint8_t* data, int length) {
+bool SRecordWriter::WriteLine(Mode mode, uint32_t address, const uint8_t* data, int length) {
     static const char* const kTypes[3][3] = {
         {"S1", "S0", "S9"}, {"S2", "S0", "S8"}, {"S3", "S0", "S7"}};
     const int addressBytes = mode == kHeader ? 2 : 2 + addressSize_;

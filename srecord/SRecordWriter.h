@@ -1,10 +1,10 @@
 #pragma once
-// WSRecord: writes an S-Record file, one record per call: Open writes the S0 header record,
+// SRecordWriter: writes an S-Record file, one record per call: Open writes the S0 header record,
 // WriteRecord one data record (S1, S2 or S3 by the file's type), Close the termination record
 // (S9, S8 or S7). Upper-case hex, CR LF line ends. Splitting data into records and choosing
 // addresses is the caller's business.
 //
-// The writer never writes a line the S_Record reader would refuse: WriteRecord returns false
+// The writer never writes a line the reader (ImageReader) would refuse: WriteRecord returns false
 // for an address that does not fit the type (above 0xFFFF in an S1 file, above 0xFFFFFF in an
 // S2 file) or for more data bytes than a line can carry (MaxDataBytes), and the caller reports
 // it. Write errors of the file are reported the same way.
@@ -14,12 +14,12 @@
 
 namespace srecord {
 
-class WSRecord {
+class SRecordWriter {
   public:
-    WSRecord() = default;
-    ~WSRecord();
-    WSRecord(const WSRecord&) = delete;
-    WSRecord& operator=(const WSRecord&) = delete;
+    SRecordWriter() = default;
+    ~SRecordWriter();
+    SRecordWriter(const SRecordWriter&) = delete;
+    SRecordWriter& operator=(const SRecordWriter&) = delete;
 
     // Creates (truncates) fileName and writes the header record. type is "S1", "S2" or "S3" in
     // either case. False, with nothing created, for a missing or empty name or header, a header
