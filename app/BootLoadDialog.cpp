@@ -16,7 +16,7 @@ using memops::ValidateBootLoadSettings;
 
 using serial::SerialPort;
 
-using streams::profilestream;
+using streams::Configuration;
 
 namespace app {
 
@@ -47,7 +47,7 @@ BootLoadDialog::BootLoadDialog(QWidget* parent) : QDialog(parent) {
 
 BootLoadDialog::~BootLoadDialog() = default;
 
-void BootLoadDialog::Open(SerialPort* port, profilestream* profile) {
+void BootLoadDialog::Open(SerialPort* port, Configuration* profile) {
     port_ = port;
     load_ = std::make_unique<BootLoad>(port);
     // A missing "File" key leaves the name empty; a missing rate keeps the last one.

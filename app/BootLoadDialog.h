@@ -18,7 +18,7 @@ class BootLoadDialog : public QDialog {
     explicit BootLoadDialog(QWidget* parent = nullptr);
     ~BootLoadDialog() override;
     // Reads section "BootLoad" into the fields and shows the dialog.
-    void Open(serial::SerialPort* port, streams::profilestream* profile);
+    void Open(serial::SerialPort* port, streams::Configuration* profile);
     bool IsBusy() const { return load_ && load_->Busy(); }
     const memops::BootLoadSettings& Settings() const { return settings_; }
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-#include "streams/consolebuf.h"
+#include "streams/ConsoleBuffer.h"
 
 namespace app {
 

@@ -38,7 +38,7 @@ using memops::ReopenPort;
 using memops::StartupSettings;
 
 using streams::AttachLogSink;
-using streams::profilestream;
+using streams::Configuration;
 using streams::StartLogConsole;
 
 namespace app {
@@ -74,7 +74,7 @@ MainWindow::MainWindow(const AppOptions& options, QWidget* parent)
     // The configuration and the port, as the command line finds them.
     configPath_ =
         options.config.empty() ? LocateConfiguration(platform::FileLocator()) : options.config;
-    profile_ = std::make_unique<profilestream>(configPath_);
+    profile_ = std::make_unique<Configuration>(configPath_);
     if (options.port)
         profile_->Buffer().Override("configuration", "Port", *options.port);
     const StartupSettings settings = ReadStartupSettings(*profile_);

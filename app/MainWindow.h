@@ -15,7 +15,7 @@
 #include "memops/PortReopen.h"
 #include "memops/Startup.h"
 #include "serial/SerialPort.h"
-#include "streams/profilestream.h"
+#include "streams/Configuration.h"
 
 namespace app {
 
@@ -48,7 +48,7 @@ class MainWindow : public QMainWindow {
     LogConsole* Console() const { return console_.get(); }
 
     serial::SerialPort& Port() { return port_; }
-    streams::profilestream& Profile() { return *profile_; }
+    streams::Configuration& Profile() { return *profile_; }
     const std::string& ConfigPath() const { return configPath_; }
     const memops::PortChoice& StoredPort() const { return stored_; }
     int MemoryKind() const { return memoryKind_; }
@@ -94,7 +94,7 @@ class MainWindow : public QMainWindow {
     QtMessagePump pump_;
     serial::SerialPort port_;
     std::string configPath_;
-    std::unique_ptr<streams::profilestream> profile_;
+    std::unique_ptr<streams::Configuration> profile_;
     memops::PortChoice stored_;  // the port name and factor in use; the rate is the port's
     int memoryKind_ = 0;
     std::unique_ptr<QtPortSettingsEditor> editor_;

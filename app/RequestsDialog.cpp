@@ -14,7 +14,7 @@ using memops::ZimpRequest;
 
 using serial::SerialPort;
 
-using streams::profilestream;
+using streams::Configuration;
 
 namespace app {
 
@@ -45,7 +45,7 @@ RequestsDialog::RequestsDialog(QWidget* parent)
 
 RequestsDialog::~RequestsDialog() = default;
 
-bool RequestsDialog::Open(SerialPort* port, profilestream* profile) {
+bool RequestsDialog::Open(SerialPort* port, Configuration* profile) {
     session_ = std::make_unique<RequestsSession>(port, profile);
     if (!session_->Open()) {
         session_.reset();

@@ -24,7 +24,7 @@ class RequestsDialog : public QDialog, public memops::RequestsView {
     ~RequestsDialog() override;
     // Opens on the port and configuration and shows the dialog; false (with the session's
     // message) when it cannot.
-    bool Open(serial::SerialPort* port, streams::profilestream* profile);
+    bool Open(serial::SerialPort* port, streams::Configuration* profile);
     bool IsBusy() const { return session_ && session_->Running(); }
     memops::ZimpRequest Selected() const { return selected_; }
 

@@ -12,7 +12,7 @@ using memops::SaveOutcome;
 
 using serial::SerialPort;
 
-using streams::profilestream;
+using streams::Configuration;
 
 namespace app {
 
@@ -47,7 +47,7 @@ SaveMemoryDialog::SaveMemoryDialog(QWidget* parent) : QDialog(parent) {
 
 SaveMemoryDialog::~SaveMemoryDialog() = default;
 
-bool SaveMemoryDialog::Open(SerialPort* port, profilestream* profile, int memoryType) {
+bool SaveMemoryDialog::Open(SerialPort* port, Configuration* profile, int memoryType) {
     command_ = std::make_unique<SaveCommand>(port, profile);
     if (!command_->Prepare(*memops::MemoryOfType(memoryType))) {
         command_.reset();

@@ -19,7 +19,7 @@ class SaveMemoryDialog : public QDialog, public memops::SaveFrontEnd {
     ~SaveMemoryDialog() override;
     // Prepares the save of memory type 0..4 and shows the dialog; false (with the command's
     // message) when it cannot.
-    bool Open(serial::SerialPort* port, streams::profilestream* profile, int memoryType);
+    bool Open(serial::SerialPort* port, streams::Configuration* profile, int memoryType);
     bool IsSaving() const { return command_ && command_->Saving(); }
     // How the last save ended.
     memops::SaveOutcome LastOutcome() const { return last_; }

@@ -54,12 +54,12 @@ SetPortDialog::SetPortDialog(QWidget* parent)
 void SetPortDialog::Load(const std::string& portName, const platform::SerialSettings& s) {
     setWindowTitle(QStringLiteral("Set Port - %1").arg(QString::fromStdString(portName)));
     rate->setCurrentText(QString::number(s.baudRate));
-    dataBits->setCurrentIndex(std::clamp<int>(s.byteSize, 5, 8) - 5);
+    dataBits->setCurrentIndex(std::clamp<int>(s.dataBits, 5, 8) - 5);
     parity->setCurrentIndex(static_cast<int>(s.parity));
     stopBits->setCurrentIndex(static_cast<int>(s.stopBits));
-    if (s.fOutX || s.fInX)
+    if (s.xonXoffOutput || s.xonXoffInput)
         flow->setCurrentIndex(kXonXoff);
-    else if (s.fOutxCtsFlow || s.fRtsControl == platform::LineControl::Handshake)
+    else if (s.ctsOutputFlow || s.rtsControl == platform::LineControl::Handshake)
         flow->setCurrentIndex(kHardware);
     else
         flow->setCurrentIndex(kNoFlow);
@@ -80,17 +80,17 @@ void SetPortDialog::accept() {
 
 void SetPortDialog::Store(platform::SerialSettings& s) const {
     s.baudRate = rateValue_;
-    s.byteSize = static_cast<uint8_t>(dataBits->currentIndex() + 5);
+    s.dataBits = static_cast<uint8_t>(dataBits->currentIndex() + 5);
     s.parity = static_cast<platform::Parity>(parity->currentIndex());
-    s.fParity = s.parity != platform::Parity::None;
+    s.parityCheck = s.parity != platform::Parity::None;
     s.stopBits = static_cast<platform::StopBits>(stopBits->currentIndex());
     const int f = flow->currentIndex();
-    s.fOutX = s.fInX = f == kXonXoff;
-    s.fOutxCtsFlow = f == kHardware;
-    s.fOutxDsrFlow = f == kHardware;
-    s.fDtrControl =
+    s.xonXoffOutput = s.xonXoffInput = f == kXonXoff;
+    s.ctsOutputFlow = f == kHardware;
+    s.dsrOutputFlow = f == kHardware;
+    s.dtrControl =
         f == kHardware ? platform::LineControl::Handshake : platform::LineControl::Enable;
-    s.fRtsControl =
+    s.rtsControl =
         f == kHardware ? platform::LineControl::Handshake : platform::LineControl::Enable;
 }
 

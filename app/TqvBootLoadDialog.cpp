@@ -21,7 +21,7 @@ using memops::WriteTqvSettings;
 
 using serial::SerialPort;
 
-using streams::profilestream;
+using streams::Configuration;
 
 namespace app {
 
@@ -180,7 +180,7 @@ void TqvBootLoadDialog::closeEvent(QCloseEvent* event) {
         QDialog::closeEvent(event);
 }
 
-bool TqvBootLoadDialog::Run(SerialPort* port, profilestream* profile, QWidget* parent) {
+bool TqvBootLoadDialog::Run(SerialPort* port, Configuration* profile, QWidget* parent) {
     if (port == nullptr || profile == nullptr)
         return false;
     TqvSettings settings;

@@ -23,7 +23,7 @@ class TqvBootLoadDialog : public QDialog {
 
     // The whole command: reads section "TqvBootLoad", runs the dialog and, after OK, writes the
     // settings back. Returns whether it ended with OK.
-    static bool Run(serial::SerialPort* port, streams::profilestream* profile, QWidget* parent);
+    static bool Run(serial::SerialPort* port, streams::Configuration* profile, QWidget* parent);
 
     QLineEdit* headerRate;
     QLineEdit* file;

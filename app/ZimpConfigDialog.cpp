@@ -8,7 +8,7 @@ using memops::ProtocolField;
 using memops::ReadProtocolSettings;
 using memops::WriteProtocolSettings;
 
-using streams::profilestream;
+using streams::Configuration;
 
 namespace app {
 
@@ -23,7 +23,7 @@ ZimpConfigDialog::ZimpConfigDialog(QWidget* parent)
 
 ZimpConfigDialog::~ZimpConfigDialog() = default;
 
-bool ZimpConfigDialog::Run(profilestream& profile) {
+bool ZimpConfigDialog::Run(Configuration& profile) {
     ReadProtocolSettings(profile, values_);
     blockSize->setText(QString::number(values_.blockSize));
     echo->setChecked(values_.echo != 0);

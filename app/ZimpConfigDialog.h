@@ -21,7 +21,7 @@ class ZimpConfigDialog : public QDialog {
     explicit ZimpConfigDialog(QWidget* parent = nullptr);
     ~ZimpConfigDialog() override;
     // Reads the configuration, runs the dialog, writes on OK. True when OK was pressed.
-    bool Run(streams::profilestream& profile);
+    bool Run(streams::Configuration& profile);
     const memops::ProtocolSettings& Values() const { return values_; }
 
     QLineEdit* blockSize;

@@ -87,7 +87,7 @@ void RunLoad(benchmark::State& state, uint32_t baud, uint32_t imageSize, bool co
     std::thread simThread([&] { sim.Run(); });
     SerialPort port;
     port.Open(pty.SlavePath(), baud ? baud : 115200);
-    profilestream profile(ini);
+    Configuration profile(ini);
     LoadCommand command(&port, &profile);
     LoadRequest request;
     request.memory = memops::Memory::Flash;

@@ -25,10 +25,10 @@ using memops::ReadStartupSettings;
 using memops::StartupSettings;
 
 using streams::AttachLogSink;
+using streams::Configuration;
+using streams::ConfigurationBuffer;
 using streams::logout;
 using streams::msgout;
-using streams::profilebuf;
-using streams::profilestream;
 using streams::SetMessagePresenter;
 
 namespace cli {
@@ -201,7 +201,7 @@ bool CliApp::SetUpConfiguration() {
     // A mistyped --config must not become a new file full of keys; a located file that cannot
     // be read whole would be read as empty and then overwritten key by key.
     if (!configPath_.empty()) {
-        switch (platform::CheckPrivateProfileFile(configPath_)) {
+        switch (platform::CheckIniFile(configPath_)) {
             case platform::ReadStatus::Ok:
                 break;
             case platform::ReadStatus::Missing:
@@ -219,8 +219,8 @@ bool CliApp::SetUpConfiguration() {
                 return false;
         }
     }
-    profile_ = std::make_unique<profilestream>(configPath_);
-    profilebuf& b = profile_->Buffer();
+    profile_ = std::make_unique<Configuration>(configPath_);
+    ConfigurationBuffer& b = profile_->Buffer();
     if (options_.port)
         b.Override("configuration", "Port", *options_.port);
     if (options_.baud)

@@ -11,8 +11,8 @@
 #include "cli/CancelWatcher.h"
 #include "cli/CliPresenter.h"
 #include "serial/SerialPort.h"
-#include "streams/consolebuf.h"
-#include "streams/profilestream.h"
+#include "streams/Configuration.h"
+#include "streams/ConsoleBuffer.h"
 
 namespace cli {
 
@@ -35,7 +35,7 @@ class CliApp {
 
     int Main(int argc, char** argv);
 
-    streams::profilestream& Profile() { return *profile_; }
+    streams::Configuration& Profile() { return *profile_; }
     serial::SerialPort& Port() { return port_; }
     CliPresenter& Presenter() { return presenter_; }
     CancelWatcher& Canceller() { return canceller_; }
@@ -60,7 +60,7 @@ class CliApp {
     streams::StderrLogSink logSink_;
     GlobalOptions options_;
     std::string configPath_;
-    std::unique_ptr<streams::profilestream> profile_;
+    std::unique_ptr<streams::Configuration> profile_;
     serial::SerialPort port_;
 };
 

@@ -12,9 +12,9 @@
 using serial::PortWorkerKind;
 using serial::SerialPort;
 
+using streams::Configuration;
+using streams::ConfigurationBuffer;
 using streams::msgout;
-using streams::profilebuf;
-using streams::profilestream;
 
 using srecord::ChunkReader;
 using srecord::Image;
@@ -23,7 +23,7 @@ using srecord::ReadResult;
 
 namespace memops {
 
-void ReadBootLoadSettings(profilestream& profile, BootLoadSettings& s) {
+void ReadBootLoadSettings(Configuration& profile, BootLoadSettings& s) {
     std::string file = profile.ReadFileName("BootLoad", "File");
     if (!file.empty())
         s.fileName = file;
@@ -34,9 +34,9 @@ void ReadBootLoadSettings(profilestream& profile, BootLoadSettings& s) {
 bool ValidateBootLoadSettings(const BootLoadSettings& s) {
     if (!CheckIntegerRange(s.rate, 50, 115200))
         return false;
-    if (s.fileName.empty() || s.fileName.size() > profilebuf::kMaxFileName) {
+    if (s.fileName.empty() || s.fileName.size() > ConfigurationBuffer::kMaxFileName) {
         msgout() << std::dec << "The value must have at least 1 character, but no more than "
-                 << profilebuf::kMaxFileName << "\n";
+                 << ConfigurationBuffer::kMaxFileName << "\n";
         return false;
     }
     return true;

@@ -8,7 +8,7 @@
 
 #include "memops/BootOutcome.h"
 #include "serial/SerialPort.h"
-#include "streams/profilestream.h"
+#include "streams/Configuration.h"
 
 namespace memops {
 
@@ -19,7 +19,7 @@ struct BootLoadSettings {
 
 // Section "BootLoad": "File" (first 255 characters) and "Baudrate"; missing keys keep the
 // values given.
-void ReadBootLoadSettings(streams::profilestream& profile, BootLoadSettings& settings);
+void ReadBootLoadSettings(streams::Configuration& profile, BootLoadSettings& settings);
 // The dialog's checks: rate 50 to 115200, file name 1 to 255 characters.
 bool ValidateBootLoadSettings(const BootLoadSettings& settings);
 

@@ -13,8 +13,8 @@ using zimp::ZimpEngine;
 
 using serial::SerialPort;
 
+using streams::Configuration;
 using streams::msgout;
-using streams::profilestream;
 
 using srecord::ChunkReader;
 using srecord::Image;
@@ -91,7 +91,7 @@ VerifyOutcome VerifyLoad(ZimpEngine& engine, const Image& image, uint32_t alignm
     }
 }
 
-LoadCommand::LoadCommand(SerialPort* port, profilestream* profile)
+LoadCommand::LoadCommand(SerialPort* port, Configuration* profile)
     : port_(port), profile_(profile) {}
 
 std::optional<unsigned long> LoadCommand::UsableBlockSize() {

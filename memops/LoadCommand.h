@@ -17,7 +17,7 @@
 #include "memops/MemoryKinds.h"
 #include "serial/SerialPort.h"
 #include "srecord/Image.h"
-#include "streams/profilestream.h"
+#include "streams/Configuration.h"
 #include "zimp/ZimpEngine.h"
 
 namespace memops {
@@ -48,7 +48,7 @@ bool ParseHexText(const std::string& text, uint32_t& value);
 bool CheckHexField(const std::string& text);
 
 // The longest file name a load takes: the system's path limit, as the configuration's.
-inline constexpr size_t kMaxLoadFileName = streams::profilebuf::kMaxFileName;
+inline constexpr size_t kMaxLoadFileName = streams::ConfigurationBuffer::kMaxFileName;
 // "Enter no more than N characters." for a longer name.
 bool CheckLoadFileName(const std::string& name);
 
@@ -74,7 +74,7 @@ class LoadCommand {
         Refused,    // nothing was sent (the message written)
     };
 
-    LoadCommand(serial::SerialPort* port, streams::profilestream* profile);
+    LoadCommand(serial::SerialPort* port, streams::Configuration* profile);
 
     // The request for memory as the front end first shows it: the memory's last file, the bias
     // and compress flag of the previous load, alignment 1, fill FF, no table. Nothing (with
@@ -101,7 +101,7 @@ class LoadCommand {
     Outcome Verify(const srecord::Image& image, const LoadRequest& request);
 
     serial::SerialPort* port_;
-    streams::profilestream* profile_;
+    streams::Configuration* profile_;
     zimp::ZimpEngine engine_;
     LoadTransfer transfer_{engine_};
     // What outlives one load in the desktop program.

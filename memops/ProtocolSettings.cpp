@@ -2,11 +2,11 @@
 
 #include "memops/FieldChecks.h"
 
-using streams::profilestream;
+using streams::Configuration;
 
 namespace memops {
 
-void ReadProtocolSettings(profilestream& profile, ProtocolSettings& settings) {
+void ReadProtocolSettings(Configuration& profile, ProtocolSettings& settings) {
     profile.ReadInteger("configuration", "Echo", settings.echo);
     profile.Select("LoadMemory", "BlockSize").ReadNumber(settings.blockSize, '\n');
     profile.clear();
@@ -23,7 +23,7 @@ ProtocolField CheckProtocolSettings(const std::string& blockSizeText, bool echo,
     return ProtocolField::None;
 }
 
-void WriteProtocolSettings(profilestream& profile, const ProtocolSettings& settings) {
+void WriteProtocolSettings(Configuration& profile, const ProtocolSettings& settings) {
     // Each value ends with its line, so that neither waits for a later selection to be stored.
     profile.Select("configuration", "Echo") << std::dec << settings.echo << '\n';
     profile.Select("LoadMemory", "BlockSize") << std::dec << settings.blockSize << '\n';

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "memops/Startup.h"
-#include "streams/profilestream.h"
+#include "streams/Configuration.h"
 
 namespace memops {
 
@@ -21,12 +21,12 @@ struct ProtocolSettings {
 // Fields of the dialog, so that a refused one can take the focus.
 enum class ProtocolField { None, BlockSize };
 
-void ReadProtocolSettings(streams::profilestream& profile, ProtocolSettings& settings);
+void ReadProtocolSettings(streams::Configuration& profile, ProtocolSettings& settings);
 // Checks the typed block size (a positive integer from 32 to 8192, the framework's texts) and
 // takes the echo box; on failure settings stay as they were.
 ProtocolField CheckProtocolSettings(const std::string& blockSizeText, bool echo,
                                     ProtocolSettings& settings);
 // Writes Echo, then BlockSize, both decimal.
-void WriteProtocolSettings(streams::profilestream& profile, const ProtocolSettings& settings);
+void WriteProtocolSettings(streams::Configuration& profile, const ProtocolSettings& settings);
 
 }  // namespace memops

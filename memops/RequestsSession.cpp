@@ -10,8 +10,8 @@
 
 using serial::SerialPort;
 
+using streams::Configuration;
 using streams::msgout;
-using streams::profilestream;
 
 namespace memops {
 
@@ -52,7 +52,7 @@ bool CheckCounter(const std::string& text, uint32_t& counter) {
     return true;
 }
 
-RequestsSession::RequestsSession(SerialPort* port, profilestream* profile)
+RequestsSession::RequestsSession(SerialPort* port, Configuration* profile)
     : port_(port), profile_(profile) {}
 
 RequestsSession::~RequestsSession() {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "serial/SerialPort.h"
-#include "streams/profilestream.h"
+#include "streams/Configuration.h"
 #include "zimp/ZimpEngine.h"
 
 namespace memops {
@@ -58,7 +58,7 @@ class RequestsSession {
     static constexpr size_t kDataLimit = 255;
     static constexpr uint32_t kReplyTimeoutMs = 1000;
 
-    RequestsSession(serial::SerialPort* port, streams::profilestream* profile);
+    RequestsSession(serial::SerialPort* port, streams::Configuration* profile);
     ~RequestsSession();
 
     // Opening the dialog: false (with "You have to set port and profile\n") without a port or
@@ -109,7 +109,7 @@ class RequestsSession {
     bool Failed();
 
     serial::SerialPort* port_;
-    streams::profilestream* profile_;
+    streams::Configuration* profile_;
     zimp::ZimpEngine engine_;
     bool open_ = false;
     std::string lastAddress_ = "000000", lastData_;

@@ -14,14 +14,14 @@
 
 using serial::SerialPort;
 
+using streams::Configuration;
 using streams::msgout;
-using streams::profilestream;
 
 using srecord::SRecordWriter;
 
 namespace memops {
 
-SaveCommand::SaveCommand(SerialPort* port, profilestream* profile)
+SaveCommand::SaveCommand(SerialPort* port, Configuration* profile)
     : port_(port), profile_(profile) {}
 
 SaveCommand::~SaveCommand() {

@@ -13,7 +13,7 @@
 #include "platform/ReplacementFile.h"
 #include "serial/SerialPort.h"
 #include "srecord/SRecordWriter.h"
-#include "streams/profilestream.h"
+#include "streams/Configuration.h"
 #include "zimp/ZimpEngine.h"
 
 namespace memops {
@@ -52,7 +52,7 @@ class SaveCommand {
     static constexpr int kRecordBytes = 32;
     static constexpr uint32_t kReadTimeoutMs = 2000;
 
-    SaveCommand(serial::SerialPort* port, streams::profilestream* profile);
+    SaveCommand(serial::SerialPort* port, streams::Configuration* profile);
     ~SaveCommand();
 
     // The command's preparation: checks the port and configuration, attaches the engine with
@@ -103,7 +103,7 @@ class SaveCommand {
     std::string NothingToSave(bool given) const;
 
     serial::SerialPort* port_;
-    streams::profilestream* profile_;
+    streams::Configuration* profile_;
     zimp::ZimpEngine engine_;
     std::string title_, section_, type_, fileName_;
     uint8_t code_ = 0;

@@ -4,7 +4,7 @@ using zimp::ZimpEngine;
 
 using serial::SerialPort;
 
-using streams::profilestream;
+using streams::Configuration;
 
 namespace memops {
 
@@ -12,7 +12,7 @@ std::string LocateConfiguration(const platform::FileLocator& locator) {
     return locator.Locate(kConfigurationFile, platform::FileLocator::kEverywhere).value_or("");
 }
 
-StartupSettings ReadStartupSettings(profilestream& profile) {
+StartupSettings ReadStartupSettings(Configuration& profile) {
     StartupSettings s;
     s.valid &=
         profile.ReadInteger("configuration", "BaudrateFactor", s.factor, 1, kMaxBaudrateFactor);
@@ -26,7 +26,7 @@ StartupSettings ReadStartupSettings(profilestream& profile) {
     return s;
 }
 
-std::optional<bool> ReadEcho(profilestream& profile) {
+std::optional<bool> ReadEcho(Configuration& profile) {
     long echo = 0;
     const bool taken = profile.ReadPlainInteger("configuration", "Echo", echo);
     profile.clear();
@@ -35,11 +35,11 @@ std::optional<bool> ReadEcho(profilestream& profile) {
     return echo != 0;
 }
 
-bool ConfiguredEcho(profilestream& profile) {
+bool ConfiguredEcho(Configuration& profile) {
     return ReadEcho(profile).value_or(false);
 }
 
-std::optional<unsigned long> ConfiguredBlockSize(profilestream& profile) {
+std::optional<unsigned long> ConfiguredBlockSize(Configuration& profile) {
     unsigned long size = kDefaultBlockSize;
     // 0 passes, for the load's own message about it.
     if (!profile.ReadInteger("LoadMemory", "BlockSize", size, 0, kMaxBlockSize))
@@ -47,7 +47,7 @@ std::optional<unsigned long> ConfiguredBlockSize(profilestream& profile) {
     return size;
 }
 
-void ApplyWriteResponseTimeout(profilestream& profile, ZimpEngine& engine) {
+void ApplyWriteResponseTimeout(Configuration& profile, ZimpEngine& engine) {
     long seconds = 0;  // missing: the defaults; out of range: reported, then the defaults
     profile.ReadInteger("configuration", "WriteResponseTimeout", seconds, 1,
                         static_cast<long long>(kMaxWriteResponseSeconds));

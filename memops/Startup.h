@@ -8,7 +8,7 @@
 
 #include "platform/FileLocator.h"
 #include "serial/SerialPort.h"
-#include "streams/profilestream.h"
+#include "streams/Configuration.h"
 #include "zimp/ZimpEngine.h"
 
 namespace memops {
@@ -35,23 +35,23 @@ struct StartupSettings {
 // every write is lost).
 std::string LocateConfiguration(const platform::FileLocator& locator);
 
-StartupSettings ReadStartupSettings(streams::profilestream& profile);
+StartupSettings ReadStartupSettings(streams::Configuration& profile);
 
 // "Echo" of section "configuration": the radio returns every byte it receives. Missing, no
 // echo; nothing when the value is refused (the message is written).
-std::optional<bool> ReadEcho(streams::profilestream& profile);
+std::optional<bool> ReadEcho(streams::Configuration& profile);
 // ReadEcho, a refused value taken as no echo.
-bool ConfiguredEcho(streams::profilestream& profile);
+bool ConfiguredEcho(streams::Configuration& profile);
 // "BlockSize" of section "LoadMemory"; kDefaultBlockSize when missing, nothing when refused
 // (the message is written).
-std::optional<unsigned long> ConfiguredBlockSize(streams::profilestream& profile);
+std::optional<unsigned long> ConfiguredBlockSize(streams::Configuration& profile);
 
 // Largest "WriteResponseTimeout" (seconds) taken; a day.
 inline constexpr unsigned long kMaxWriteResponseSeconds = 86400;
 // "WriteResponseTimeout" of section "configuration", in seconds (1 to 86400): when set, it
 // bounds every write-response wait, a write's and an erase's alike; missing, or not a number
 // in that range, the engine keeps its own defaults (60 s for a write, 600 s for an erase).
-void ApplyWriteResponseTimeout(streams::profilestream& profile, zimp::ZimpEngine& engine);
+void ApplyWriteResponseTimeout(streams::Configuration& profile, zimp::ZimpEngine& engine);
 
 // Sets the port's factor and opens it with the port name and the nominal rate. The result
 // says whether it opened; at start-up nobody reports it.

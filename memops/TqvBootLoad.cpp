@@ -12,8 +12,8 @@
 #include "srecord/ImageReader.h"
 #include "streams/MessageStreams.h"
 
+using streams::Configuration;
 using streams::msgout;
-using streams::profilestream;
 
 using srecord::ChunkReader;
 using srecord::Image;
@@ -23,7 +23,7 @@ using srecord::ReportReadError;
 
 namespace memops {
 
-void ReadTqvSettings(profilestream& p, TqvSettings& s) {
+void ReadTqvSettings(Configuration& p, TqvSettings& s) {
     const char* section = "TqvBootLoad";
     s.file = p.ReadFileName(section, "File");
     s.patchFile = p.ReadFileName(section, "PatchFile");
@@ -35,7 +35,7 @@ void ReadTqvSettings(profilestream& p, TqvSettings& s) {
     p.clear();
 }
 
-void WriteTqvSettings(profilestream& p, const TqvSettings& s) {
+void WriteTqvSettings(Configuration& p, const TqvSettings& s) {
     p.clear();
     p.SelectSection("TqvBootLoad");
     p << std::dec;

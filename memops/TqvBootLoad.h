@@ -10,7 +10,7 @@
 #include "memops/BootOutcome.h"
 #include "serial/SerialPort.h"
 #include "srecord/Image.h"
-#include "streams/profilestream.h"
+#include "streams/Configuration.h"
 
 namespace memops {
 
@@ -26,9 +26,9 @@ struct TqvSettings {
 
 // Section "TqvBootLoad": File and PatchFile (first 58 characters), BaudRate, DataBaudRate,
 // DisablePatch, ProcessorType, TQVFactor; a missing number keeps the value given.
-void ReadTqvSettings(streams::profilestream& profile, TqvSettings& settings);
+void ReadTqvSettings(streams::Configuration& profile, TqvSettings& settings);
 // Writes them back, in the dialog's order, numbers in decimal.
-void WriteTqvSettings(streams::profilestream& profile, const TqvSettings& settings);
+void WriteTqvSettings(streams::Configuration& profile, const TqvSettings& settings);
 // The dialog's checks: header rate 300 to 1000000, factor 0 to 4096, data rate 300 to 460800.
 bool ValidateTqvSettings(const TqvSettings& settings);
 

@@ -22,7 +22,7 @@ ReadStatus ReadLines(const std::string& file, std::vector<std::string>& lines) {
     if (file.empty())
         return ReadStatus::Missing;
     std::string text;
-    ReadStatus status = ReadFileBounded(file, kMaxProfileSize, text);
+    ReadStatus status = ReadFileBounded(file, kMaxIniFileSize, text);
     if (status != ReadStatus::Ok)
         return status;
     std::istringstream in(text);
@@ -87,8 +87,8 @@ bool WriteAtomically(const std::string& file, const std::string& text) {
 
 }  // namespace
 
-size_t GetPrivateProfileString(const char* section, const char* key, const char* def, char* buf,
-                               size_t size, const std::string& file) {
+size_t ReadIniValue(const char* section, const char* key, const char* def, char* buf, size_t size,
+                    const std::string& file) {
     if (buf == nullptr || size == 0)
         return 0;
     std::vector<std::string> lines;
@@ -101,8 +101,8 @@ size_t GetPrivateProfileString(const char* section, const char* key, const char*
     return n;
 }
 
-bool WritePrivateProfileString(const char* section, const char* key, const char* value,
-                               const std::string& file) {
+bool WriteIniValue(const char* section, const char* key, const char* value,
+                   const std::string& file) {
     if (file.empty() || !section || !key || !value)
         return false;
     std::vector<std::string> lines;
@@ -144,7 +144,7 @@ bool WritePrivateProfileString(const char* section, const char* key, const char*
     return WriteAtomically(file, text);
 }
 
-std::vector<std::string> GetPrivateProfileKeys(const char* section, const std::string& file) {
+std::vector<std::string> IniKeys(const char* section, const std::string& file) {
     std::vector<std::string> lines, keys;
     if (!section || ReadLines(file, lines) != ReadStatus::Ok)
         return keys;
@@ -159,7 +159,7 @@ std::vector<std::string> GetPrivateProfileKeys(const char* section, const std::s
     return keys;
 }
 
-ReadStatus CheckPrivateProfileFile(const std::string& file) {
+ReadStatus CheckIniFile(const std::string& file) {
     std::vector<std::string> lines;
     return ReadLines(file, lines);
 }

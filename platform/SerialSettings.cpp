@@ -101,16 +101,16 @@ bool ParseShortForm(const std::string& text, SerialSettings& s) {
     s.baudRate = rate;
     if (parts.size() > 1 && !ParseParity(parts[1], s.parity))
         return false;
-    if (parts.size() > 2 && !ParseData(parts[2], s.byteSize))
+    if (parts.size() > 2 && !ParseData(parts[2], s.dataBits))
         return false;
     if (parts.size() > 3 && !ParseStop(parts[3], s.stopBits))
         return false;
     if (parts.size() > 4) {
         if (parts[4] == "x") {
-            s.fOutX = s.fInX = true;
+            s.xonXoffOutput = s.xonXoffInput = true;
         } else if (parts[4] == "p") {
-            s.fOutxCtsFlow = true;
-            s.fRtsControl = LineControl::Handshake;
+            s.ctsOutputFlow = true;
+            s.rtsControl = LineControl::Handshake;
         } else {
             return false;
         }
@@ -145,7 +145,7 @@ bool ParseSettingsText(const std::string& text, SerialSettings& settings) {
         } else if (key == "parity") {
             ok = ParseParity(value, s.parity);
         } else if (key == "data") {
-            ok = ParseData(value, s.byteSize);
+            ok = ParseData(value, s.dataBits);
         } else if (key == "stop") {
             ok = ParseStop(value, s.stopBits);
         } else if (key == "to") {
@@ -155,17 +155,18 @@ bool ParseSettingsText(const std::string& text, SerialSettings& settings) {
             bool on;
             ok = ParseOnOff(value, on);
             if (ok)
-                s.fOutX = s.fInX = on;
+                s.xonXoffOutput = s.xonXoffInput = on;
         } else if (key == "odsr") {
-            ok = ParseOnOff(value, s.fOutxDsrFlow);
+            ok = ParseOnOff(value, s.dsrOutputFlow);
         } else if (key == "octs") {
-            ok = ParseOnOff(value, s.fOutxCtsFlow);
+            ok = ParseOnOff(value, s.ctsOutputFlow);
         } else if (key == "dtr") {
-            ok = ParseLine(value, s.fDtrControl, false);
+            ok = ParseLine(value, s.dtrControl, false);
         } else if (key == "rts") {
-            ok = ParseLine(value, s.fRtsControl, true);
+            ok = ParseLine(value, s.rtsControl, true);
         } else if (key == "idsr") {
-            ok = ParseOnOff(value, s.fDsrSensitivity);
+            bool ignored;  // DSR sensitivity: accepted, no termios counterpart
+            ok = ParseOnOff(value, ignored);
         } else {
             ok = false;
         }
@@ -184,7 +185,7 @@ std::string FormatSettingsText(const SerialSettings& s) {
     static const char* kStop[] = {"1", "1.5", "2"};
     std::ostringstream o;
     o << "baud=" << s.baudRate << " parity=" << kParity[static_cast<int>(s.parity) % 5]
-      << " data=" << static_cast<int>(s.byteSize)
+      << " data=" << static_cast<int>(s.dataBits)
       << " stop=" << kStop[static_cast<int>(s.stopBits) % 3];
     return o.str();
 }

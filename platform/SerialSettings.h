@@ -1,7 +1,6 @@
 #pragma once
-// The line settings of a serial port, field for field as the desktop's device-control block
-// has them, and the five time-outs. A settings text such as "baud=9600 parity=N data=8 stop=1"
-// is parsed into the record.
+// The line settings of a serial port (rate, framing, flow control) and the five time-outs. A
+// settings text such as "baud=9600 parity=N data=8 stop=1" is parsed into the record.
 
 #include <cstdint>
 #include <string>
@@ -15,29 +14,18 @@ enum class LineControl : uint8_t { Disable = 0, Enable = 1, Handshake = 2, Toggl
 
 struct SerialSettings {
     uint32_t baudRate = 9600;
-    bool fBinary = true;
-    bool fParity = false;
-    bool fOutxCtsFlow = false;
-    bool fOutxDsrFlow = false;
-    LineControl fDtrControl = LineControl::Enable;
-    bool fDsrSensitivity = false;
-    bool fTXContinueOnXoff = false;
-    bool fOutX = false;
-    bool fInX = false;
-    bool fErrorChar = false;
-    bool fNull = false;
-    LineControl fRtsControl = LineControl::Enable;
-    bool fAbortOnError = false;
-    uint16_t xonLim = 0;
-    uint16_t xoffLim = 0;
-    uint8_t byteSize = 8;
+    uint8_t dataBits = 8;
     Parity parity = Parity::None;
     StopBits stopBits = StopBits::One;
+    bool parityCheck = false;    // mark bytes received with a parity error
+    bool ctsOutputFlow = false;  // send only while CTS is on
+    bool dsrOutputFlow = false;  // send only while DSR is on
+    LineControl dtrControl = LineControl::Enable;
+    LineControl rtsControl = LineControl::Enable;
+    bool xonXoffOutput = false;  // stop sending on XOFF, go on at XON
+    bool xonXoffInput = false;   // send XOFF/XON as the input fills and empties
     char xonChar = 0x11;
     char xoffChar = 0x13;
-    char errorChar = 0;
-    char eofChar = 0;
-    char evtChar = 0;
 
     bool operator==(const SerialSettings&) const = default;
 };

@@ -31,14 +31,14 @@ bool MakeRaw(int fd) {
 }
 
 bool Apply(int fd, const SerialSettings& s) {
-    if (s.baudRate == 0 || s.byteSize < 5 || s.byteSize > 8)
+    if (s.baudRate == 0 || s.dataBits < 5 || s.dataBits > 8)
         return false;
     termios2 t{};
     if (!Get(fd, t))
         return false;
     t.c_cflag &= ~(CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS | CBAUD);
     t.c_cflag |= CREAD | CLOCAL | BOTHER;
-    switch (s.byteSize) {
+    switch (s.dataBits) {
         case 5:
             t.c_cflag |= CS5;
             break;
@@ -70,14 +70,14 @@ bool Apply(int fd, const SerialSettings& s) {
             t.c_cflag |= PARENB | CMSPAR;
             break;
     }
-    if (s.fOutxCtsFlow || s.fRtsControl == LineControl::Handshake)
+    if (s.ctsOutputFlow || s.rtsControl == LineControl::Handshake)
         t.c_cflag |= CRTSCTS;
     t.c_iflag &= ~(IXON | IXOFF | INPCK | IGNPAR | ISTRIP);
-    if (s.fOutX)
+    if (s.xonXoffOutput)
         t.c_iflag |= IXON;
-    if (s.fInX)
+    if (s.xonXoffInput)
         t.c_iflag |= IXOFF;
-    if (s.fParity)
+    if (s.parityCheck)
         t.c_iflag |= INPCK;
     t.c_cc[VSTART] = static_cast<cc_t>(s.xonChar);
     t.c_cc[VSTOP] = static_cast<cc_t>(s.xoffChar);

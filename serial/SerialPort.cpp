@@ -18,13 +18,6 @@ using platform::TransferStatus;
 
 SerialPort::SerialPort() {
     platform::ParseSettingsText("baud=9600 parity=N data=8 stop=1", settings_);
-    settings_.fBinary = true;
-    settings_.fErrorChar = false;
-    settings_.fNull = false;
-    settings_.fAbortOnError = false;
-    settings_.errorChar = 0;
-    settings_.eofChar = 0;
-    settings_.evtChar = static_cast<char>(0xFF);
 }
 
 SerialPort::~SerialPort() {
@@ -88,18 +81,16 @@ bool SerialPort::OpenDevice() {
 
 bool SerialPort::ApplyLineSettings() {
     if (settings_.parity != platform::Parity::None)
-        settings_.fParity = true;
+        settings_.parityCheck = true;
     using platform::LineControl;
     const bool dsr = flowControl_ & 1, cts = flowControl_ & 2, xon = flowControl_ & 4;
-    settings_.fOutxDsrFlow = dsr;
-    settings_.fDtrControl = dsr ? LineControl::Handshake : LineControl::Disable;
-    settings_.fOutxCtsFlow = cts;
-    settings_.fRtsControl = cts ? LineControl::Handshake : LineControl::Disable;
-    settings_.fOutX = settings_.fInX = xon;
+    settings_.dsrOutputFlow = dsr;
+    settings_.dtrControl = dsr ? LineControl::Handshake : LineControl::Disable;
+    settings_.ctsOutputFlow = cts;
+    settings_.rtsControl = cts ? LineControl::Handshake : LineControl::Disable;
+    settings_.xonXoffOutput = settings_.xonXoffInput = xon;
     settings_.xonChar = 0x11;
     settings_.xoffChar = 0x13;
-    settings_.xonLim = 100;
-    settings_.xoffLim = 100;
     return device_.SetSettings(settings_);
 }
 

@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "streams/ConsoleBuffer.h"
+#include "streams/MessageBoxBuffer.h"
 #include "streams/MessagePresenter.h"
-#include "streams/consolebuf.h"
-#include "streams/msgboxbuf.h"
 
 namespace streams {
 
@@ -34,13 +34,13 @@ bool PutToAttachedLog(char ch) {
 }
 
 std::ostream& msgout() {
-    thread_local msgboxbuf buf("ZIMPProtocol");
+    thread_local MessageBoxBuffer buf("ZIMPProtocol");
     thread_local std::ostream stream(&buf);
     return stream;
 }
 
 std::ostream& logout() {
-    thread_local consolebuf buf("ZIMPProtocol Log");
+    thread_local ConsoleBuffer buf("ZIMPProtocol Log");
     thread_local std::ostream stream(&buf);
     return stream;
 }

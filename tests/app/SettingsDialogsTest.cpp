@@ -132,7 +132,7 @@ void SettingsDialogsTest::setPortAppliesTheEditedLine() {
     QCOMPARE(rate, QStringLiteral("115200"));
     const platform::SerialSettings& s = w->Port().Settings();
     QCOMPARE(s.baudRate, 14400u);
-    QCOMPARE(int(s.byteSize), 7);
+    QCOMPARE(int(s.dataBits), 7);
     QVERIFY(s.parity == platform::Parity::Even);
     QCOMPARE(rig.Ini(), before);
 }

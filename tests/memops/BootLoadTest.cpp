@@ -200,7 +200,7 @@ TEST(BootLoad, ClosedPortReportsNoEcho) {
 
 TEST(BootLoad, SettingsAndTheirChecks) {
     TempDir dir;
-    profilestream ps(dir.Write("z.ini", "[BootLoad]\nFile=prog.s19\nBaudrate=9600\n"));
+    Configuration ps(dir.Write("z.ini", "[BootLoad]\nFile=prog.s19\nBaudrate=9600\n"));
     BootLoadSettings s;
     ReadBootLoadSettings(ps, s);
     EXPECT_EQ(s.fileName, "prog.s19");
@@ -223,7 +223,7 @@ TEST(BootLoad, SettingsAndTheirChecks) {
                 ElementsAre("Please enter an integer between 50 and 115200.", tooLong, tooLong));
     boxes.Clear();
     for (size_t length : {size_t(PATH_MAX - 1), size_t(PATH_MAX)}) {
-        profilestream again(dir.Write("z.ini", "[BootLoad]\nFile=" + std::string(length, 'f')));
+        Configuration again(dir.Write("z.ini", "[BootLoad]\nFile=" + std::string(length, 'f')));
         BootLoadSettings read;
         read.fileName = "before.s19";
         ReadBootLoadSettings(again, read);
@@ -359,7 +359,7 @@ TEST(TqvBootLoad, SettingsRoundTripAndFileNamesTakeThePathLimit) {
     auto ini = dir.Write("z.ini", "[TqvBootLoad]\nBaudRate=38400\n");
     TqvSettings s;
     {
-        profilestream ps(ini);
+        Configuration ps(ini);
         ReadTqvSettings(ps, s);
         EXPECT_EQ(s.headerRate, 38400);
         EXPECT_EQ(s.dataRate, 19200);
@@ -367,7 +367,7 @@ TEST(TqvBootLoad, SettingsRoundTripAndFileNamesTakeThePathLimit) {
         s.factor = 12;
         WriteTqvSettings(ps, s);
     }
-    profilestream again(ini);
+    Configuration again(ini);
     TqvSettings back;
     ReadTqvSettings(again, back);
     EXPECT_EQ(back.file, "/" + std::string(69, 'f'));
@@ -381,7 +381,7 @@ TEST(TqvBootLoad, SettingsRoundTripAndFileNamesTakeThePathLimit) {
     EXPECT_THAT(boxes.Texts(), ElementsAre("Please enter an integer between 300 and 460800."));
     boxes.Clear();
     for (size_t length : {size_t(PATH_MAX - 1), size_t(PATH_MAX)}) {
-        profilestream withLong(
+        Configuration withLong(
             dir.Write("z.ini", "[TqvBootLoad]\nFile=" + std::string(length, 'f') +
                                    "\nPatchFile=" + std::string(length, 'p')));
         TqvSettings read;

@@ -46,7 +46,7 @@ RadioRig::RadioRig(radio::ZimpRadioOptions options, const std::string& ini)
     iniPath = dir.Write("ZIMPProtocol.ini", ini.empty() ? "[configuration]\nEcho=0\n"
                                                           "[LoadMemory]\nBlockSize=64\n"
                                                         : ini);
-    profile = std::make_unique<profilestream>(iniPath);
+    profile = std::make_unique<Configuration>(iniPath);
     if (!OpenLine())
         return;
     Start();

@@ -9,7 +9,7 @@
 #include "memops/LoadCommand.h"
 #include "memops/ProgressView.h"
 #include "serial/SerialPort.h"
-#include "streams/profilestream.h"
+#include "streams/Configuration.h"
 #include "support/SimulatedRadio.h"
 #include "support/TempDir.h"
 #include "zimp/ZimpTestSupport.h"
@@ -32,7 +32,7 @@ class RadioRig : public SimulatedRadio {
     TempDir dir;
     std::string iniPath;
     serial::SerialPort port;
-    std::unique_ptr<streams::profilestream> profile;
+    std::unique_ptr<streams::Configuration> profile;
     bool ok = false;
 };
 

@@ -2,14 +2,19 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <thread>
 
 #include "MemopsTestSupport.h"
+#include "support/PtyLine.h"
 
 using namespace memops;
+using namespace serial;
+using namespace streams;
 
 using namespace memopstest;
 using ::testing::ElementsAre;
@@ -225,4 +230,104 @@ TEST(RequestsSession, LastValuesOverTheirLimitAreReported) {
                                                      "The value of LastData" + past));
         }
     }
+}
+
+namespace {
+// A view that presses OK again while the first request waits for its reply.
+struct NestedView : RequestsView {
+    RequestsSession* session = nullptr;
+    int nestedRefused = 0;
+    std::string response;
+    void SetAddressField(const std::string&) override {}
+    void SetAddressResponse(const std::string&) override {}
+    void AppendResponse(const std::string& t) override {
+        response += t;
+        if (session &&
+            session->Run(ZimpRequest::Read, "000000", "", "1", *this) == RequestOutcome::Busy)
+            ++nestedRefused;
+    }
+};
+}  // namespace
+
+TEST(RequestsSession, SecondRunWhileOneRunsIsIgnored) {
+    RadioRig rig({}, "[configuration]\nEcho=0\n");
+    ASSERT_TRUE(rig.ok);
+    zimptest::MessageCapture boxes;
+    RequestsSession session(&rig.port, rig.profile.get());
+    ASSERT_TRUE(session.Open());
+    rig.radio.Preload(0x10, {0x5A});
+    NestedView view;
+    view.session = &session;
+    ASSERT_EQ(session.Run(ZimpRequest::Read, "10", "", "1", view), RequestOutcome::Succeeded);
+    EXPECT_EQ(view.nestedRefused, 2);  // once for "\r\n>", once for the bytes
+    EXPECT_EQ(view.response, "\r\n>5A");
+    EXPECT_EQ(rig.radio.Requests().size(), 1u);
+    EXPECT_FALSE(session.Running());
+    EXPECT_TRUE(boxes.Texts().empty());
+}
+
+TEST(RequestsSession, RefusedFieldIsNamed) {
+    RadioRig rig;
+    zimptest::MessageCapture boxes;
+    RequestsSession session(&rig.port, rig.profile.get());
+    ASSERT_TRUE(session.Open());
+    NestedView view;
+    const std::tuple<const char*, const char*, const char*, RequestsField> cases[] = {
+        {"0", "00", "", RequestsField::Counter},
+        {"1", "0g", "", RequestsField::Address},
+        {"1", "00", "123", RequestsField::Data},
+    };
+    for (const auto& [counter, address, data, field] : cases) {
+        EXPECT_EQ(session.Run(ZimpRequest::Read, address, data, counter, view),
+                  RequestOutcome::Refused);
+        EXPECT_EQ(session.FailedField(), field) << counter << " " << address << " " << data;
+    }
+    EXPECT_TRUE(rig.radio.Requests().empty());
+}
+
+namespace {
+// A front end whose user presses "Abort Req" as soon as the reply wait starts.
+struct AbortingPump : platform::MessagePump {
+    SerialPort* port = nullptr;
+    bool PumpUntil(platform::Event& done, uint32_t ms) override {
+        port->AbortAll();
+        pollfd p{done.fd(), POLLIN, 0};
+        return poll(&p, 1, static_cast<int>(std::min<uint32_t>(ms, 5000))) > 0;
+    }
+};
+}  // namespace
+
+TEST(RequestsSession, AbortedReplyWaitShowsNothing) {
+    TempDir dir;
+    Configuration profile(dir.Write("z.ini", "[configuration]\nEcho=0\n"));
+    PtyLine line;
+    ASSERT_TRUE(line.ok());
+    SerialPort port;
+    ASSERT_TRUE(port.Open(line.SlavePath(), 115200));
+    AbortingPump pump;
+    pump.port = &port;
+    port.SetPump(&pump);
+    zimptest::MessageCapture boxes;
+    RequestsSession session(&port, &profile);
+    ASSERT_TRUE(session.Open());
+    NestedView view;
+    const ZimpRequest requests[] = {ZimpRequest::Read, ZimpRequest::Status,
+                                    ZimpRequest::Configuration, ZimpRequest::CheckSum};
+    // The radio acknowledges each request and then says nothing.
+    std::thread radio([&] {
+        for (size_t i = 0; i < std::size(requests); ++i) {
+            if (line.Receive(1).empty())
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            line.Receive(64, 0);
+            line.Send({0x50});
+        }
+    });
+    for (ZimpRequest r : requests) {
+        ASSERT_EQ(session.Run(r, "000010", "", "2", view), RequestOutcome::Failed);
+        EXPECT_FALSE(session.Succeeded());
+    }
+    radio.join();
+    EXPECT_EQ(view.response, "\r\n>");
+    EXPECT_TRUE(boxes.Texts().empty()) << boxes.Texts().front();
 }

@@ -340,14 +340,14 @@ TEST(SaveCommand, TypeOverItsLimitIsReported) {
 // The file name is taken up to the system's path limit and reported past it; an Echo that is
 // no number stops the save before anything is sent.
 TEST(SaveCommand, FileTakesThePathLimitAndEchoMustBeANumber) {
-    for (size_t length :
-         {streams::profilebuf::kMaxFileName, streams::profilebuf::kMaxFileName + 1}) {
+    for (size_t length : {streams::ConfigurationBuffer::kMaxFileName,
+                          streams::ConfigurationBuffer::kMaxFileName + 1}) {
         const std::string name = "/" + std::string(length - 1, 'f');
         RadioRig rig({}, "[SaveRAM]\nType=S1\nFile=" + name + "\n");
         zimptest::MessageCapture boxes;
         SaveCommand save(&rig.port, rig.profile.get());
         ASSERT_TRUE(save.Prepare(Memory::Ram));
-        if (length == streams::profilebuf::kMaxFileName) {
+        if (length == streams::ConfigurationBuffer::kMaxFileName) {
             EXPECT_EQ(save.FileName(), name);
             EXPECT_TRUE(boxes.Texts().empty());
         } else {

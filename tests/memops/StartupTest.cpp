@@ -49,7 +49,7 @@ TEST(Startup, PortKeysTakePlainNumbersAndReportTheRest) {
             text += "Baudrate=115200\n";
         auto ini = dir.Write("ZIMPProtocol.ini", text + c.key + "=" + c.value + "\n");
         zimptest::MessageCapture boxes;
-        profilestream ps(ini);
+        Configuration ps(ini);
         StartupSettings s = ReadStartupSettings(ps);
         EXPECT_EQ(s.factor, c.factor);
         EXPECT_EQ(s.baudrate, c.baudrate);
@@ -98,7 +98,7 @@ TEST(Startup, BlockSizeAndEchoDefaultsAndRefusals) {
             text = text.substr(0, echo) + "[configuration]\n" + text.substr(echo);
         auto ini = dir.Write("ZIMPProtocol.ini", "[LoadMemory]\n" + text);
         zimptest::MessageCapture boxes;
-        profilestream ps(ini);
+        Configuration ps(ini);
         EXPECT_EQ(ConfiguredBlockSize(ps), c.blockSize);
         EXPECT_EQ(ReadEcho(ps), c.echo);
         if (c.message)
@@ -116,12 +116,12 @@ TEST(Startup, LongPortNameIsCutTo79AndMissingKeysKeepDefaults) {
     for (size_t length : {size_t(100), SerialPort::kMaxPortName, SerialPort::kMaxPortName + 5}) {
         auto ini = dir.Write("ZIMPProtocol.ini",
                              "[configuration]\nPort=" + std::string(length, 'p') + "\n");
-        profilestream ps(ini);
+        Configuration ps(ini);
         EXPECT_EQ(ReadStartupSettings(ps).port.size(),
                   std::min(length, SerialPort::kMaxPortName + 1));
     }
     auto ini = dir.Write("ZIMPProtocol.ini", "[configuration]\n");
-    profilestream ps(ini);
+    Configuration ps(ini);
     StartupSettings s = ReadStartupSettings(ps);
     EXPECT_EQ(s.port, "");
     EXPECT_EQ(s.baudrate, 0);
@@ -149,7 +149,7 @@ TEST(Startup, WriteResponseTimeoutInSecondsBoundsWritesAndErasesAlike) {
     };
     for (const auto& c : cases) {
         auto ini = dir.Write("ZIMPProtocol.ini", std::string("[configuration]\n") + c.line);
-        profilestream ps(ini);
+        Configuration ps(ini);
         ZimpEngine engine;
         engine.SetWriteResponseTimeouts(1, 2);  // whatever an earlier operation left
         ApplyWriteResponseTimeout(ps, engine);

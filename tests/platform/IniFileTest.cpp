@@ -14,7 +14,7 @@ namespace {
 std::string Get(const char* s, const char* k, const std::string& file, const char* def = "",
                 size_t size = 256) {
     std::string buf(size, '\0');
-    size_t n = GetPrivateProfileString(s, k, def, buf.data(), size, file);
+    size_t n = ReadIniValue(s, k, def, buf.data(), size, file);
     return buf.substr(0, n);
 }
 }  // namespace
@@ -37,25 +37,25 @@ TEST(IniFile, WriteReplacesInPlaceAndKeepsEverythingElse) {
     auto f = dir.Write("a.ini",
                        "; top comment\n[configuration]\nEcho=0\n; keep me\nBlockSize=64\n\n"
                        "[Other]\nEcho=7\n");
-    ASSERT_TRUE(WritePrivateProfileString("Configuration", "ECHO", "1", f));
+    ASSERT_TRUE(WriteIniValue("Configuration", "ECHO", "1", f));
     EXPECT_EQ(dir.Read("a.ini"),
               "; top comment\n[configuration]\nECHO=1\n; keep me\nBlockSize=64\n\n"
               "[Other]\nEcho=7\n");
-    ASSERT_TRUE(WritePrivateProfileString("configuration", "LastData", "0102", f));
-    ASSERT_TRUE(WritePrivateProfileString("New", "K", "v", f));
+    ASSERT_TRUE(WriteIniValue("configuration", "LastData", "0102", f));
+    ASSERT_TRUE(WriteIniValue("New", "K", "v", f));
     EXPECT_EQ(dir.Read("a.ini"),
               "; top comment\n[configuration]\nECHO=1\n; keep me\nBlockSize=64\nLastData=0102\n\n"
               "[Other]\nEcho=7\n[New]\nK=v\n");
-    EXPECT_EQ(GetPrivateProfileKeys("CONFIGURATION", f),
+    EXPECT_EQ(IniKeys("CONFIGURATION", f),
               (std::vector<std::string>{"ECHO", "BlockSize", "LastData"}));
 }
 
 TEST(IniFile, WriteCreatesMissingFileAndFailsWithoutName) {
     TempDir dir;
-    ASSERT_TRUE(WritePrivateProfileString("s", "k", "v", dir.File("new.ini")));
+    ASSERT_TRUE(WriteIniValue("s", "k", "v", dir.File("new.ini")));
     EXPECT_EQ(dir.Read("new.ini"), "[s]\nk=v\n");
-    EXPECT_FALSE(WritePrivateProfileString("s", "k", "v", ""));
-    EXPECT_FALSE(WritePrivateProfileString("s", "k", "v", dir.File("no/such/dir.ini")));
+    EXPECT_FALSE(WriteIniValue("s", "k", "v", ""));
+    EXPECT_FALSE(WriteIniValue("s", "k", "v", dir.File("no/such/dir.ini")));
 }
 
 TEST(IniFile, WriteGoesThroughSymbolicLinksAndKeepsModeAndOwner) {
@@ -69,7 +69,7 @@ TEST(IniFile, WriteGoesThroughSymbolicLinksAndKeepsModeAndOwner) {
     ASSERT_EQ(mkdir(dir.File("links").c_str(), 0755), 0);
     ASSERT_EQ(symlink("../real.ini", dir.File("links/zimp.ini").c_str()), 0);
 
-    ASSERT_TRUE(WritePrivateProfileString("s", "k", "new", dir.File("links/zimp.ini")));
+    ASSERT_TRUE(WriteIniValue("s", "k", "new", dir.File("links/zimp.ini")));
     struct stat link, st;
     ASSERT_EQ(lstat(dir.File("links/zimp.ini").c_str(), &link), 0);
     EXPECT_TRUE(S_ISLNK(link.st_mode)) << "the link stays a link";
@@ -86,13 +86,13 @@ TEST(IniFile, WriteGoesThroughSymbolicLinksAndKeepsModeAndOwner) {
 
 TEST(IniFile, FileOverTheLimitIsNeitherReadNorReplaced) {
     TempDir dir;
-    std::string big = "[s]\nk=v\n" + std::string(kMaxProfileSize, ';') + "\n";
+    std::string big = "[s]\nk=v\n" + std::string(kMaxIniFileSize, ';') + "\n";
     auto f = dir.Write("big.ini", big);
-    EXPECT_EQ(CheckPrivateProfileFile(f), ReadStatus::TooLarge);
+    EXPECT_EQ(CheckIniFile(f), ReadStatus::TooLarge);
     EXPECT_EQ(Get("s", "k", f, "dflt"), "dflt");
-    EXPECT_FALSE(WritePrivateProfileString("s", "k", "w", f));
+    EXPECT_FALSE(WriteIniValue("s", "k", "w", f));
     EXPECT_EQ(dir.Read("big.ini"), big) << "an unreadable file is never replaced";
-    EXPECT_EQ(CheckPrivateProfileFile("/dev/zero"), ReadStatus::TooLarge) << "endless input";
-    EXPECT_EQ(CheckPrivateProfileFile(dir.File("none.ini")), ReadStatus::Missing);
-    EXPECT_EQ(CheckPrivateProfileFile(dir.Write("ok.ini", "[s]\n")), ReadStatus::Ok);
+    EXPECT_EQ(CheckIniFile("/dev/zero"), ReadStatus::TooLarge) << "endless input";
+    EXPECT_EQ(CheckIniFile(dir.File("none.ini")), ReadStatus::Missing);
+    EXPECT_EQ(CheckIniFile(dir.Write("ok.ini", "[s]\n")), ReadStatus::Ok);
 }

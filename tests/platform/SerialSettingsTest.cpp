@@ -10,12 +10,12 @@ TEST(SerialSettings, ParsesKeyValueText) {
     ASSERT_TRUE(ParseSettingsText("baud=115200 parity=E data=7 stop=2", s));
     EXPECT_EQ(s.baudRate, 115200u);
     EXPECT_EQ(s.parity, Parity::Even);
-    EXPECT_EQ(s.byteSize, 7);
+    EXPECT_EQ(s.dataBits, 7);
     EXPECT_EQ(s.stopBits, StopBits::Two);
     ASSERT_TRUE(ParseSettingsText("xon=on octs=on rts=hs dtr=off stop=1.5", s));
-    EXPECT_TRUE(s.fOutX && s.fInX && s.fOutxCtsFlow);
-    EXPECT_EQ(s.fRtsControl, LineControl::Handshake);
-    EXPECT_EQ(s.fDtrControl, LineControl::Disable);
+    EXPECT_TRUE(s.xonXoffOutput && s.xonXoffInput && s.ctsOutputFlow);
+    EXPECT_EQ(s.rtsControl, LineControl::Handshake);
+    EXPECT_EQ(s.dtrControl, LineControl::Disable);
     EXPECT_EQ(s.stopBits, StopBits::OneAndHalf);
     EXPECT_EQ(s.baudRate, 115200u) << "fields not named are kept";
 }
@@ -61,8 +61,8 @@ TEST(SerialSettings, EachWordOfAField) {
         ASSERT_TRUE(ParseSettingsText(c.text, s)) << c.text;
         EXPECT_EQ(s.parity, c.parity) << c.text;
         EXPECT_EQ(s.stopBits, c.stop) << c.text;
-        EXPECT_EQ(s.fRtsControl, c.rts) << c.text;
-        EXPECT_EQ(s.fDtrControl, c.dtr) << c.text;
+        EXPECT_EQ(s.rtsControl, c.rts) << c.text;
+        EXPECT_EQ(s.dtrControl, c.dtr) << c.text;
     }
     for (const char* bad : {"dtr=tg", "rts=x", "odsr=hs", "parity=none", "stop=1.0"})
         EXPECT_FALSE(ParseSettingsText(bad, s)) << bad;

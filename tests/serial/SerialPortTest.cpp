@@ -353,7 +353,7 @@ TEST_F(SerialPortTest, ConfigureOnClosedPortReportsAndKeepsEdits) {
     EXPECT_THAT(boxes.Texts(), ElementsAre("Cannot set the parameters."));
     ASSERT_TRUE(port.Open(line.SlavePath(), 38400));
     EXPECT_EQ(port.Settings().parity, platform::Parity::Even);
-    EXPECT_TRUE(port.Settings().fParity) << "opening turns parity checking on";
+    EXPECT_TRUE(port.Settings().parityCheck) << "opening turns parity checking on";
 }
 
 TEST_F(SerialPortTest, ConfigureOnOpenPortWithoutEditorIsACancelledDialog) {
@@ -368,11 +368,10 @@ TEST_F(SerialPortTest, FlowControlFlagsShapeLineSettings) {
     port.SetFlowControl(2 | 4);
     ASSERT_TRUE(OpenPort());
     const auto& s = port.Settings();
-    EXPECT_FALSE(s.fOutxDsrFlow);
-    EXPECT_EQ(s.fDtrControl, platform::LineControl::Disable);
-    EXPECT_TRUE(s.fOutxCtsFlow);
-    EXPECT_EQ(s.fRtsControl, platform::LineControl::Handshake);
-    EXPECT_TRUE(s.fOutX && s.fInX);
-    EXPECT_EQ(s.xonLim, 100);
+    EXPECT_FALSE(s.dsrOutputFlow);
+    EXPECT_EQ(s.dtrControl, platform::LineControl::Disable);
+    EXPECT_TRUE(s.ctsOutputFlow);
+    EXPECT_EQ(s.rtsControl, platform::LineControl::Handshake);
+    EXPECT_TRUE(s.xonXoffOutput && s.xonXoffInput);
     EXPECT_EQ(s.xoffChar, 0x13);
 }

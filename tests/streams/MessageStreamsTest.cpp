@@ -9,9 +9,9 @@
 #include <thread>
 #include <vector>
 
+#include "streams/ConsoleBuffer.h"
+#include "streams/MessageBoxBuffer.h"
 #include "streams/MessagePresenter.h"
-#include "streams/consolebuf.h"
-#include "streams/msgboxbuf.h"
 
 using namespace streams;
 
@@ -19,7 +19,7 @@ using ::testing::ElementsAre;
 
 TEST(MsgBoxBuf, OneBoxPerLineWithCaption) {
     RecordingPresenter p;
-    msgboxbuf buf("ZIMPProtocol", &p);
+    MessageBoxBuffer buf("ZIMPProtocol", &p);
     std::ostream out(&buf);
     out << "abc" << '\n';
     out << '\n';  // a bare line end shows nothing
@@ -32,7 +32,7 @@ TEST(MsgBoxBuf, OneBoxPerLineWithCaption) {
 
 TEST(MsgBoxBuf, FlushShowsPartialLine) {
     RecordingPresenter p;
-    msgboxbuf buf("ZIMPProtocol", &p);
+    MessageBoxBuffer buf("ZIMPProtocol", &p);
     std::ostream out(&buf);
     out << "abc";
     EXPECT_TRUE(p.Boxes().empty());
@@ -44,7 +44,7 @@ TEST(MsgBoxBuf, FlushShowsPartialLine) {
 
 TEST(MsgBoxBuf, LongMessageGrowsQueueAndShrinksAfterBox) {
     RecordingPresenter p;
-    msgboxbuf buf("ZIMPProtocol", &p);
+    MessageBoxBuffer buf("ZIMPProtocol", &p);
     std::ostream out(&buf);
     std::string text(200, 'm');
     out << text;
@@ -57,7 +57,7 @@ TEST(MsgBoxBuf, LongMessageGrowsQueueAndShrinksAfterBox) {
 
 TEST(MsgBoxBuf, OverlongLineMakesStreamBadUntilShown) {
     RecordingPresenter p;
-    msgboxbuf buf("ZIMPProtocol", &p);
+    MessageBoxBuffer buf("ZIMPProtocol", &p);
     std::ostream out(&buf);
     out << std::string(70000, 'z');
     EXPECT_TRUE(out.bad());

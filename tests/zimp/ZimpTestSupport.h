@@ -19,9 +19,9 @@
 #include "serial/SerialPort.h"
 #include "sim/radio/RadioSimulator.h"
 #include "sim/radio/ZimpRadio.h"
+#include "streams/ConsoleBuffer.h"
 #include "streams/MessagePresenter.h"
 #include "streams/MessageStreams.h"
-#include "streams/consolebuf.h"
 #include "zimp/ZimpEngine.h"
 
 namespace zimptest {

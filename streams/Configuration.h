@@ -16,7 +16,7 @@
 
 namespace streams {
 
-class profilebuf : public std::streambuf {
+class ConfigurationBuffer : public std::streambuf {
   public:
     // The usual limit of a text value; names of files and ports take the system's path limit.
     static constexpr size_t kMaxValueSize = 255;
@@ -25,8 +25,8 @@ class profilebuf : public std::streambuf {
     // reader can tell a value over its limit from one at it.
     static constexpr size_t kMaxDelivered = kMaxFileName + 1;
 
-    explicit profilebuf(const std::string& fileName);
-    ~profilebuf() override;
+    explicit ConfigurationBuffer(const std::string& fileName);
+    ~ConfigurationBuffer() override;
 
     void SelectSection(const std::string& name);
     void SelectKey(const std::string& name);
@@ -58,16 +58,16 @@ class profilebuf : public std::streambuf {
     char get_ = 0;  // the one-character get area
 };
 
-class profilestream : public std::iostream {
+class Configuration : public std::iostream {
   public:
-    explicit profilestream(const std::string& fileName);
-    ~profilestream() override;
+    explicit Configuration(const std::string& fileName);
+    ~Configuration() override;
 
-    profilestream& SelectSection(const std::string& name) {
+    Configuration& SelectSection(const std::string& name) {
         buf_.SelectSection(name);
         return *this;
     }
-    profilestream& SelectKey(const std::string& name) {
+    Configuration& SelectKey(const std::string& name) {
         buf_.SelectKey(name);
         return *this;
     }
@@ -79,7 +79,7 @@ class profilestream : public std::iostream {
     // consumed). Readers of a key use the checked ReadText below.
     std::string ReadText(size_t maxLen);
     // The pattern of every use: clear the error state, select the section and the key.
-    profilestream& Select(const std::string& section, const std::string& key) {
+    Configuration& Select(const std::string& section, const std::string& key) {
         clear();
         SelectSection(section);
         SelectKey(key);
@@ -96,7 +96,7 @@ class profilestream : public std::iostream {
     std::string ReadText(const std::string& section, const std::string& key, size_t maxLen);
     // A file name: ReadText up to the system's path limit.
     std::string ReadFileName(const std::string& section, const std::string& key) {
-        return ReadText(section, key, profilebuf::kMaxFileName);
+        return ReadText(section, key, ConfigurationBuffer::kMaxFileName);
     }
     // Extracts an integer in prefixed notation; on failure the variable keeps its value (the
     // standard extraction would store 0).
@@ -138,7 +138,7 @@ class profilestream : public std::iostream {
     // How many values ReadInteger refused since the stream was made.
     int Refused() const { return refused_; }
 
-    profilebuf& Buffer() { return buf_; }
+    ConfigurationBuffer& Buffer() { return buf_; }
 
   private:
     static constexpr std::pair<long long, long long> kAnyInteger = {
@@ -147,7 +147,7 @@ class profilestream : public std::iostream {
     CheckedValue ReadCheckedInteger(const std::string& section, const std::string& key,
                                     long long min, long long max, long long& out);
 
-    profilebuf buf_;
+    ConfigurationBuffer buf_;
     int refused_ = 0;
 };
 

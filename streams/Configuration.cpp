@@ -1,4 +1,4 @@
-#include "streams/profilestream.h"
+#include "streams/Configuration.h"
 
 #include <algorithm>
 #include <cctype>
@@ -10,30 +10,31 @@
 
 namespace streams {
 
-profilebuf::profilebuf(const std::string& fileName) : queue_(80, 0xFFFF), fileName_(fileName) {}
+ConfigurationBuffer::ConfigurationBuffer(const std::string& fileName)
+    : queue_(80, 0xFFFF), fileName_(fileName) {}
 
 // A value still pending when the stream goes is stored, not lost.
-profilebuf::~profilebuf() {
+ConfigurationBuffer::~ConfigurationBuffer() {
     sync();
 }
 
-void profilebuf::SyncAndDiscard() {
+void ConfigurationBuffer::SyncAndDiscard() {
     sync();
     setg(nullptr, nullptr, nullptr);  // unread characters of the previous value
 }
 
-void profilebuf::SelectSection(const std::string& name) {
+void ConfigurationBuffer::SelectSection(const std::string& name) {
     SyncAndDiscard();
     haveKey_ = false;
     key_.clear();
     changed_ = true;
     section_ = name;
     haveSection_ = true;
-    keys_ = platform::GetPrivateProfileKeys(section_.c_str(), fileName_);
+    keys_ = platform::IniKeys(section_.c_str(), fileName_);
     keyPos_ = 0;
 }
 
-void profilebuf::SelectKey(const std::string& name) {
+void ConfigurationBuffer::SelectKey(const std::string& name) {
     SyncAndDiscard();
     changed_ = true;
     key_ = name;
@@ -49,12 +50,12 @@ std::string OverrideKey(const std::string& section, const std::string& key) {
 }
 }  // namespace
 
-void profilebuf::Override(const std::string& section, const std::string& key,
-                          const std::string& value) {
+void ConfigurationBuffer::Override(const std::string& section, const std::string& key,
+                                   const std::string& value) {
     overrides_.emplace_back(OverrideKey(section, key), value);  // cut when read, as a file's
 }
 
-void profilebuf::Fetch() {
+void ConfigurationBuffer::Fetch() {
     if (haveSection_ && haveKey_ && !overrides_.empty()) {
         const std::string k = OverrideKey(section_, key_);
         for (auto it = overrides_.rbegin(); it != overrides_.rend(); ++it) {
@@ -72,8 +73,8 @@ void profilebuf::Fetch() {
     size_t size = 96, len = 0;
     for (;;) {
         buf.assign(size, '\0');
-        len = platform::GetPrivateProfileString(section_.c_str(), key_.c_str(), "", buf.data(),
-                                                size, fileName_);
+        len =
+            platform::ReadIniValue(section_.c_str(), key_.c_str(), "", buf.data(), size, fileName_);
         if (len + 2 < size || size > kMaxDelivered)
             break;
         size = size < 256 ? size + 32 : size * 2;
@@ -86,7 +87,7 @@ void profilebuf::Fetch() {
     queue_.Put('\n');
 }
 
-profilebuf::int_type profilebuf::underflow() {
+ConfigurationBuffer::int_type ConfigurationBuffer::underflow() {
     if (gptr() && gptr() < egptr())
         return traits_type::to_int_type(*gptr());
     if (mode_ == kWriting || changed_) {
@@ -103,7 +104,7 @@ profilebuf::int_type profilebuf::underflow() {
     return traits_type::to_int_type(get_);
 }
 
-profilebuf::int_type profilebuf::overflow(int_type ch) {
+ConfigurationBuffer::int_type ConfigurationBuffer::overflow(int_type ch) {
     if (traits_type::eq_int_type(ch, traits_type::eof()))
         return traits_type::not_eof(ch);
     if (mode_ == kReading || changed_) {
@@ -118,7 +119,7 @@ profilebuf::int_type profilebuf::overflow(int_type ch) {
     return queue_.Put(c) ? ch : traits_type::eof();
 }
 
-int profilebuf::sync() {
+int ConfigurationBuffer::sync() {
     if (mode_ == kReading || changed_) {
         queue_.Clear();
         changed_ = false;
@@ -130,19 +131,18 @@ int profilebuf::sync() {
     temp_.assign(queue_.Count(), '\0');
     for (char& c : temp_)
         c = static_cast<char>(queue_.Get());
-    bool ok = platform::WritePrivateProfileString(section_.c_str(), key_.c_str(), temp_.c_str(),
-                                                  fileName_);
+    bool ok = platform::WriteIniValue(section_.c_str(), key_.c_str(), temp_.c_str(), fileName_);
     return ok ? 0 : -1;
 }
 
-profilestream::profilestream(const std::string& fileName) : std::iostream(nullptr), buf_(fileName) {
+Configuration::Configuration(const std::string& fileName) : std::iostream(nullptr), buf_(fileName) {
     rdbuf(&buf_);
     unsetf(std::ios::basefield);  // integers in prefixed notation
 }
 
-profilestream::~profilestream() = default;
+Configuration::~Configuration() = default;
 
-int profilestream::ReadNumber(unsigned long& out, char delimiter) {
+int Configuration::ReadNumber(unsigned long& out, char delimiter) {
     clear();
     int c;
     while ((c = rdbuf()->sgetc()) != EOF && std::isspace(c))
@@ -170,9 +170,9 @@ int profilestream::ReadNumber(unsigned long& out, char delimiter) {
     return static_cast<unsigned char>(*end);
 }
 
-std::string profilestream::ReadText(const std::string& section, const std::string& key,
+std::string Configuration::ReadText(const std::string& section, const std::string& key,
                                     size_t maxLen) {
-    std::string text = Select(section, key).ReadText(profilebuf::kMaxDelivered);
+    std::string text = Select(section, key).ReadText(ConfigurationBuffer::kMaxDelivered);
     if (text.size() <= maxLen)
         return text;
     // Not counted as refused: the operation goes on as without the key.
@@ -181,7 +181,7 @@ std::string profilestream::ReadText(const std::string& section, const std::strin
     return {};
 }
 
-std::string profilestream::ReadText(size_t maxLen) {
+std::string Configuration::ReadText(size_t maxLen) {
     std::string s;
     int c;
     while ((c = rdbuf()->sbumpc()) != EOF && c != '\n') {
@@ -201,10 +201,10 @@ bool LeadingZeroDigits(const std::string& text) {
 }
 }  // namespace
 
-profilestream::CheckedValue profilestream::ReadCheckedInteger(const std::string& section,
+Configuration::CheckedValue Configuration::ReadCheckedInteger(const std::string& section,
                                                               const std::string& key, long long min,
                                                               long long max, long long& out) {
-    std::string text = Select(section, key).ReadText(profilebuf::kMaxValueSize);
+    std::string text = Select(section, key).ReadText(ConfigurationBuffer::kMaxValueSize);
     clear();
     const size_t b = text.find_first_not_of(" \t\r");
     const size_t e = text.find_last_not_of(" \t\r");

@@ -1,16 +1,16 @@
-#include "streams/msgboxbuf.h"
+#include "streams/MessageBoxBuffer.h"
 
 #include "streams/MessagePresenter.h"
 #include "streams/MessageStreams.h"
 
 namespace streams {
 
-msgboxbuf::msgboxbuf(const char* caption, MessagePresenter* presenter)
+MessageBoxBuffer::MessageBoxBuffer(const char* caption, MessagePresenter* presenter)
     : caption_(caption), queue_(80, 0xFFFF), presenter_(presenter) {}
 
-msgboxbuf::~msgboxbuf() = default;
+MessageBoxBuffer::~MessageBoxBuffer() = default;
 
-msgboxbuf::int_type msgboxbuf::overflow(int_type ch) {
+MessageBoxBuffer::int_type MessageBoxBuffer::overflow(int_type ch) {
     if (traits_type::eq_int_type(ch, traits_type::eof()))
         return traits_type::not_eof(ch);
     char c = traits_type::to_char_type(ch);
@@ -22,12 +22,12 @@ msgboxbuf::int_type msgboxbuf::overflow(int_type ch) {
     return static_cast<unsigned char>(c);
 }
 
-int msgboxbuf::sync() {
+int MessageBoxBuffer::sync() {
     Show();
     return 0;
 }
 
-void msgboxbuf::Show() {
+void MessageBoxBuffer::Show() {
     if (queue_.Count() == 0)
         return;
     std::string text(queue_.Count() + 1, '\0');

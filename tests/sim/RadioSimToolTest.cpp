@@ -14,7 +14,7 @@
 #include <set>
 #include <sstream>
 
-#include "ZimpTestSupport.h"
+#include "zimp/ZimpTestSupport.h"
 
 using namespace zimp;
 

@@ -1,4 +1,4 @@
-#include "streams/consolebuf.h"
+#include "streams/ConsoleBuffer.h"
 
 #include <cstdio>
 
@@ -10,7 +10,7 @@ bool StderrLogSink::Put(char ch) {
     return std::fputc(ch, stderr) != EOF;
 }
 
-consolebuf::consolebuf(const char* title, LogSink* sink)
+ConsoleBuffer::ConsoleBuffer(const char* title, LogSink* sink)
     : title_(title), queue_(80, 0xFFFF), sink_(sink) {
     if (sink_)
         sink_->SetTitle(title_);
@@ -19,7 +19,7 @@ consolebuf::consolebuf(const char* title, LogSink* sink)
 // Defined in MessageStreams.cpp: writes one character to the attached sink, if any.
 bool PutToAttachedLog(char ch);
 
-consolebuf::int_type consolebuf::overflow(int_type ch) {
+ConsoleBuffer::int_type ConsoleBuffer::overflow(int_type ch) {
     if (traits_type::eq_int_type(ch, traits_type::eof()))
         return traits_type::not_eof(ch);
     char c = traits_type::to_char_type(ch);

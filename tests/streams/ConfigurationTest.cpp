@@ -1,4 +1,4 @@
-#include "streams/profilestream.h"
+#include "streams/Configuration.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 
 using namespace streams;
 
-class ProfileStreamTest : public ::testing::Test {
+class ConfigurationTest : public ::testing::Test {
   protected:
     TempDir dir;
     std::string file = dir.Write("ZIMPProtocol.ini",
@@ -18,8 +18,8 @@ class ProfileStreamTest : public ::testing::Test {
                                  "PatchFile=keep.s19\n[LoadMemory]\nBlockSize=0x2000\n");
 };
 
-TEST_F(ProfileStreamTest, ValueIsStoredAtTheNextSelection) {
-    profilestream ps(file);
+TEST_F(ConfigurationTest, ValueIsStoredAtTheNextSelection) {
+    Configuration ps(file);
     ps.clear();
     ps.SelectSection("configuration").SelectKey("Echo");
     ps << 1;
@@ -30,8 +30,8 @@ TEST_F(ProfileStreamTest, ValueIsStoredAtTheNextSelection) {
               "[LoadMemory]\nBlockSize=0x2000\n");
 }
 
-TEST_F(ProfileStreamTest, EmptyValueIsNeverWritten) {
-    profilestream ps(file);
+TEST_F(ConfigurationTest, EmptyValueIsNeverWritten) {
+    Configuration ps(file);
     ps.SelectSection("configuration").SelectKey("PatchFile");
     ps << "";
     ps.SelectKey("Echo");
@@ -39,8 +39,8 @@ TEST_F(ProfileStreamTest, EmptyValueIsNeverWritten) {
     EXPECT_NE(dir.Read("ZIMPProtocol.ini").find("PatchFile=keep.s19\n"), std::string::npos);
 }
 
-TEST_F(ProfileStreamTest, ReadsValueAsLineAndIntegersInPrefixedNotation) {
-    profilestream ps(file);
+TEST_F(ConfigurationTest, ReadsValueAsLineAndIntegersInPrefixedNotation) {
+    Configuration ps(file);
     ps.SelectSection("LoadMemory").SelectKey("BlockSize");
     unsigned long size = 0;
     EXPECT_TRUE(ps.ReadInteger(size));
@@ -56,8 +56,8 @@ TEST_F(ProfileStreamTest, ReadsValueAsLineAndIntegersInPrefixedNotation) {
     }
 }
 
-TEST_F(ProfileStreamTest, FailedIntegerExtractionKeepsTheVariable) {
-    profilestream ps(file);
+TEST_F(ConfigurationTest, FailedIntegerExtractionKeepsTheVariable) {
+    Configuration ps(file);
     ps.SelectSection("configuration").SelectKey("Missing");
     int v = 77;
     EXPECT_FALSE(ps.ReadInteger(v));
@@ -72,10 +72,10 @@ TEST_F(ProfileStreamTest, FailedIntegerExtractionKeepsTheVariable) {
 
 // A value is never cut to a limit unseen: the stream delivers it whole, and each reader either
 // takes it at its limit or reports it past the limit with its key and leaves it unused.
-TEST_F(ProfileStreamTest, TextValuesAreTakenAtTheirLimitAndReportedPastIt) {
+TEST_F(ConfigurationTest, TextValuesAreTakenAtTheirLimitAndReportedPastIt) {
     RecordingPresenter boxes;
     SetMessagePresenter(&boxes);
-    profilestream ps(file);
+    Configuration ps(file);
     auto store = [&](const std::string& key, const std::string& value) {
         ps.clear();
         ps.SelectSection("configuration").SelectKey(key);
@@ -119,8 +119,8 @@ TEST_F(ProfileStreamTest, TextValuesAreTakenAtTheirLimitAndReportedPastIt) {
     SetMessagePresenter(nullptr);
 }
 
-TEST_F(ProfileStreamTest, MissingKeyReadsAsEmptyLineAndFirstByteFFAsEndOfData) {
-    profilestream ps(file);
+TEST_F(ConfigurationTest, MissingKeyReadsAsEmptyLineAndFirstByteFFAsEndOfData) {
+    Configuration ps(file);
     ps.SelectSection("configuration").SelectKey("Nope");
     std::string line = "x";
     EXPECT_TRUE(std::getline(ps, line));
@@ -139,9 +139,9 @@ TEST_F(ProfileStreamTest, MissingKeyReadsAsEmptyLineAndFirstByteFFAsEndOfData) {
     EXPECT_FALSE(std::getline(ps, line)) << "end of data, not an empty line";
 }
 
-TEST_F(ProfileStreamTest, ReadNumberUpToDelimiter) {
+TEST_F(ConfigurationTest, ReadNumberUpToDelimiter) {
     dir.Write("ZIMPProtocol.ini", "[SaveRAM]\nRange1= 0x1000 , 0x10FF\nRange2=zz,1\n");
-    profilestream ps(file);
+    Configuration ps(file);
     ps.SelectSection("SaveRAM").SelectKey("Range1");
     unsigned long first = 0, last = 0;
     EXPECT_EQ(ps.ReadNumber(first, ','), 0);
@@ -157,17 +157,17 @@ TEST_F(ProfileStreamTest, ReadNumberUpToDelimiter) {
     EXPECT_EQ(first, 12u);
 }
 
-TEST_F(ProfileStreamTest, PendingValueIsStoredWhenStreamGoes) {
+TEST_F(ConfigurationTest, PendingValueIsStoredWhenStreamGoes) {
     {
-        profilestream ps(file);
+        Configuration ps(file);
         ps.SelectSection("TqvBootLoad").SelectKey("TQVFactor");
         ps << 3;
     }
     EXPECT_NE(dir.Read("ZIMPProtocol.ini").find("[TqvBootLoad]\nTQVFactor=3\n"), std::string::npos);
 }
 
-TEST_F(ProfileStreamTest, NoFileNameReadsEmptyAndWritesNothing) {
-    profilestream ps("");
+TEST_F(ConfigurationTest, NoFileNameReadsEmptyAndWritesNothing) {
+    Configuration ps("");
     ps.SelectSection("configuration").SelectKey("Echo");
     int echo = 4;
     EXPECT_FALSE(ps.ReadInteger(echo));
@@ -178,15 +178,15 @@ TEST_F(ProfileStreamTest, NoFileNameReadsEmptyAndWritesNothing) {
     SUCCEED();
 }
 
-TEST_F(ProfileStreamTest, OverrideIsReadButNeverWritten) {
-    profilestream ps(file);
+TEST_F(ConfigurationTest, OverrideIsReadButNeverWritten) {
+    Configuration ps(file);
     ps.Buffer().Override("LOADMEMORY", "blocksize", "128");
     ps.SelectSection("LoadMemory").SelectKey("BlockSize");
     unsigned long size = 0;
     EXPECT_EQ(ps.ReadNumber(size, '\n'), 0);
     EXPECT_EQ(size, 128u);
     EXPECT_NE(dir.Read("ZIMPProtocol.ini").find("BlockSize=0x2000"), std::string::npos);
-    profilestream none("");
+    Configuration none("");
     none.Buffer().Override("configuration", "Echo", "1");
     none.SelectSection("configuration").SelectKey("Echo");
     int echo = 0;

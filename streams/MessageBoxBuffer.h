@@ -10,11 +10,11 @@ namespace streams {
 
 class MessagePresenter;
 
-class msgboxbuf : public std::streambuf {
+class MessageBoxBuffer : public std::streambuf {
   public:
     // presenter == nullptr: the process-wide presenter at the time each box is shown.
-    explicit msgboxbuf(const char* caption, MessagePresenter* presenter = nullptr);
-    ~msgboxbuf() override;
+    explicit MessageBoxBuffer(const char* caption, MessagePresenter* presenter = nullptr);
+    ~MessageBoxBuffer() override;
 
     const CharQueue& Queue() const { return queue_; }
     const std::string& LastText() const { return text_; }

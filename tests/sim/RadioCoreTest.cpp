@@ -7,11 +7,11 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "ZimpTestSupport.h"
 #include "sim/radio/RadioFrameReader.h"
 #include "sim/radio/RadioMemory.h"
 #include "sim/radio/ZimpRadio.h"
 #include "zimp/ZimpFrame.h"
+#include "zimp/ZimpTestSupport.h"
 
 using zimptest::Bytes;
 

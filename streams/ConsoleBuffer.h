@@ -22,11 +22,11 @@ class StderrLogSink : public LogSink {
     bool Put(char ch) override;
 };
 
-class consolebuf : public std::streambuf {
+class ConsoleBuffer : public std::streambuf {
   public:
     // sink == nullptr: the process-wide log sink, if one is attached, else nowhere.
-    explicit consolebuf(const char* title, LogSink* sink = nullptr);
-    ~consolebuf() override = default;
+    explicit ConsoleBuffer(const char* title, LogSink* sink = nullptr);
+    ~ConsoleBuffer() override = default;
 
   protected:
     int_type overflow(int_type ch) override;
