@@ -244,12 +244,13 @@ TransferStatus SerialDevice::Read(void* buf, uint32_t n, uint32_t& got, int abor
         return TransferStatus::Failed;
     auto* out = static_cast<unsigned char*>(buf);
     const bool immediate =
-        to.readInterval == kMaxDword && to.readMultiplier == 0 && to.readConstant == 0;
+        to.readInterval == kMaxTimeout && to.readMultiplier == 0 && to.readConstant == 0;
     const bool totalLimited =
-        !immediate && to.readConstant != kMaxDword && (to.readMultiplier || to.readConstant);
+        !immediate && to.readConstant != kMaxTimeout && (to.readMultiplier || to.readConstant);
     const Deadline total =
         Deadline::ForTransfer(totalLimited, to.readMultiplier, n, to.readConstant);
-    const bool intervalLimited = !immediate && to.readInterval != 0 && to.readInterval != kMaxDword;
+    const bool intervalLimited =
+        !immediate && to.readInterval != 0 && to.readInterval != kMaxTimeout;
     uint64_t lastByte = 0;
     Drain(readWake_);
     const uint64_t gen = readGen_.load();

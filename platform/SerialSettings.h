@@ -41,7 +41,8 @@ struct SerialTimeouts {
     bool operator==(const SerialTimeouts&) const = default;
 };
 
-inline constexpr uint32_t kMaxDword = 0xFFFFFFFFu;
+// The largest time-out: a read interval of it with no read time-outs returns at once.
+inline constexpr uint32_t kMaxTimeout = 0xFFFFFFFFu;
 
 // Parses "baud=9600 parity=N data=8 stop=1" (also to=, xon=, odsr=, octs=, dtr=, rts=, idsr=)
 // or the short form "9600,n,8,1" into settings, leaving fields not named as they are. Returns

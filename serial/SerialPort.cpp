@@ -204,7 +204,7 @@ bool SerialPort::SetReadTimeout(uint32_t ms) {
             t.readMultiplier = ByteMultiplier();
             t.readConstant = ms;
         } else {
-            t.readInterval = platform::kMaxDword;
+            t.readInterval = platform::kMaxTimeout;
             t.readMultiplier = 0;
             t.readConstant = 0;
         }

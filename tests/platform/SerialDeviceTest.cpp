@@ -65,7 +65,7 @@ TEST(SerialDevice, ImmediateReadTakesOnlyWhatIsBuffered) {
     PtyLine line;
     SerialDevice d;
     ASSERT_TRUE(d.Open(line.SlavePath()));
-    ASSERT_TRUE(d.SetTimeouts({kMaxDword, 0, 0, 0, 0}));
+    ASSERT_TRUE(d.SetTimeouts({kMaxTimeout, 0, 0, 0, 0}));
     uint8_t buf[4];
     uint32_t got = 99;
     EXPECT_EQ(d.Read(buf, 4, got, -1), TransferStatus::Done);
@@ -76,7 +76,7 @@ TEST(SerialDevice, AbortAndPurgeEndAPendingRead) {
     PtyLine line;
     SerialDevice d;
     ASSERT_TRUE(d.Open(line.SlavePath()));
-    ASSERT_TRUE(d.SetTimeouts({0, 0, kMaxDword, 0, 0}));
+    ASSERT_TRUE(d.SetTimeouts({0, 0, kMaxTimeout, 0, 0}));
     Event abort(Event::Reset::Manual);
     uint8_t buf[4];
     uint32_t got = 0;
@@ -101,7 +101,7 @@ TEST(SerialDevice, LineGoingAwayFailsPendingReadWithIoError) {
     PtyLine line;
     SerialDevice d;
     ASSERT_TRUE(d.Open(line.SlavePath()));
-    ASSERT_TRUE(d.SetTimeouts({0, 0, kMaxDword, 0, 0}));
+    ASSERT_TRUE(d.SetTimeouts({0, 0, kMaxTimeout, 0, 0}));
     uint8_t buf[4];
     uint32_t got = 0;
     TransferStatus status = TransferStatus::Done;
@@ -126,7 +126,7 @@ TEST(SerialDevice, EventWaitSeesCharacterAndMaskChange) {
     EXPECT_EQ(events, static_cast<uint32_t>(kEvRxChar));
 
     uint8_t drain[4];
-    ASSERT_TRUE(d.SetTimeouts({kMaxDword, 0, 0, 0, 0}));
+    ASSERT_TRUE(d.SetTimeouts({kMaxTimeout, 0, 0, 0, 0}));
     uint32_t got;
     d.Read(drain, 4, got, -1);
     events = 99;
