@@ -42,7 +42,14 @@ const char* kUsage =
     "  --config FILE      configuration file, which must exist (default: ZIMPProtocol.ini\n"
     "                     in the working directory, else beside the program); a file over\n"
     "                     1 MiB is refused\n"
-    "  --port DEVICE      serial device, instead of configuration/Port\n"
+    "  --port DEVICE      serial device, instead of configuration/Port; repeated, the\n"
+    "                     command (load, save, verify, request) runs on every port at once\n"
+    "  --ports PATTERN    every device matching the shell-style PATTERN, at once\n"
+    "                     (such as '/dev/serial/by-id/usb-FTDI*')\n"
+    "  --report FILE      append one JSON line per radio to FILE (several ports)\n"
+    "  --station          keep running: wait for a radio on each port, program it, wait\n"
+    "                     until it is removed, and again, until Ctrl-C\n"
+    "  --count N          with --station: end after N radios in all\n"
     "  --baud RATE        nominal rate, instead of configuration/Baudrate\n"
     "  --factor N         rate factor, instead of configuration/BaudrateFactor\n"
     "  --echo, --no-echo  the radio echoes what it receives (configuration/Echo)\n"
@@ -150,7 +157,14 @@ bool CliApp::ParseGlobal(std::vector<std::string>& args, bool& help, std::string
         o.add_option_function<std::string>(name, [&to](const std::string& v) { to = v; });
     };
     o.add_option("--config", options_.config);
-    text("--port", options_.port);
+    o.add_option("--port", options_.ports)
+        ->expected(1)
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    o.add_option("--ports", options_.portsPattern);
+    o.add_option("--report", options_.report);
+    o.add_flag("--station", options_.station);
+    text("--count", options_.count);
     text("--baud", options_.baud);
     text("--factor", options_.factor);
     text("--block-size", options_.blockSize);
@@ -160,6 +174,8 @@ bool CliApp::ParseGlobal(std::vector<std::string>& args, bool& help, std::string
     o.add_flag("--debug", options_.debug);
     o.add_flag("-q,--quiet", options_.quiet);
     ParsedArguments parsed = line.Parse(args);
+    if (options_.ports.size() == 1)
+        options_.port = options_.ports[0];
     if (echoOption->count() > 0)
         options_.echo = echo;
     help = parsed.help;
@@ -189,6 +205,11 @@ bool CliApp::ParseGlobal(std::vector<std::string>& args, bool& help, std::string
     number(options_.blockSize, 1, kMaxBlockSize, "--block-size takes a number from 1 to 8192");
     number(options_.responseTimeout, 1, kMaxWriteResponseSeconds,
            "--response-timeout takes 1 to 86400 seconds");
+    number(options_.count, 1, 0xFFFFFFFF, "--count takes a number of radios from 1");
+    if (error.empty() && options_.count && !options_.station)
+        error = "--count goes with --station";
+    if (error.empty() && !options_.portsPattern.empty() && !options_.ports.empty())
+        error = "--ports and --port do not go together";
     return error.empty();
 }
 
@@ -220,9 +241,17 @@ bool CliApp::SetUpConfiguration() {
         }
     }
     profile_ = std::make_unique<Configuration>(configPath_);
-    ConfigurationBuffer& b = profile_->Buffer();
     if (options_.port)
-        b.Override("configuration", "Port", *options_.port);
+        profile_->Buffer().Override("configuration", "Port", *options_.port);
+    ApplyOverrides(profile_->Buffer());
+    if (options_.debug) {
+        AttachLogSink(&logSink_);
+        logout() << "Start application logout.\n";
+    }
+    return true;
+}
+
+void CliApp::ApplyOverrides(ConfigurationBuffer& b) const {
     if (options_.baud)
         b.Override("configuration", "Baudrate", *options_.baud);
     if (options_.factor)
@@ -233,11 +262,36 @@ bool CliApp::SetUpConfiguration() {
         b.Override("LoadMemory", "BlockSize", *options_.blockSize);
     if (options_.responseTimeout)
         b.Override("configuration", "WriteResponseTimeout", *options_.responseTimeout);
-    if (options_.debug) {
-        AttachLogSink(&logSink_);
-        logout() << "Start application logout.\n";
+}
+
+bool CliApp::SeveralPorts() const {
+    return options_.ports.size() > 1 || !options_.portsPattern.empty() || options_.station ||
+           !options_.report.empty();
+}
+
+bool CliApp::PreparePortConfigurations() {
+    std::string error;
+    copies_ = std::make_unique<ConfigurationCopies>();
+    if (copies_->Take(configPath_, error))
+        return true;
+    copies_.reset();
+    UsageError(error);
+    return false;
+}
+
+std::unique_ptr<Configuration> CliApp::PortConfiguration(const std::string& port) {
+    std::string error;
+    if (!copies_)
+        return nullptr;
+    const std::string path = copies_->NewCopy(error);
+    if (!error.empty()) {
+        msgout() << error << "\n";
+        return nullptr;
     }
-    return true;
+    auto copy = std::make_unique<Configuration>(path);
+    copy->Buffer().Override("configuration", "Port", port);
+    ApplyOverrides(copy->Buffer());
+    return copy;
 }
 
 bool CliApp::OpenPort() {

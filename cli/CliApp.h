@@ -10,6 +10,7 @@
 
 #include "cli/CancelWatcher.h"
 #include "cli/CliPresenter.h"
+#include "cli/ConfigurationCopies.h"
 #include "serial/SerialPort.h"
 #include "streams/Configuration.h"
 #include "streams/ConsoleBuffer.h"
@@ -20,7 +21,12 @@ enum ExitCode : int { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitCancell
 
 struct GlobalOptions {
     std::string config;  // empty: "ZIMPProtocol.ini" looked up as the program looks it up
-    std::optional<std::string> port;
+    std::optional<std::string> port;  // the one port, when one is given
+    std::vector<std::string> ports;   // every --port, in order
+    std::string portsPattern;         // --ports
+    std::string report;               // --report FILE
+    bool station = false;
+    std::optional<std::string> count;  // --count N
     std::optional<std::string> baud, factor, blockSize;
     std::optional<std::string> responseTimeout;  // seconds
     std::optional<bool> echo;
@@ -42,6 +48,15 @@ class CliApp {
     const GlobalOptions& Options() const { return options_; }
     const std::string& ConfigPath() const { return configPath_; }
     bool Quiet() const { return options_.quiet; }
+    // Whether the command runs on several ports at once (several --port, --ports, --station
+    // or --report).
+    bool SeveralPorts() const;
+    // Reads the configuration for such a run, before its threads start; false with the
+    // message written.
+    bool PreparePortConfigurations();
+    // A configuration for one port of such a run: a private copy of the one read at start,
+    // with this run's overrides and the port. nullptr with the message written.
+    std::unique_ptr<streams::Configuration> PortConfiguration(const std::string& port);
     // Opens the port from the configuration (with this run's overrides); false when it cannot.
     bool OpenPort();
     // The exit status after an operation: 130 when interrupted, 2 when a configuration value
@@ -54,6 +69,7 @@ class CliApp {
     bool ParseGlobal(std::vector<std::string>& args, bool& help, std::string& error);
     void PrintUsage() const;
     bool SetUpConfiguration();
+    void ApplyOverrides(streams::ConfigurationBuffer& buffer) const;
 
     CancelWatcher canceller_;  // first: blocks the interrupt signals before any thread starts
     CliPresenter presenter_;
@@ -62,6 +78,7 @@ class CliApp {
     std::string configPath_;
     std::unique_ptr<streams::Configuration> profile_;
     serial::SerialPort port_;
+    std::unique_ptr<ConfigurationCopies> copies_;
 };
 
 // Command helpers.

@@ -7,8 +7,12 @@
 #include "cli/CliProgress.h"
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
+#include "cli/MultiPortCli.h"
 #include "memops/LoadCommand.h"
 #include "memops/MemoryKinds.h"
+#include "station/FileDigest.h"
+#include "station/SerialCounter.h"
+#include "streams/MessageStreams.h"
 
 using memops::CheckLoadFileName;
 using memops::ChecksumTable;
@@ -22,6 +26,7 @@ namespace cli {
 const char* const kLoadHelp =
     "usage: zimp load MEMORY FILE [--bias HEX] [--compress] [--align N] [--fill HEX]\n"
     "                 [--checksum none|last|address=HEX|block=N] [--verify] [--remember]\n"
+    "                 [--serial ADDRESS=FILE]\n"
     "\n"
     "Loads the S-Record FILE into a memory of the radio in blocks of LoadMemory/BlockSize\n"
     "bytes (1024 when the key is missing; or --block-size), each a Write Data request, then\n"
@@ -38,7 +43,20 @@ const char* const kLoadHelp =
     "                   0 to 100000)\n"
     "  --verify         read the loaded bytes back afterwards and compare\n"
     "  --remember       store FILE under LoadMemory/<memory> in the configuration, as the\n"
-    "                   desktop's load does (without it the configuration is not written)\n"
+    "                   desktop's load does (without it the configuration is not written;\n"
+    "                   not with several ports)\n"
+    "  --serial ADDRESS=FILE\n"
+    "                   after a good load, write a serial number at ADDRESS (hex, in the\n"
+    "                   same memory) as 4 bytes, most significant first, then the end\n"
+    "                   marker again. FILE holds the next number in decimal; it is taken\n"
+    "                   under FILE.lock (stations may share FILE) and FILE is replaced with\n"
+    "                   the next number only after the write succeeded\n"
+    "\n"
+    "Several ports (zimp --port A --port B ... load, or --ports PATTERN, --station,\n"
+    "--report FILE; see zimp --help): the file is read once and loaded into every radio at\n"
+    "once; one line per port shows its progress, and a table sums up every radio (port,\n"
+    "by-id name, outcome, bytes, time, serial, message). Exit status 0 only when every radio\n"
+    "was loaded.\n"
     "\n"
     "HEX values are hex digits with an optional 0x; N is decimal, or hex after 0x.\n"
     "Exit status 0 loaded, 1 not loaded, 2 bad usage (a value out of its range: nothing is\n"
@@ -60,6 +78,7 @@ class LoadCli final : public CliCommand {
         checksumGiven_ = o.add_option("--checksum", checksum_);
         o.add_flag("--verify", verify_);
         o.add_flag("--remember", remember_);
+        o.add_option("--serial", serial_);
     }
     int Run(CliApp& app, const std::vector<std::string>& operands) override;
 
@@ -70,7 +89,10 @@ class LoadCli final : public CliCommand {
 
     const CLI::Option *bias_ = nullptr, *alignGiven_ = nullptr, *fill_ = nullptr,
                       *checksumGiven_ = nullptr;
-    std::string biasText_, fillText_, align_, checksum_;
+    // Several ports, or a serial number: the load on every port of the run.
+    int RunOnEveryPort(CliApp& app, const LoadRequest& request);
+
+    std::string biasText_, fillText_, align_, checksum_, serial_;
     bool compress_ = false, verify_ = false, remember_ = false;
 };
 
@@ -129,6 +151,20 @@ int LoadCli::Run(CliApp& app, const std::vector<std::string>& operands) {
     if (!CheckLoadFileName(operands[1]))
         return kExitUsage;
 
+    if (app.SeveralPorts() || !serial_.empty()) {
+        LoadCommand defaults(nullptr, &app.Profile());
+        std::optional<LoadRequest> request = defaults.Defaults(*memory);
+        if (!request)
+            return app.Finish(false);
+        if (bias_->count() == 0)
+            options.bias = request->bias;
+        options.memory = *memory;
+        options.file = operands[1];
+        if (options.remember)
+            return UsageError("--remember is for one port");
+        return RunOnEveryPort(app, options);
+    }
+
     app.OpenPort();  // a port that does not open is reported by the transfer
     LoadCommand command(&app.Port(), &app.Profile());
     std::optional<LoadRequest> request = command.Defaults(*memory);
@@ -152,6 +188,61 @@ int LoadCli::Run(CliApp& app, const std::vector<std::string>& operands) {
                     request->file.c_str(), MemoryKindOf(*memory).cliName,
                     request->verify ? " (verified)" : "");
     return app.Finish(true);
+}
+
+int LoadCli::RunOnEveryPort(CliApp& app, const LoadRequest& request) {
+    std::optional<station::SerialCounter> counter;
+    uint32_t serialAddress = 0;
+    if (!serial_.empty()) {
+        const size_t eq = serial_.find('=');
+        if (eq == std::string::npos || eq + 1 == serial_.size() ||
+            !ParseHexOption(serial_.substr(0, eq), kMaxAddress - 3, serialAddress))
+            return UsageError("--serial takes ADDRESS=FILE, the address from 0 to FFFFFC");
+        counter.emplace(serial_.substr(eq + 1));
+    }
+    const std::unique_ptr<srecord::Image> image = LoadCommand::OpenImage(request);
+    if (!image)
+        return app.Finish(false);
+    PortRecord base;
+    base.operation = "load";
+    base.memory = MemoryKindOf(request.memory).cliName;
+    base.file = request.file;
+    std::string error;
+    base.sha256 = station::Sha256File(request.file, error).value_or("");
+
+    const PortJob job = [&](PortContext& ctx) {
+        LoadCommand command(&ctx.Port(), &ctx.Profile());
+        ctx.SetCancel([&command] { command.Cancel(); });
+        ctx.State(request.verify ? "loading and verifying" : "loading");
+        bool ok = command.Run(request, *image, &ctx) == LoadCommand::Outcome::Loaded;
+        ctx.Record().bytes = command.LoadedBytes();
+        if (ok && counter) {
+            ctx.State("writing the serial number");
+            std::string why;
+            std::optional<station::SerialCounter::Lease> lease =
+                counter->Take(why, ctx.CancelFlag());
+            ok = false;
+            if (!lease) {
+                if (!ctx.Cancelled())
+                    streams::msgout() << "No serial number: " << why << "\n";
+            } else {
+                const uint32_t n = lease->Number();
+                const uint8_t bytes[4] = {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8),
+                                          uint8_t(n)};
+                if (command.WriteAfterLoad(request, serialAddress, bytes, 4)) {
+                    // The number is used once the radio holds it, even if it cannot be counted.
+                    ctx.Record().serial = n;
+                    ok = lease->Commit(why);
+                    if (!ok)
+                        streams::msgout() << "Serial number " << n
+                                          << " was written but not counted: " << why << "\n";
+                }
+            }
+        }
+        ctx.SetCancel(nullptr);
+        return ok ? PortOutcome::Succeeded : PortOutcome::Failed;
+    };
+    return RunOnPorts(app, base, job);
 }
 
 }  // namespace

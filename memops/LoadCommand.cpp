@@ -1,5 +1,7 @@
 #include "memops/LoadCommand.h"
 
+#include <algorithm>
+
 #include "memops/NakRetry.h"
 #include "memops/Startup.h"
 #include "platform/Clock.h"
@@ -58,14 +60,19 @@ bool AddChecksumTableFor(Image& image, const LoadRequest& r) {
 }
 
 VerifyOutcome VerifyLoad(ZimpEngine& engine, const Image& image, uint32_t alignment, uint32_t bias,
-                         uint8_t memoryCode, uint8_t fill, uint32_t& firstBad) {
+                         uint8_t memoryCode, uint8_t fill, uint32_t& firstBad,
+                         ProgressView* progress) {
     ChunkReader chunks(image, alignment);
     uint8_t expected[128], actual[128];
+    uint32_t done = 0;
     for (;;) {
         int n = chunks.ReadChunk(expected, sizeof expected, fill);
         if (n <= 0)
             return VerifyOutcome::Same;
         const uint32_t address = chunks.ChunkAddress();
+        if (progress)
+            progress->Progress(done, address + bias);
+        done += static_cast<uint32_t>(n);
         uint32_t got = 0;
         while (got < static_cast<uint32_t>(n)) {
             uint32_t r =
@@ -119,31 +126,51 @@ std::optional<LoadRequest> LoadCommand::Defaults(Memory memory) {
     return r;
 }
 
-LoadCommand::Outcome LoadCommand::Run(const LoadRequest& request, ProgressView* progress) {
-    transfer_.Rearm();
-    loadedBytes_ = 0;
-    // The bias and the compress flag are kept for the next load as soon as they are chosen.
-    bias_ = request.bias;
-    compress_ = request.compress;
+std::unique_ptr<Image> LoadCommand::OpenImage(const LoadRequest& request) {
     ReadResult read;
     if (!request.file.empty())
         read = ImageReader::Read(request.file);
     if (!read) {
         msgout() << "Cannot open S Record file - " << request.file << "\n";
-        return Outcome::Refused;
+        return nullptr;
     }
-    Image& image = *read.image;
-    if (!AddChecksumTableFor(image, request)) {
+    if (!AddChecksumTableFor(*read.image, request)) {
         msgout() << "Cannot add checksum.\n";
-        return Outcome::Refused;
+        return nullptr;
     }
+    return std::move(read.image);
+}
+
+LoadCommand::Outcome LoadCommand::Run(const LoadRequest& request, ProgressView* progress) {
+    transfer_.Rearm();
+    loadedBytes_ = 0;
+    bias_ = request.bias;
+    compress_ = request.compress;
+    const std::unique_ptr<Image> image = OpenImage(request);
+    if (!image)
+        return Outcome::Refused;
+    return Run(request, *image, progress);
+}
+
+bool LoadCommand::PreparePort() {
     if (port_ == nullptr || profile_ == nullptr) {
         msgout() << "You have to set port and profile\n";
-        return Outcome::Refused;
+        return false;
     }
     // A device that went away is opened again, and a late answer to an interrupted
     // operation is not taken for the first block's.
     port_->PrepareForOperation();
+    return true;
+}
+
+LoadCommand::Outcome LoadCommand::Run(const LoadRequest& request, const Image& image,
+                                      ProgressView* progress) {
+    // The bias and the compress flag are kept for the next load as soon as they are chosen.
+    bias_ = request.bias;
+    compress_ = request.compress;
+    loadedBytes_ = 0;
+    if (!PreparePort())
+        return Outcome::Refused;
     if (request.remember) {
         // Stored as a name that still holds when the program starts elsewhere.
         profile_->Select("LoadMemory", MemoryKindOf(request.memory).loadKey)
@@ -156,8 +183,49 @@ LoadCommand::Outcome LoadCommand::Run(const LoadRequest& request, ProgressView* 
     loadedBytes_ = image.TotalLength();
     Outcome outcome = Transfer(image, request, *blockSize, *echo, progress);
     if (outcome == Outcome::Loaded && request.verify)
-        outcome = Verify(image, request);
+        outcome = Verify(image, request, nullptr, true);
     return outcome;
+}
+
+LoadCommand::Outcome LoadCommand::VerifyOnly(const LoadRequest& request, const Image& image,
+                                             ProgressView* progress) {
+    loadedBytes_ = 0;
+    if (!PreparePort())
+        return Outcome::Refused;
+    if (!ReadEcho(*profile_))
+        return Outcome::Refused;
+    loadedBytes_ = image.TotalLength();
+    if (progress)
+        progress->Started(MemoryKindOf(request.memory).loadTitle, request.file, image.Header(),
+                          image.TotalLength());
+    const Outcome outcome = Verify(image, request, progress, false);
+    if (progress) {
+        if (outcome == Outcome::Loaded)
+            progress->Progress(image.TotalLength(), 0);
+        progress->Finished();
+    }
+    return outcome;
+}
+
+bool LoadCommand::WriteAfterLoad(const LoadRequest& request, uint32_t address, const uint8_t* bytes,
+                                 uint32_t n) {
+    if (n > 256 || !PreparePort())
+        return false;
+    const std::optional<bool> echo = ReadEcho(*profile_);
+    if (!echo)
+        return false;
+    engine_.Attach(port_, *echo);
+    ApplyWriteResponseTimeout(*profile_, engine_);
+    bool ok = false;
+    {
+        LoadTransfer::CancelReach reach(transfer_, port_);
+        std::copy(bytes, bytes + n, engine_.WriteDataArea());
+        ok = transfer_.WriteBlock(WireAddress(address, MemoryKindOf(request.memory).code), n) &&
+             !transfer_.Cancelled() && transfer_.WriteBlock(LoadTransfer::kEndMarkerAddress, 0) &&
+             !transfer_.Cancelled();
+    }
+    engine_.Detach();
+    return ok;
 }
 
 LoadCommand::Outcome LoadCommand::Transfer(const Image& image, const LoadRequest& request,
@@ -188,19 +256,25 @@ LoadCommand::Outcome LoadCommand::Transfer(const Image& image, const LoadRequest
     return sent ? Outcome::Loaded : Outcome::NotLoaded;
 }
 
-LoadCommand::Outcome LoadCommand::Verify(const Image& image, const LoadRequest& request) {
+LoadCommand::Outcome LoadCommand::Verify(const Image& image, const LoadRequest& request,
+                                         ProgressView* progress, bool afterLoad) {
     const std::optional<bool> echo = ReadEcho(*profile_);
     engine_.Attach(port_, echo.value_or(false));
     uint32_t bad = 0;
-    const VerifyOutcome verified = VerifyLoad(engine_, image, request.alignment, request.bias,
-                                              MemoryKindOf(request.memory).code, request.fill, bad);
+    VerifyOutcome verified = VerifyOutcome::Cancelled;
+    if (!transfer_.Cancelled()) {
+        // A cancel ends the read-back's pending wait as it ends a transfer's.
+        LoadTransfer::CancelReach reach(transfer_, port_);
+        verified = VerifyLoad(engine_, image, request.alignment, request.bias,
+                              MemoryKindOf(request.memory).code, request.fill, bad, progress);
+    }
     engine_.Detach();
-    if (verified == VerifyOutcome::Same)
+    if (verified == VerifyOutcome::Same && !transfer_.Cancelled())
         return Outcome::Loaded;
     if (verified == VerifyOutcome::Differs)
         msgout() << "Verify failed at address " << std::hex << bad << std::dec << "\n";
     // A read-back the user aborted ends silently.
-    if (verified != VerifyOutcome::Cancelled && !transfer_.Cancelled())
+    if (afterLoad && verified != VerifyOutcome::Cancelled && !transfer_.Cancelled())
         msgout() << "File was not loaded.\n";
     return Outcome::NotLoaded;
 }

@@ -10,6 +10,7 @@
 // Cancel works from any thread.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -62,9 +63,11 @@ enum class VerifyOutcome {
     Cancelled,   // a read was aborted (the port's AbortAll); nothing was written
 };
 
-// Reads back what a load of image sent (the same chunks, at their wire addresses) and compares.
+// Reads back what a load of image sent (the same chunks, at their wire addresses) and compares;
+// progress (may be nullptr) hears of every chunk compared.
 VerifyOutcome VerifyLoad(zimp::ZimpEngine& engine, const srecord::Image& image, uint32_t alignment,
-                         uint32_t bias, uint8_t memoryCode, uint8_t fill, uint32_t& firstBad);
+                         uint32_t bias, uint8_t memoryCode, uint8_t fill, uint32_t& firstBad,
+                         ProgressView* progress = nullptr);
 
 class LoadCommand {
   public:
@@ -81,8 +84,23 @@ class LoadCommand {
     // "Transfer Block has to be more than 0." or the refused value's message written) when the
     // configured block size refuses every load.
     std::optional<LoadRequest> Defaults(Memory memory);
+    // The image request names, with the checksum table it asks for; nullptr (with "Cannot open
+    // S Record file - " or "Cannot add checksum." written) when it cannot be had. One image
+    // may serve several loads at once.
+    static std::unique_ptr<srecord::Image> OpenImage(const LoadRequest& request);
     // The load, to its end. progress may be nullptr.
     Outcome Run(const LoadRequest& request, ProgressView* progress);
+    // The load of an image OpenImage made for request. A Cancel since this command was made or
+    // the last Run above began holds.
+    Outcome Run(const LoadRequest& request, const srecord::Image& image, ProgressView* progress);
+    // Only the read-back of a load of image: Loaded when the radio holds what the image holds;
+    // nothing is written.
+    Outcome VerifyOnly(const LoadRequest& request, const srecord::Image& image,
+                       ProgressView* progress);
+    // After a load: n bytes (at most 256) written at address of the request's memory, then the
+    // end marker again. False with the message written, or after a cancel.
+    bool WriteAfterLoad(const LoadRequest& request, uint32_t address, const uint8_t* bytes,
+                        uint32_t n);
     // Any thread: stops a running load at once.
     void Cancel() { transfer_.Cancel(); }
     // Whether Cancel was called since the last Run began.
@@ -98,7 +116,11 @@ class LoadCommand {
     // The transfer of the opened image at raised priority.
     Outcome Transfer(const srecord::Image& image, const LoadRequest& request,
                      unsigned long blockSize, bool echo, ProgressView* progress);
-    Outcome Verify(const srecord::Image& image, const LoadRequest& request);
+    // afterLoad: a failure also says "File was not loaded.".
+    Outcome Verify(const srecord::Image& image, const LoadRequest& request, ProgressView* progress,
+                   bool afterLoad);
+    // The checks and preparation every run of the port needs; false when refused.
+    bool PreparePort();
 
     serial::SerialPort* port_;
     streams::Configuration* profile_;

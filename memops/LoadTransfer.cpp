@@ -31,13 +31,7 @@ bool LoadTransfer::Run(const Image& image, const TransferSettings& s, ProgressVi
         rawSize_ = blockSize;
     }
     // Cancel reaches the port through this, never through the engine, which is this thread's.
-    struct PortForCancel {
-        std::atomic<serial::SerialPort*>& port;
-        PortForCancel(std::atomic<serial::SerialPort*>& p, serial::SerialPort* now) : port(p) {
-            port = now;
-        }
-        ~PortForCancel() { port = nullptr; }
-    } portForCancel(port_, engine_.Port());
+    CancelReach reach(*this, engine_.Port());
     if (Cancelled())
         return false;
     ChunkReader chunks(image, s.alignment);

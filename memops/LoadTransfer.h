@@ -43,6 +43,21 @@ class LoadTransfer {
     bool Cancelled() const { return cancelled_.load(); }
     // Forgets an earlier Cancel: the start of the next load, on its own thread.
     void Rearm() { cancelled_ = false; }
+    const std::atomic<bool>& CancelFlag() const { return cancelled_; }
+
+    // While one lives, Cancel also aborts the waits on port (a read-back after the transfer).
+    class CancelReach {
+      public:
+        CancelReach(LoadTransfer& transfer, serial::SerialPort* port) : port_(transfer.port_) {
+            port_ = port;
+        }
+        ~CancelReach() { port_ = nullptr; }
+        CancelReach(const CancelReach&) = delete;
+        CancelReach& operator=(const CancelReach&) = delete;
+
+      private:
+        std::atomic<serial::SerialPort*>& port_;
+    };
 
     // One block of n bytes, already in the engine's WriteDataArea, with up to four attempts;
     // true on success (or cancel), false with the message written.
