@@ -6,6 +6,7 @@ const std::vector<Command>& AllCommands() {
     static const std::vector<Command> commands = {
         {"load", "load an S-Record file into a radio memory", kLoadHelp, MakeLoadCommand},
         {"save", "save radio memory ranges to an S-Record file", kSaveHelp, MakeSaveCommand},
+        {"verify", "compare a radio memory with an S-Record file", kVerifyHelp, MakeVerifyCommand},
         {"request", "send one ZIMP request and print the answer", kRequestHelp, MakeRequestCommand},
         {"boot", "boot-load a program through the serial bootstrap", kBootHelp, MakeBootCommand},
         {"tqv-boot", "boot-load a patch and a program into a TQV radio", kTqvBootHelp,

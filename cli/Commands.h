@@ -56,6 +56,7 @@ const Command* FindCommand(const std::string& name);
     extern const char* const k##Name##Help
 ZIMP_COMMAND(Load);
 ZIMP_COMMAND(Save);
+ZIMP_COMMAND(Verify);
 ZIMP_COMMAND(Request);
 ZIMP_COMMAND(Info);
 ZIMP_COMMAND(Convert);

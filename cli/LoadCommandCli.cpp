@@ -68,14 +68,18 @@ namespace {
 constexpr uint32_t kMaxAddress = 0xFFFFFF;
 constexpr unsigned long kMaxAlignment = 0x1000000;
 
+// The load, or (verifyOnly) the comparison of a radio's memory with what a load would send.
 class LoadCli final : public CliCommand {
   public:
+    explicit LoadCli(bool verifyOnly) : verifyOnly_(verifyOnly) {}
     void Define(CLI::App& o) override {
         bias_ = o.add_option("--bias", biasText_);
-        o.add_flag("--compress", compress_);
         alignGiven_ = o.add_option("--align", align_);
         fill_ = o.add_option("--fill", fillText_);
         checksumGiven_ = o.add_option("--checksum", checksum_);
+        if (verifyOnly_)
+            return;
+        o.add_flag("--compress", compress_);
         o.add_flag("--verify", verify_);
         o.add_flag("--remember", remember_);
         o.add_option("--serial", serial_);
@@ -92,6 +96,10 @@ class LoadCli final : public CliCommand {
     // Several ports, or a serial number: the load on every port of the run.
     int RunOnEveryPort(CliApp& app, const LoadRequest& request);
 
+    // The single-port verify command.
+    int VerifyOnePort(CliApp& app, LoadRequest request);
+
+    bool verifyOnly_;
     std::string biasText_, fillText_, align_, checksum_, serial_;
     bool compress_ = false, verify_ = false, remember_ = false;
 };
@@ -143,8 +151,9 @@ int LoadCli::Run(CliApp& app, const std::vector<std::string>& operands) {
     LoadRequest options;
     if (const int refused = TakeOptions(options); refused != kExitOk)
         return refused;
+    const std::string name = verifyOnly_ ? "verify" : "load";
     if (operands.size() != 2)
-        return UsageError("load takes MEMORY and FILE (see zimp load --help)");
+        return UsageError(name + " takes MEMORY and FILE (see zimp " + name + " --help)");
     const auto memory = MemoryByName(operands[0]);
     if (!memory)
         return UsageError("unknown memory '" + operands[0] + "'");
@@ -163,6 +172,11 @@ int LoadCli::Run(CliApp& app, const std::vector<std::string>& operands) {
         if (options.remember)
             return UsageError("--remember is for one port");
         return RunOnEveryPort(app, options);
+    }
+    if (verifyOnly_) {
+        options.memory = *memory;
+        options.file = operands[1];
+        return VerifyOnePort(app, options);
     }
 
     app.OpenPort();  // a port that does not open is reported by the transfer
@@ -190,6 +204,29 @@ int LoadCli::Run(CliApp& app, const std::vector<std::string>& operands) {
     return app.Finish(true);
 }
 
+int LoadCli::VerifyOnePort(CliApp& app, LoadRequest request) {
+    app.OpenPort();  // a port that does not open is reported by the read-back
+    LoadCommand command(&app.Port(), &app.Profile());
+    std::optional<LoadRequest> defaults = command.Defaults(request.memory);
+    if (!defaults)
+        return app.Finish(false);
+    if (bias_->count() == 0)
+        request.bias = defaults->bias;
+    const std::unique_ptr<srecord::Image> image = LoadCommand::OpenImage(request);
+    if (!image)
+        return app.Finish(false);
+    CliProgress progress(app.Quiet());
+    app.Canceller().SetHandler([&] { command.Cancel(); });
+    const LoadCommand::Outcome outcome = command.VerifyOnly(request, *image, &progress);
+    app.Canceller().SetHandler(nullptr);
+    if (outcome != LoadCommand::Outcome::Loaded)
+        return app.Finish(false);
+    if (!app.Quiet())
+        std::printf("%s holds the %u bytes of %s\n", MemoryKindOf(request.memory).cliName,
+                    command.LoadedBytes(), request.file.c_str());
+    return app.Finish(true);
+}
+
 int LoadCli::RunOnEveryPort(CliApp& app, const LoadRequest& request) {
     std::optional<station::SerialCounter> counter;
     uint32_t serialAddress = 0;
@@ -204,7 +241,7 @@ int LoadCli::RunOnEveryPort(CliApp& app, const LoadRequest& request) {
     if (!image)
         return app.Finish(false);
     PortRecord base;
-    base.operation = "load";
+    base.operation = verifyOnly_ ? "verify" : "load";
     base.memory = MemoryKindOf(request.memory).cliName;
     base.file = request.file;
     std::string error;
@@ -213,8 +250,10 @@ int LoadCli::RunOnEveryPort(CliApp& app, const LoadRequest& request) {
     const PortJob job = [&](PortContext& ctx) {
         LoadCommand command(&ctx.Port(), &ctx.Profile());
         ctx.SetCancel([&command] { command.Cancel(); });
-        ctx.State(request.verify ? "loading and verifying" : "loading");
-        bool ok = command.Run(request, *image, &ctx) == LoadCommand::Outcome::Loaded;
+        ctx.State(verifyOnly_ ? "verifying" : request.verify ? "loading and verifying" : "loading");
+        const LoadCommand::Outcome outcome = verifyOnly_ ? command.VerifyOnly(request, *image, &ctx)
+                                                         : command.Run(request, *image, &ctx);
+        bool ok = outcome == LoadCommand::Outcome::Loaded;
         ctx.Record().bytes = command.LoadedBytes();
         if (ok && counter) {
             ctx.State("writing the serial number");
@@ -248,7 +287,23 @@ int LoadCli::RunOnEveryPort(CliApp& app, const LoadRequest& request) {
 }  // namespace
 
 std::unique_ptr<CliCommand> MakeLoadCommand() {
-    return std::make_unique<LoadCli>();
+    return std::make_unique<LoadCli>(false);
 }
+
+std::unique_ptr<CliCommand> MakeVerifyCommand() {
+    return std::make_unique<LoadCli>(true);
+}
+
+const char* const kVerifyHelp =
+    "usage: zimp verify MEMORY FILE [--bias HEX] [--align N] [--fill HEX]\n"
+    "                   [--checksum none|last|address=HEX|block=N]\n"
+    "\n"
+    "Compares a radio memory with the S-Record FILE: reads back, with Read requests, every\n"
+    "byte a load of FILE with the same options would have written (gaps and padding filled\n"
+    "as the load fills them) and compares. Nothing is written to the radio.\n"
+    "MEMORY is ram, flash, int-eeprom, ext-eeprom or pelk; the options are those of load.\n"
+    "On several ports at once as a load (see zimp load --help).\n"
+    "Exit status 0 the radio holds FILE, 1 it differs (\"Verify failed at address A\") or a\n"
+    "read failed, 2 bad usage, 130 interrupted.\n";
 
 }  // namespace cli

@@ -4,6 +4,7 @@
 
 #include "cli/CliApp.h"
 #include "cli/Commands.h"
+#include "cli/MultiPortCli.h"
 #include "memops/RequestsSession.h"
 
 using memops::RequestOutcome;
@@ -72,6 +73,41 @@ int CmdRequest(CliApp& app, const std::vector<std::string>& args) {
     if (static_cast<int>(args.size()) - 1 != shape->operands)
         return UsageError("request " + name + " takes " + std::to_string(shape->operands) +
                           " operand(s) (see zimp request --help)");
+
+    if (app.SeveralPorts()) {
+        PortRecord base;
+        base.operation = "request " + name;
+        const PortJob job = [&](PortContext& ctx) {
+            RequestsSession session(&ctx.Port(), &ctx.Profile());
+            if (!session.Open())
+                return PortOutcome::Failed;
+            std::string address = session.LastAddress(), data = session.LastData(), counter = "1";
+            if (shape->operands == 2) {
+                address = args[1];
+                if (shape->data)
+                    data = args[2];
+                else
+                    counter = args[2];
+            }
+            if (unsigned long n = 0; !shape->data && ParseCount(counter, n))
+                counter = std::to_string(n);
+            CliRequestsView view;
+            ctx.State("requesting");
+            ctx.SetCancel([&session] { session.Abort(); });
+            const RequestOutcome outcome =
+                session.Run(shape->request, address, data, counter, view);
+            ctx.SetCancel(nullptr);
+            session.Close();
+            // What the radio answered is the port's result.
+            if (!view.data.empty())
+                ctx.Message(view.data);
+            if (!view.response.empty())
+                ctx.Message(view.response);
+            return outcome == RequestOutcome::Succeeded ? PortOutcome::Succeeded
+                                                        : PortOutcome::Failed;
+        };
+        return RunOnPorts(app, base, job);
+    }
 
     app.OpenPort();
     RequestsSession session(&app.Port(), &app.Profile());

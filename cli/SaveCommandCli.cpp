@@ -6,10 +6,13 @@
 #include "cli/CliProgress.h"
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
+#include "cli/MultiPortCli.h"
 #include "memops/MemoryKinds.h"
 #include "memops/SaveCommand.h"
 #include "platform/HexText.h"
 #include "platform/ReplacementFile.h"
+#include "station/FileDigest.h"
+#include "streams/MessageStreams.h"
 
 using memops::MemoryByName;
 using memops::MemoryKindOf;
@@ -42,6 +45,9 @@ const char* const kSaveHelp =
     "are kept in FILE.partial, without a termination record. A FIFO, a device or a socket\n"
     "is written into once the save is complete, never replaced; FILE - or /dev/stdout is\n"
     "standard output (the summary line then goes to stderr).\n"
+    "On several ports at once (see zimp --help) FILE takes {port} (the port's last path\n"
+    "component) and {n} (the radio's number in the run, from 1), and must hold one of them,\n"
+    "so that every radio gets its own file; the configuration is not written then.\n"
     "Exit status 0 saved, 1 failed or refused, 2 bad usage, 130 interrupted.\n";
 
 namespace {
@@ -90,6 +96,62 @@ class SaveCli final : public CliCommand {
     std::vector<std::string> ranges_;
 };
 
+// The save on every port of the run, each radio into a file of its own.
+int SaveOnEveryPort(CliApp& app, memops::Memory memory, const std::string& type,
+                    const std::vector<SaveRange>& ranges, const std::string& name) {
+    const GlobalOptions& o = app.Options();
+    const bool several = o.ports.size() > 1 || !o.portsPattern.empty() || o.station;
+    if (several && name.find("{port}") == std::string::npos &&
+        name.find("{n}") == std::string::npos)
+        return UsageError(
+            "save on several ports needs {port} or {n} in FILE, so that every "
+            "radio gets its own file");
+    PortRecord base;
+    base.operation = "save";
+    base.memory = MemoryKindOf(memory).cliName;
+    const PortJob job = [&](PortContext& ctx) {
+        SaveCommand command(&ctx.Port(), &ctx.Profile());
+        PortRecord& record = ctx.Record();
+        record.file = PortFileName(name, ctx.Name(), ctx.Number());
+        if (!command.Prepare(memory))
+            return PortOutcome::Failed;
+        if (!type.empty())
+            command.SetType(type);
+        if (command.Type().empty()) {
+            streams::msgout() << "No S-Record type: give --type or set Type in ["
+                              << MemoryKindOf(memory).saveSection << "].\n";
+            return PortOutcome::Failed;
+        }
+        // The bytes saved, for the port's line and its record.
+        class Progress : public SaveFrontEnd {
+          public:
+            explicit Progress(PortContext& c) : ctx(c) {}
+            void ShowAddress(const std::string&) override {}
+            void BytesSaved(uint32_t done, uint32_t total) override {
+                ctx.Record().bytes = done;
+                if (total)
+                    ctx.Started("", "", "", total);
+                ctx.Progress(done, 0);
+            }
+            PortContext& ctx;
+        } progress(ctx);
+        ctx.State("saving");
+        ctx.SetCancel([&command] { command.Cancel(); });
+        ctx.SetLastWish([&command] { command.KeepWhatWasRead(); });
+        const SaveOutcome outcome = ranges.empty() ? command.Save(record.file, &progress)
+                                                   : command.Save(record.file, &progress, ranges);
+        ctx.SetLastWish(nullptr);
+        ctx.SetCancel(nullptr);
+        command.Close();
+        if (outcome != SaveOutcome::Saved)
+            return PortOutcome::Failed;
+        std::string error;
+        record.sha256 = station::Sha256File(record.file, error).value_or("");
+        return PortOutcome::Succeeded;
+    };
+    return RunOnPorts(app, base, job);
+}
+
 int SaveCli::Run(CliApp& app, const std::vector<std::string>& operands) {
     std::string type;
     if (typeGiven_->count() > 0 && !ParseRecordType(type_, type))
@@ -106,6 +168,9 @@ int SaveCli::Run(CliApp& app, const std::vector<std::string>& operands) {
     auto memory = MemoryByName(operands[0]);
     if (!memory)
         return UsageError("unknown memory '" + operands[0] + "'");
+
+    if (app.SeveralPorts())
+        return SaveOnEveryPort(app, *memory, type, ranges, operands[1]);
 
     app.OpenPort();
     SaveCommand command(&app.Port(), &app.Profile());
