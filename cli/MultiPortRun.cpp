@@ -266,8 +266,6 @@ void MultiPortRun::Finish(PortContext& ctx) {
         state = text;
         if (r.serial)
             state += ", serial " + std::to_string(*r.serial);
-    } else if (r.outcome == PortOutcome::Failed && !r.message.empty()) {
-        state += ": " + r.message;
     }
     if (settings_.report) {
         std::string error;

@@ -91,6 +91,21 @@ class Subprocess {
         }
     }
 
+    // Reads output until done() holds (true) or limitMs passes (false).
+    template <class Done>
+    bool WaitUntil(Done done, uint32_t limitMs = 30000) {
+        const uint64_t end = platform::TickMs() + limitMs;
+        for (;;) {
+            Drain();
+            if (done())
+                return true;
+            if (platform::TickMs() > end)
+                return false;
+            pollfd p[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
+            poll(p, 2, 50);
+        }
+    }
+
     // Waits for the end; the exit status, 128 + signal, or -1 when it did not end in time.
     int Wait(uint32_t limitMs = 60000) {
         uint64_t end = platform::TickMs() + limitMs;
