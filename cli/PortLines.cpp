@@ -26,7 +26,9 @@ PortLines::~PortLines() {
 }
 
 std::string PortLines::Render(const Line& l) const {
-    std::string text = l.name + std::string(nameWidth_ - l.name.size() + 2, ' ');
+    // The state first: it is what a narrow terminal must not cut.
+    std::string text = l.name + std::string(nameWidth_ - l.name.size() + 2, ' ') + l.state;
+    text += std::string(l.state.size() < 26 ? 28 - l.state.size() : 2, ' ');
     char cells[120];
     const double seconds = (platform::TickMs() - l.startMs) / 1000.0;
     const double rate = seconds > 0 ? l.done / seconds : 0;
@@ -38,14 +40,14 @@ std::string PortLines::Render(const Line& l) const {
         for (unsigned i = 0; i < 20; ++i)
             bar[i] = i < permille * 20 / 1000 ? '#' : '.';
         bar[20] = '\0';
-        std::snprintf(cells, sizeof cells, "[%s] %3u%%  %llu/%llu bytes  %.1f kB/s  ", bar,
+        std::snprintf(cells, sizeof cells, "[%s] %3u%%  %llu/%llu bytes  %.1f kB/s", bar,
                       permille / 10, static_cast<unsigned long long>(l.done),
                       static_cast<unsigned long long>(l.total), rate / 1000);
     } else {
-        std::snprintf(cells, sizeof cells, "%llu bytes  %.1f kB/s  ",
+        std::snprintf(cells, sizeof cells, "%llu bytes  %.1f kB/s",
                       static_cast<unsigned long long>(l.done), rate / 1000);
     }
-    text += cells + l.state;
+    text += cells;
     // A line wider than the terminal would wrap and break the redraw in place.
     if (text.size() >= columns_)
         text.resize(columns_ - 1);
