@@ -356,6 +356,11 @@ int CliApp::RunCommand(int argc, char** argv) {
     const Command* cmd = FindCommand(args[0]);
     if (!cmd)
         return UsageError("unknown command '" + args[0] + "' (see zimp --help)");
+    const std::string name = cmd->name;
+    if (SeveralPorts() && name != "load" && name != "save" && name != "verify" && name != "request")
+        return UsageError(name +
+                          " runs on one port: several ports, --ports, --station and "
+                          "--report are for load, save, verify and request");
     std::unique_ptr<CliCommand> command = cmd->make();
     CommandLine line;
     command->Define(line.Options());

@@ -243,3 +243,22 @@ TEST_F(MultiPortTest, TwoStationsShareOneSerialNumberFile) {
     }
     EXPECT_EQ(numbers, (std::set<uint32_t>{1000, 1001, 1002, 1003, 1004, 1005}));
 }
+
+// What does not go with several ports is refused before anything is sent.
+TEST_F(MultiPortTest, RefusedCombinationsExitTwo) {
+    const std::string img = ImageOf(64);
+    const std::vector<std::vector<std::string>> cases = {
+        {"--port", "a", "--port", "b", "boot"},
+        {"--count", "3", "--port", "a", "load", "ram", img},
+        {"--ports", "/dev/tty*", "--port", "a", "load", "ram", img},
+        {"--port", "a", "--port", "a", "load", "ram", img},
+        {"--port", "a", "--port", "b", "load", "ram", img, "--remember"},
+        {"--port", "a", "load", "ram", img, "--serial", "0x2000"},
+        {"--ports", dir.File("none*"), "load", "ram", img},
+    };
+    for (const auto& args : cases) {
+        auto zimp = Zimp(args);
+        EXPECT_EQ(zimp->Wait(), 2) << args[0] << " " << args.back() << "\n" << zimp->err;
+        EXPECT_EQ(Count(zimp->err, "\n"), 1u) << zimp->err;
+    }
+}
