@@ -1,9 +1,14 @@
-// zimp-radio-sim: a simulated radio on a pseudo-terminal, for the program and its tests.
+// zimp-radio-sim: simulated radios on pseudo-terminals, for the program and its tests; a
+// production line's radios too, plugged in and out on signals.
 
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -12,8 +17,10 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/BoundedRead.h"
@@ -30,18 +37,32 @@ namespace {
 const char kHelp[] =
     "Usage: zimp-radio-sim [options]\n"
     "A simulated radio that speaks ZIMP on a pseudo-terminal. Prints \"PTY <slave path>\" on\n"
-    "stdout once the line is ready; SIGTERM or SIGINT end it (the dump is written, exit 0).\n"
+    "stdout once the line is ready; SIGTERM or SIGINT end it (the dump is written, the link\n"
+    "removed, exit 0).\n"
+    "With --count there are several radios, each with a line, memories, faults and dump of its\n"
+    "own, all served at once; a \"PTY\" line each, in order, once all are ready.\n"
+    "A radio can be unplugged and plugged in again, as a USB adapter is: SIGUSR1 unplugs every\n"
+    "radio (its dump is written, its link removed, its line hung up); SIGUSR2 plugs a fresh\n"
+    "radio in on each (one still plugged in is unplugged first): a new line, the link made\n"
+    "again, the memories and every count as at start, and its \"PTY\" line printed again.\n"
     "\n"
     "Line:\n"
-    "  --link PATH           also make a symbolic link PATH to the slave (removed on exit)\n"
+    "  --count N             N radios, 1 to 64 (default 1); --link and --dump then need {n},\n"
+    "                        which stands for the radio's number from 1\n"
+    "  --unplugged           start with no radio plugged in (nothing is printed until SIGUSR2)\n"
+    "  --link PATH           also make a symbolic link PATH to the slave (removed on exit and\n"
+    "                        on unplugging)\n"
     "  --baud N              delay each answer by the time it takes on a line at N baud\n"
     "  --echo                return every received byte ahead of the answer\n"
     "  --idle-ms N           drop a partial request after N ms of silence (default 500)\n"
     "  --mode MODE           what the radio speaks: zimp (default), boot or tqv\n"
     "Radio:\n"
     "  --buffer-length N     buffer length in the \"Configuration\" reply (default 0x2000)\n"
-    "  --load FILE           preload the memories from a dump file (its \"memories\" part)\n"
-    "  --dump FILE           on exit write memories, requests and end-of-load markers as JSON\n"
+    "  --load FILE           preload the memories from a dump file (its \"memories\" part), again\n"
+    "                        at every plug\n"
+    "  --dump FILE           on exit and on unplugging write memories, requests and end-of-load\n"
+    "                        markers as JSON; {plug} in FILE stands for the plug count from 1,\n"
+    "                        so that every plug keeps its dump (else each plug overwrites it)\n"
     "  --dump-times          each request in the dump also gets \"arrived_ms\" (its first byte)\n"
     "                        and, when NAKed, \"nak_sent_ms\" (the NAK's write), in ms on the\n"
     "                        simulator's monotonic clock\n"
@@ -75,11 +96,21 @@ const char kHelp[] =
 // A dump of every memory byte written is about 34 MiB; a preload is refused well above that.
 constexpr size_t kMaxPreload = 64u << 20;
 
-radio::RadioSimulator* g_simulator = nullptr;
+// Radios in one run at most: each has a line, a thread and its memories.
+constexpr uint32_t kMaxRadios = 64;
 
-void OnSignal(int) {
-    if (g_simulator)
-        g_simulator->Stop();
+// The write end of the self-pipe the signal handler puts the signal's number on; the main
+// thread does the work. A 0 byte from a radio's thread says its line failed for good.
+int g_signalPipe = -1;
+constexpr char kLineFailed = 0;
+// The main thread has nothing to do between signals; it looks again this often all the same.
+constexpr int kSignalWaitMs = 1000;
+
+void OnSignal(int sig) {
+    const int saved = errno;
+    const char c = static_cast<char>(sig);
+    (void)!write(g_signalPipe, &c, 1);
+    errno = saved;
 }
 
 bool Number(const char* text, uint32_t& out) {
@@ -105,6 +136,8 @@ struct SimOptions {
     radio::TqvRadioOptions tqv;
     std::string linkPath, dumpPath, loadPath, mode = "zimp";
     uint32_t baud = 0;
+    uint32_t count = 1;
+    bool unplugged = false;
 };
 
 // What is said when an option's value is missing or refused.
@@ -128,6 +161,8 @@ std::vector<NumberOption> NumberOptions() {
     using S = SimOptions;
     constexpr uint32_t kAny = 0xFFFFFFFF;
     return {
+        {"--count", "--count needs 1 to 64", kMaxRadios, true,
+         [](S& s, uint32_t n) { s.count = n; }},
         {"--ack", "--ack needs a byte", 0xFF, false,
          [](S& s, uint32_t n) { s.tqv.ack = static_cast<uint8_t>(n); }},
         {"--corrupt-at", "--corrupt-at needs a byte position", kAny, false,
@@ -165,6 +200,13 @@ int TakeNumbers(const std::vector<NumberOption>& numbers, SimOptions& o) {
     }
     if (o.mode != "zimp" && o.mode != "boot" && o.mode != "tqv")
         return Usage("--mode takes zimp, boot or tqv");
+    // Radios must not share a link or a dump.
+    if (o.count > 1 && !o.linkPath.empty() && o.linkPath.find("{n}") == std::string::npos)
+        return Usage("--link needs {n} (the radio's number) with --count above 1");
+    if (o.count > 1 && !o.dumpPath.empty() && o.dumpPath.find("{n}") == std::string::npos)
+        return Usage("--dump needs {n} (the radio's number) with --count above 1");
+    if (o.linkPath.find("{plug}") != std::string::npos)
+        return Usage("--link takes {n} only ({plug} is for --dump)");
     return 0;
 }
 
@@ -179,6 +221,7 @@ int ParseOptions(int argc, char** argv, SimOptions& o) {
     app.add_flag("--decompress", o.zimp.decompress);
     app.add_flag("--dump-times", o.zimp.dumpTimes);
     app.add_flag("--vintrel", o.tqv.vintrel);
+    app.add_flag("--unplugged", o.unplugged);
     std::map<std::string, const char*> why;  // what a missing value is answered with
     const TextOption texts[] = {{"--link", "--link needs a path", &o.linkPath},
                                 {"--dump", "--dump needs a file", &o.dumpPath},
@@ -210,12 +253,15 @@ int ParseOptions(int argc, char** argv, SimOptions& o) {
     return refused != 0 ? refused : -1;
 }
 
-// The memories of a dump file; false with the message written.
-bool Preload(radio::ZimpRadio& zimp, const std::string& loadPath) {
-    std::string text, error;
+// Reads the dump file to preload from and checks its memories; false with the message
+// written. The text is kept, so that every plug starts from the file as it was at start (a
+// dump of the same name may have replaced it since).
+bool ReadPreload(const std::string& loadPath, std::string& text) {
+    std::string error;
+    radio::ZimpRadio check;
     const auto read = platform::ReadFileBounded(loadPath, kMaxPreload, text);
     const int readError = errno;
-    if (read != platform::ReadStatus::Ok || !zimp.LoadJson(text, error)) {
+    if (read != platform::ReadStatus::Ok || !check.LoadJson(text, error)) {
         const std::string why = read == platform::ReadStatus::Ok ? error
                                 : read == platform::ReadStatus::TooLarge
                                     ? "larger than " + std::to_string(kMaxPreload >> 20) + " MiB"
@@ -239,24 +285,6 @@ bool LinkSlave(const platform::PseudoTerminal& pty, const std::string& linkPath)
     return true;
 }
 
-// Serves the line until a signal ends it; true when it ended cleanly.
-bool Serve(int masterFd, radio::RadioMode& active, uint32_t baud, const std::string& slave) {
-    radio::RadioSimulator simulator(masterFd, active, baud);
-    g_simulator = &simulator;
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGHUP, &sa, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-
-    std::cout << "PTY " << slave << std::endl;
-    const bool ok = simulator.Run();
-    g_simulator = nullptr;
-    return ok;
-}
-
 // A regular file (or a new one) is replaced whole, so that an earlier dump survives a failed
 // write; a device or a pipe is written as it is.
 bool WriteDump(radio::RadioMode& active, const std::string& dumpPath) {
@@ -278,36 +306,221 @@ bool WriteDump(radio::RadioMode& active, const std::string& dumpPath) {
     return written;
 }
 
+// Every {key} in text replaced by value.
+std::string Expand(std::string text, const std::string& key, uint32_t value) {
+    const std::string with = std::to_string(value);
+    for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + with.size()))
+        text.replace(at, key.size(), with);
+    return text;
+}
+
+// The signals the main thread acts on; the radios' threads never take them, so that their
+// waits and paced writes are not cut short.
+constexpr int kHandledSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGUSR1, SIGUSR2};
+
+sigset_t HandledSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : kHandledSignals)
+        sigaddset(&set, sig);
+    return set;
+}
+
+// One radio of the run, plugged in and out: every plug gets a new line and a fresh radio with
+// the options of the run.
+class Radio {
+  public:
+    Radio(const SimOptions& o, const std::string& preload, uint32_t number)
+        : o_(o), preload_(preload), link_(Expand(o.linkPath, "{n}", number)), number_(number) {}
+    ~Radio() { Unplug(); }
+    Radio(const Radio&) = delete;
+    Radio& operator=(const Radio&) = delete;
+
+    // A new line, its link, and the radio served on a thread of its own; false with the
+    // message written.
+    bool Plug() {
+        Unplug();
+        ++plugs_;
+        zimp_ = std::make_unique<radio::ZimpRadio>(o_.zimp);
+        std::string error;
+        if (!o_.loadPath.empty() && !zimp_->LoadJson(preload_, error)) {
+            std::cerr << "zimp-radio-sim: cannot load " << o_.loadPath << ": " << error << "\n";
+            return false;
+        }
+        boot_ = std::make_unique<radio::BootRadio>(o_.boot);
+        tqv_ = std::make_unique<radio::TqvRadio>(o_.tqv);
+        if (!pty_.Open(true)) {
+            std::cerr << "zimp-radio-sim: cannot open a pseudo-terminal: " << std::strerror(errno)
+                      << "\n";
+            return false;
+        }
+        if (!link_.empty() && !LinkSlave(pty_, link_)) {
+            pty_.Close();
+            return false;
+        }
+        simulator_ = std::make_unique<radio::RadioSimulator>(pty_.MasterFd(), Active(), o_.baud);
+        const sigset_t handled = HandledSignals();
+        sigset_t old;
+        pthread_sigmask(SIG_BLOCK, &handled, &old);
+        thread_ = std::thread([this] {
+            if (!simulator_->Run()) {
+                failed_ = true;
+                (void)!write(g_signalPipe, &kLineFailed, 1);
+            }
+        });
+        pthread_sigmask(SIG_SETMASK, &old, nullptr);
+        return true;
+    }
+
+    // Stops serving, writes the dump, removes the link and then closes the line, so that a
+    // client that sees the hang-up finds both done. False when the dump failed.
+    bool Unplug() {
+        if (!simulator_)
+            return true;
+        simulator_->Stop();
+        thread_.join();
+        simulator_.reset();
+        const bool dumped =
+            o_.dumpPath.empty() ||
+            WriteDump(Active(), Expand(Expand(o_.dumpPath, "{n}", number_), "{plug}", plugs_));
+        if (!link_.empty())
+            unlink(link_.c_str());
+        pty_.Close();
+        zimp_.reset();
+        boot_.reset();
+        tqv_.reset();
+        return dumped;
+    }
+
+    const std::string& SlavePath() const { return pty_.SlavePath(); }
+    bool Failed() const { return failed_; }
+
+  private:
+    radio::RadioMode& Active() {
+        return o_.mode == "boot"  ? static_cast<radio::RadioMode&>(*boot_)
+               : o_.mode == "tqv" ? static_cast<radio::RadioMode&>(*tqv_)
+                                  : static_cast<radio::RadioMode&>(*zimp_);
+    }
+
+    const SimOptions& o_;
+    const std::string& preload_;
+    const std::string link_;
+    const uint32_t number_;
+    uint32_t plugs_ = 0;
+    std::unique_ptr<radio::ZimpRadio> zimp_;
+    std::unique_ptr<radio::BootRadio> boot_;
+    std::unique_ptr<radio::TqvRadio> tqv_;
+    platform::PseudoTerminal pty_;
+    std::unique_ptr<radio::RadioSimulator> simulator_;
+    std::thread thread_;
+    std::atomic<bool> failed_{false};
+};
+
+// All the radios of the run and what the signals do to them.
+class Rack {
+  public:
+    Rack(const SimOptions& o, const std::string& preload) {
+        for (uint32_t n = 1; n <= o.count; ++n)
+            radios_.push_back(std::make_unique<Radio>(o, preload, n));
+    }
+
+    // Every radio unplugged first, then every one plugged in and its line printed once all are
+    // ready; false when one could not be.
+    bool PlugAll() {
+        UnplugAll();
+        for (auto& r : radios_)
+            if (!r->Plug())
+                return false;
+        for (const auto& r : radios_)
+            std::cout << "PTY " << r->SlavePath() << "\n";
+        std::cout.flush();
+        return true;
+    }
+    void UnplugAll() {
+        for (auto& r : radios_)
+            if (!r->Unplug())
+                dumpFailed_ = true;
+    }
+    bool AnyFailed() const {
+        for (const auto& r : radios_)
+            if (r->Failed())
+                return true;
+        return false;
+    }
+    bool DumpFailed() const { return dumpFailed_; }
+
+  private:
+    std::vector<std::unique_ptr<Radio>> radios_;
+    bool dumpFailed_ = false;
+};
+
+// Acts on the signals until one ends the run; false when a radio could not be plugged in or
+// its line failed.
+bool Serve(Rack& rack, int signals, bool plugged) {
+    if (plugged && !rack.PlugAll())
+        return false;
+    for (;;) {
+        pollfd p{signals, POLLIN, 0};
+        if (poll(&p, 1, kSignalWaitMs) < 0 && errno != EINTR)
+            return false;
+        char got[64];
+        const ssize_t n = read(signals, got, sizeof got);
+        for (ssize_t i = 0; i < n; ++i) {
+            switch (got[i]) {
+                case SIGUSR1:
+                    rack.UnplugAll();
+                    break;
+                case SIGUSR2:
+                    if (!rack.PlugAll())
+                        return false;
+                    break;
+                case kLineFailed:
+                    if (rack.AnyFailed())
+                        return false;
+                    break;
+                default:  // SIGTERM, SIGINT, SIGHUP
+                    return true;
+            }
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     SimOptions o;
     if (const int status = ParseOptions(argc, argv, o); status >= 0)
         return status;
-
-    radio::ZimpRadio zimp(o.zimp);
-    if (!o.loadPath.empty() && !Preload(zimp, o.loadPath))
+    std::string preload;
+    if (!o.loadPath.empty() && !ReadPreload(o.loadPath, preload))
         return 1;
-    platform::PseudoTerminal pty;
-    if (!pty.Open(true)) {
-        std::cerr << "zimp-radio-sim: cannot open a pseudo-terminal: " << std::strerror(errno)
-                  << "\n";
-        return 1;
-    }
-    if (!o.linkPath.empty() && !LinkSlave(pty, o.linkPath))
-        return 1;
-
     o.tqv.echo = o.zimp.echo;
     o.tqv.idleMs = o.zimp.idleMs;
-    radio::BootRadio boot(o.boot);
-    radio::TqvRadio tqv(o.tqv);
-    radio::RadioMode& active = o.mode == "boot"  ? static_cast<radio::RadioMode&>(boot)
-                               : o.mode == "tqv" ? static_cast<radio::RadioMode&>(tqv)
-                                                 : static_cast<radio::RadioMode&>(zimp);
-    int status = Serve(pty.MasterFd(), active, o.baud, pty.SlavePath()) ? 0 : 1;
-    if (!o.dumpPath.empty() && !WriteDump(active, o.dumpPath))
-        status = 1;
-    if (!o.linkPath.empty())
-        unlink(o.linkPath.c_str());
+
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_NONBLOCK | O_CLOEXEC) != 0) {
+        std::cerr << "zimp-radio-sim: cannot make a pipe: " << std::strerror(errno) << "\n";
+        return 1;
+    }
+    g_signalPipe = pipeFds[1];
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : kHandledSignals)
+        sigaction(sig, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    // A launcher may hold the signals back until the handlers are in place; they come now.
+    const sigset_t handled = HandledSignals();
+    pthread_sigmask(SIG_UNBLOCK, &handled, nullptr);
+
+    int status = 0;
+    {
+        Rack rack(o, preload);
+        if (!Serve(rack, pipeFds[0], !o.unplugged))
+            status = 1;
+        rack.UnplugAll();
+        if (rack.DumpFailed())
+            status = 1;
+    }
     return status;
 }

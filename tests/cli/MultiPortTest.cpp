@@ -49,9 +49,7 @@ class MultiPortTest : public ::testing::Test {
                 argv.insert(argv.end(), {"--baud", std::to_string(baud)});
             argv.insert(argv.end(), extra.begin(), extra.end());
             radios.push_back(std::make_unique<Subprocess>(argv));
-            if (extra.empty() || extra[0] != "--unplugged") {
-                ASSERT_FALSE(radios.back()->WaitForLine("PTY ").empty()) << radios.back()->err;
-            }
+            ASSERT_FALSE(radios.back()->WaitForLine("PTY ").empty()) << radios.back()->err;
         }
     }
     std::string Link(int i) const { return dir.File("r" + std::to_string(i)); }
@@ -260,5 +258,52 @@ TEST_F(MultiPortTest, RefusedCombinationsExitTwo) {
         auto zimp = Zimp(args);
         EXPECT_EQ(zimp->Wait(), 2) << args[0] << " " << args.back() << "\n" << zimp->err;
         EXPECT_EQ(Count(zimp->err, "\n"), 1u) << zimp->err;
+    }
+}
+
+// Station mode: two ports, each with a radio plugged in and out twice. Every radio is loaded
+// once, a radio left connected is not loaded again, and the run ends after --count radios.
+TEST_F(MultiPortTest, StationLoadsEachRadioPluggedIn) {
+    for (int i = 1; i <= 2; ++i) {
+        radios.push_back(std::make_unique<Subprocess>(
+            std::vector<std::string>{ZIMP_RADIO_SIM, "--link", Link(i), "--dump",
+                                     dir.File("dump" + std::to_string(i) + "-{plug}.json")}));
+        ASSERT_FALSE(radios.back()->WaitForLine("PTY ").empty());  // plugged in at start
+    }
+    std::vector<std::string> args = Ports(1, 2);
+    args.insert(args.end(), {"--station", "--count", "4", "--report", dir.File("line.jsonl"),
+                             "load", "ram", ImageOf(512)});
+    auto zimp = Zimp(args);
+    auto records = [&] { return Records(dir.Read("line.jsonl")).size(); };
+    for (int round = 1; round <= 2; ++round) {
+        if (round == 2) {
+            for (auto& radio : radios)
+                radio->Signal(SIGUSR2);  // plugged in again
+        }
+        ASSERT_TRUE(zimp->WaitUntil([&] { return records() == 2u * round; })) << zimp->err;
+        // Left connected, a radio is not loaded again.
+        ASSERT_TRUE(zimp->WaitUntil(
+            [&] { return Count(zimp->err, "; remove the radio\n") == 2u * round; }));
+        platform::SleepMs(1000);
+        EXPECT_EQ(records(), 2u * round);
+        for (auto& radio : radios)
+            radio->Signal(SIGUSR1);  // pulled out
+        if (round == 1) {
+            ASSERT_TRUE(
+                zimp->WaitUntil([&] { return Count(zimp->err, ": waiting for a radio\n") == 4u; }));
+        }
+    }
+    EXPECT_EQ(zimp->Wait(), 0) << zimp->err;
+    EXPECT_EQ(Count(zimp->out, " ok "), 4u) << zimp->out;
+    for (const nlohmann::json& r : Records(dir.Read("line.jsonl")))
+        EXPECT_EQ(r["outcome"], "ok");
+    for (int i = 1; i <= 2; ++i) {
+        radios[i - 1]->Signal(SIGTERM);
+        radios[i - 1]->Wait();
+        for (int plug = 1; plug <= 2; ++plug)
+            EXPECT_NE(dir.Read("dump" + std::to_string(i) + "-" + std::to_string(plug) + ".json")
+                          .find("\"markers\": [{\"request\""),
+                      std::string::npos)
+                << "radio " << i << ", plugged in " << plug;
     }
 }
