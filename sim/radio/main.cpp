@@ -505,7 +505,9 @@ int main(int argc, char** argv) {
     g_signalPipe = pipeFds[1];
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
+    // No handler interrupts another, so the pipe holds the signals in the order they came: an
+    // unplug followed at once by a plug must not become a plug followed by an unplug.
+    sa.sa_mask = HandledSignals();
     for (int sig : kHandledSignals)
         sigaction(sig, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);

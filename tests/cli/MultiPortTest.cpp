@@ -276,21 +276,19 @@ TEST_F(MultiPortTest, StationLoadsEachRadioPluggedIn) {
     auto zimp = Zimp(args);
     auto records = [&] { return Records(dir.Read("line.jsonl")).size(); };
     for (int round = 1; round <= 2; ++round) {
-        if (round == 2) {
-            for (auto& radio : radios)
-                radio->Signal(SIGUSR2);  // plugged in again
-        }
         ASSERT_TRUE(zimp->WaitUntil([&] { return records() == 2u * round; })) << zimp->err;
+        if (round == 2)
+            break;  // the count is reached
         // Left connected, a radio is not loaded again.
-        ASSERT_TRUE(zimp->WaitUntil(
-            [&] { return Count(zimp->err, "; remove the radio\n") == 2u * round; }));
+        ASSERT_TRUE(
+            zimp->WaitUntil([&] { return Count(zimp->err, "; remove the radio\n") == 2u; }));
         platform::SleepMs(1000);
-        EXPECT_EQ(records(), 2u * round);
-        for (auto& radio : radios)
-            radio->Signal(SIGUSR1);  // pulled out
-        if (round == 1) {
-            ASSERT_TRUE(
-                zimp->WaitUntil([&] { return Count(zimp->err, ": waiting for a radio\n") == 4u; }));
+        EXPECT_EQ(records(), 2u);
+        // Pulled out and another plugged in at once: the station must tell the new radio from
+        // the old one on the same path.
+        for (auto& radio : radios) {
+            radio->Signal(SIGUSR1);
+            radio->Signal(SIGUSR2);
         }
     }
     EXPECT_EQ(zimp->Wait(), 0) << zimp->err;
@@ -298,6 +296,7 @@ TEST_F(MultiPortTest, StationLoadsEachRadioPluggedIn) {
     for (const nlohmann::json& r : Records(dir.Read("line.jsonl")))
         EXPECT_EQ(r["outcome"], "ok");
     for (int i = 1; i <= 2; ++i) {
+        radios[i - 1]->Signal(SIGUSR1);  // and out again
         radios[i - 1]->Signal(SIGTERM);
         radios[i - 1]->Wait();
         for (int plug = 1; plug <= 2; ++plug)
