@@ -97,7 +97,11 @@ class LoadCli final : public CliCommand {
     int RunOnEveryPort(CliApp& app, const LoadRequest& request);
 
     // The single-port verify command.
-    int VerifyOnePort(CliApp& app, LoadRequest request);
+    int VerifyOnePort(CliApp& app, LoadCommand& command, const LoadRequest& request);
+    // request with the memory, the file and what the command's defaults add; false (with the
+    // message written) when the defaults refuse every load.
+    bool WithDefaults(LoadCommand& command, memops::Memory memory, const std::string& file,
+                      LoadRequest& request) const;
 
     bool verifyOnly_;
     std::string biasText_, fillText_, align_, checksum_, serial_;
@@ -162,56 +166,46 @@ int LoadCli::Run(CliApp& app, const std::vector<std::string>& operands) {
 
     if (app.SeveralPorts() || !serial_.empty()) {
         LoadCommand defaults(nullptr, &app.Profile());
-        std::optional<LoadRequest> request = defaults.Defaults(*memory);
-        if (!request)
+        if (!WithDefaults(defaults, *memory, operands[1], options))
             return app.Finish(false);
-        if (bias_->count() == 0)
-            options.bias = request->bias;
-        options.memory = *memory;
-        options.file = operands[1];
         if (options.remember)
             return UsageError("--remember is for one port");
         return RunOnEveryPort(app, options);
     }
-    if (verifyOnly_) {
-        options.memory = *memory;
-        options.file = operands[1];
-        return VerifyOnePort(app, options);
-    }
 
     app.OpenPort();  // a port that does not open is reported by the transfer
     LoadCommand command(&app.Port(), &app.Profile());
-    std::optional<LoadRequest> request = command.Defaults(*memory);
-    if (!request)
+    if (!WithDefaults(command, *memory, operands[1], options))
         return app.Finish(false);
-    // The options make the request; of the defaults only the bias stays, when none is given.
-    if (bias_->count() == 0)
-        options.bias = request->bias;
-    options.memory = *memory;
-    options.file = operands[1];
-    *request = options;
-
+    if (verifyOnly_)
+        return VerifyOnePort(app, command, options);
     CliProgress progress(app.Quiet());
     app.Canceller().SetHandler([&] { command.Cancel(); });
-    const LoadCommand::Outcome outcome = command.Run(*request, &progress);
+    const LoadCommand::Outcome outcome = command.Run(options, &progress);
     app.Canceller().SetHandler(nullptr);
     if (outcome != LoadCommand::Outcome::Loaded)
         return app.Finish(false);
     if (!app.Quiet())
         std::printf("loaded %u bytes from %s into %s%s\n", command.LoadedBytes(),
-                    request->file.c_str(), MemoryKindOf(*memory).cliName,
-                    request->verify ? " (verified)" : "");
+                    options.file.c_str(), MemoryKindOf(*memory).cliName,
+                    options.verify ? " (verified)" : "");
     return app.Finish(true);
 }
 
-int LoadCli::VerifyOnePort(CliApp& app, LoadRequest request) {
-    app.OpenPort();  // a port that does not open is reported by the read-back
-    LoadCommand command(&app.Port(), &app.Profile());
-    std::optional<LoadRequest> defaults = command.Defaults(request.memory);
+bool LoadCli::WithDefaults(LoadCommand& command, memops::Memory memory, const std::string& file,
+                           LoadRequest& request) const {
+    const std::optional<LoadRequest> defaults = command.Defaults(memory);
     if (!defaults)
-        return app.Finish(false);
+        return false;
+    // The options make the request; of the defaults only the bias stays, when none is given.
     if (bias_->count() == 0)
         request.bias = defaults->bias;
+    request.memory = memory;
+    request.file = file;
+    return true;
+}
+
+int LoadCli::VerifyOnePort(CliApp& app, LoadCommand& command, const LoadRequest& request) {
     const std::unique_ptr<srecord::Image> image = LoadCommand::OpenImage(request);
     if (!image)
         return app.Finish(false);

@@ -74,6 +74,22 @@ int CmdRequest(CliApp& app, const std::vector<std::string>& args) {
         return UsageError("request " + name + " takes " + std::to_string(shape->operands) +
                           " operand(s) (see zimp request --help)");
 
+    // The request's fields: the operands, else what the session remembers.
+    struct Fields {
+        std::string address, data, counter;
+    };
+    auto FieldsFor = [&](RequestsSession& session) {
+        Fields f{session.LastAddress(), session.LastData(), "1"};
+        if (shape->operands == 2) {
+            f.address = args[1];
+            (shape->data ? f.data : f.counter) = args[2];
+        }
+        // COUNT and LEN are decimal, as the window's field, or 0x hex; the field check reads
+        // the decimal form and refuses anything else in its own words.
+        if (unsigned long n = 0; !shape->data && ParseCount(f.counter, n))
+            f.counter = std::to_string(n);
+        return f;
+    };
     if (app.SeveralPorts()) {
         PortRecord base;
         base.operation = "request " + name;
@@ -81,21 +97,12 @@ int CmdRequest(CliApp& app, const std::vector<std::string>& args) {
             RequestsSession session(&ctx.Port(), &ctx.Profile());
             if (!session.Open())
                 return PortOutcome::Failed;
-            std::string address = session.LastAddress(), data = session.LastData(), counter = "1";
-            if (shape->operands == 2) {
-                address = args[1];
-                if (shape->data)
-                    data = args[2];
-                else
-                    counter = args[2];
-            }
-            if (unsigned long n = 0; !shape->data && ParseCount(counter, n))
-                counter = std::to_string(n);
+            const Fields f = FieldsFor(session);
             CliRequestsView view;
             ctx.State("requesting");
             ctx.SetCancel([&session] { session.Abort(); });
             const RequestOutcome outcome =
-                session.Run(shape->request, address, data, counter, view);
+                session.Run(shape->request, f.address, f.data, f.counter, view);
             ctx.SetCancel(nullptr);
             session.Close();
             // What the radio answered is the port's result.
@@ -113,21 +120,10 @@ int CmdRequest(CliApp& app, const std::vector<std::string>& args) {
     RequestsSession session(&app.Port(), &app.Profile());
     if (!session.Open())
         return app.Finish(false);
-    std::string address = session.LastAddress(), data = session.LastData(), counter = "1";
-    if (shape->operands == 2) {
-        address = args[1];
-        if (shape->data)
-            data = args[2];
-        else
-            counter = args[2];
-    }
-    // COUNT and LEN are decimal, as the window's field, or 0x hex; the field check reads the
-    // decimal form and refuses anything else in its own words.
-    if (unsigned long n = 0; !shape->data && ParseCount(counter, n))
-        counter = std::to_string(n);
+    const Fields f = FieldsFor(session);
     CliRequestsView view;
     app.Canceller().SetHandler([&] { session.Abort(); });
-    const RequestOutcome outcome = session.Run(shape->request, address, data, counter, view);
+    const RequestOutcome outcome = session.Run(shape->request, f.address, f.data, f.counter, view);
     app.Canceller().SetHandler(nullptr);
     session.Close();
     if (outcome == RequestOutcome::Refused || outcome == RequestOutcome::Busy)

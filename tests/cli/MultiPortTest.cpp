@@ -200,6 +200,14 @@ TEST_F(MultiPortTest, SaveVerifyAndRequestOnEveryPort) {
     EXPECT_EQ(differs->Wait(), 1);
     EXPECT_EQ(Count(differs->err, ": Verify failed at address 1000\n"), 2u) << differs->err;
 
+    // On one port, verify answers as load does.
+    auto one = Zimp({"--port", Link(1), "verify", "ram", img});
+    EXPECT_EQ(one->Wait(), 0) << one->err;
+    EXPECT_EQ(one->out, "ram holds the 256 bytes of " + img + "\n");
+    auto oneDiffers = Zimp({"--port", Link(1), "verify", "flash", img});
+    EXPECT_EQ(oneDiffers->Wait(), 1);
+    EXPECT_EQ(oneDiffers->err, "Verify failed at address 1000\n");
+
     args = Ports(1, 2);
     args.insert(args.end(), {"request", "status"});
     auto status = Zimp(args);
