@@ -1,9 +1,13 @@
 #include "cli/ConfigurationCopies.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -19,6 +23,31 @@ ConfigurationCopies::~ConfigurationCopies() {
         rmdir(dir_.c_str());
 }
 
+namespace {
+// What a run that was killed (a second interrupt, SIGKILL) left behind: the directories of
+// processes that are gone, and only the copies in them.
+void RemoveStaleCopies(const std::string& base) {
+    DIR* dir = opendir(base.c_str());
+    if (!dir)
+        return;
+    while (const dirent* e = readdir(dir)) {
+        unsigned long pid = 0;
+        char rest[32];
+        if (std::sscanf(e->d_name, "zimp-ports-%lu-%31s", &pid, rest) != 2 || pid == 0 ||
+            pid > static_cast<unsigned long>(INT32_MAX) || std::strlen(rest) != 6)
+            continue;
+        if (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)
+            continue;  // alive, or not ours to judge
+        const std::string path = base + "/" + e->d_name;
+        for (int n = 1; n <= 4096; ++n)
+            if (unlink((path + "/port" + std::to_string(n) + ".ini").c_str()) != 0)
+                break;
+        rmdir(path.c_str());  // fails, harmlessly, when anything else is in it
+    }
+    closedir(dir);
+}
+}  // namespace
+
 bool ConfigurationCopies::Take(const std::string& source, std::string& error) {
     haveSource_ = !source.empty();
     if (!haveSource_)
@@ -32,7 +61,9 @@ bool ConfigurationCopies::Take(const std::string& source, std::string& error) {
         return false;
     }
     const char* tmp = std::getenv("TMPDIR");
-    std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/zimp-ports-XXXXXX";
+    const std::string base = tmp && *tmp ? tmp : "/tmp";
+    RemoveStaleCopies(base);
+    std::string tmpl = base + "/zimp-ports-" + std::to_string(getpid()) + "-XXXXXX";
     if (!mkdtemp(tmpl.data())) {
         error = "cannot make a directory for the ports' configurations: " +
                 std::string(std::strerror(errno));
