@@ -147,15 +147,18 @@ bool MultiPortRun::TakeSlot(unsigned& number) {
     return true;
 }
 
-void MultiPortRun::Pause(int ms) {
+void MultiPortRun::Pause(int ms, bool untilCountReached) {
     std::unique_lock lock(mutex_);
-    wake_.wait_for(lock, std::chrono::milliseconds(ms),
-                   [this] { return cancelled_.load() || !SlotsLeft(); });
+    wake_.wait_for(lock, std::chrono::milliseconds(ms), [this, untilCountReached] {
+        return cancelled_.load() || (untilCountReached && !SlotsLeft());
+    });
 }
 
 void MultiPortRun::NewPort(PortContext& ctx) {
     ctx.port_ = std::make_unique<serial::SerialPort>();
-    ctx.profile_ = settings_.profileFor(ctx.record_.port);
+    // One copy per port for the whole run, however often a station looks for a radio.
+    if (!ctx.profile_)
+        ctx.profile_ = settings_.profileFor(ctx.record_.port);
 }
 
 bool MultiPortRun::OpenPort(PortContext& ctx) {
@@ -186,7 +189,11 @@ bool MultiPortRun::Answers(PortContext& ctx) {
         return false;
     uint8_t status = 0;
     uint32_t address = 0;
-    const bool ok = engine.GetStatus(status, address, 1000) == zimp::RequestResult::ReplyOk;
+    serial::SerialPort* port = ctx.port_.get();
+    ctx.SetCancel([port] { port->AbortAll(); });  // a cancel ends the wait at once
+    const bool ok =
+        !Cancelled() && engine.GetStatus(status, address, 1000) == zimp::RequestResult::ReplyOk;
+    ctx.SetCancel(nullptr);
     engine.Detach();
     return ok;
 }
@@ -202,7 +209,7 @@ bool MultiPortRun::WaitForRadio(PortContext& ctx) {
             }
             ctx.port_->Close();
         }
-        Pause(kStationPollMs);
+        Pause(kStationPollMs, true);
     }
     ctx.probing_ = false;
     return false;
@@ -220,7 +227,7 @@ void MultiPortRun::WaitUntilGone(PortContext& ctx) {
             break;  // still there, but no radio answers on it
         if (ended_.load() >= settings_.count && settings_.count != 0)
             break;
-        Pause(kStationPollMs);
+        Pause(kStationPollMs, false);
     }
     ctx.port_->Close();
 }

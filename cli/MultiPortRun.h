@@ -117,8 +117,8 @@ class MultiPortRun {
     // A radio may start (station mode, --count): false when the count is reached.
     bool TakeSlot(unsigned& number);
     bool SlotsLeft() const;
-    // Sleeps ms, or less when cancelled or the count is reached.
-    void Pause(int ms);
+    // Sleeps ms, or less when cancelled or (untilCountReached) no radio may start any more.
+    void Pause(int ms, bool untilCountReached);
     void Finish(PortContext& ctx);
 
     MultiPortSettings settings_;
