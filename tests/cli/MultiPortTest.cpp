@@ -314,3 +314,27 @@ TEST_F(MultiPortTest, StationLoadsEachRadioPluggedIn) {
                 << "radio " << i << ", plugged in " << plug;
     }
 }
+
+// Ctrl-C during a read-back ends it at the pending read, not after the whole image.
+TEST_F(MultiPortTest, InterruptEndsAReadBackAtOnce) {
+    StartRadios(1, 0);
+    const std::string img = ImageOf(4096);  // 32 reads of 128 bytes
+    ASSERT_EQ(Zimp({"--port", Link(1), "load", "ram", img})->Wait(), 0);
+    const std::string loaded = Dump(1);
+    dir.Write("loaded.json", loaded);
+    // The same radio again, on a 1200-baud line: each read takes about a second.
+    radios[0] = std::make_unique<Subprocess>(std::vector<std::string>{
+        ZIMP_RADIO_SIM, "--link", Link(1), "--dump", dir.File("dump1.json"), "--baud", "1200",
+        "--load", dir.File("loaded.json")});
+    ASSERT_FALSE(radios[0]->WaitForLine("PTY ").empty()) << radios[0]->err;
+    auto verify = Zimp({"--port", Link(1), "verify", "ram", img});
+    platform::SleepMs(1500);
+    verify->Signal(SIGINT);
+    EXPECT_EQ(verify->Wait(), 130) << verify->err;
+    const nlohmann::json dump = nlohmann::json::parse(Dump(1));
+    size_t reads = 0;
+    for (const nlohmann::json& r : dump["requests"])
+        reads += r["name"] == "Read";
+    EXPECT_GT(reads, 0u);
+    EXPECT_LT(reads, 8u) << "the read-back went on after the interrupt";
+}
