@@ -21,6 +21,7 @@
 #include "app/SaveMemoryDialog.h"
 #include "app/SetPortDialog.h"
 #include "app/TqvBootLoadDialog.h"
+#include "app/WindowPlacement.h"
 #include "app/ZimpConfigDialog.h"
 #include "platform/FileLocator.h"
 #include "platform/KeyboardLocks.h"
@@ -121,6 +122,9 @@ MainWindow::MainWindow(const AppOptions& options, QWidget* parent)
         console_->show();
         StartLogConsole(console_.get());
     }
+    RestorePlacement(*this, actions_[kIdViewStatusBar]);
+    // A bar the last run hid is hidden before it was ever shown, which tells its toggle nothing.
+    actions_[kIdViewToolbar]->setChecked(!toolBar_->isHidden());
 }
 
 MainWindow::~MainWindow() {
@@ -309,6 +313,7 @@ void MainWindow::closeEvent(QCloseEvent* e) {
     }
     if (console_)
         console_->hide();
+    SavePlacement(*this);
     QMainWindow::closeEvent(e);
 }
 

@@ -1,6 +1,8 @@
 // The main window as the user meets it: menus, prompts, tool bar, status bar, start-up.
 #include <QFileDialog>
 #include <QMenuBar>
+#include <QProcess>
+#include <QSettings>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QtTest>
@@ -10,6 +12,7 @@
 #include "app/CommandTable.h"
 #include "app/LogConsole.h"
 #include "app/RequestsDialog.h"
+#include "app/StartupChecks.h"
 #include "streams/MessageStreams.h"
 
 using namespace streams;
@@ -28,6 +31,13 @@ QMenu* Menu(app::MainWindow& w, const QString& title) {
 class MainWindowTest : public QObject {
     Q_OBJECT
   private slots:
+    // Every test starts from a first run: no size, place or bars kept.
+    void init() {
+        QSettings(QStringLiteral("ZIMPProtocol"), QStringLiteral("zimpprotocol")).clear();
+    }
+    void firstSizeShowsEveryMenuWhole();
+    void sizePlaceAndBarsAreKeptForTheNextRun();
+    void missingConfigurationIsRefusedAtStart();
     void everyMenuItemWithItsPrompt();
     void toolBarButtonsAndTips();
     void statusPaneFollowsTheHighlightedItem();
@@ -39,6 +49,69 @@ class MainWindowTest : public QObject {
     void logConsoleOnlyWithDebugLevel();
     void requestsWindowDisablesCommandsAndRefusesClose();
 };
+
+void MainWindowTest::firstSizeShowsEveryMenuWhole() {
+    RadioRig rig({}, "", false);
+    auto w = rig.MakeWindow();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    QVERIFY(w->width() >= 640 && w->height() >= 400);
+    const QList<QAction*> menus = w->menuBar()->actions();
+    QCOMPARE(menus.size(), 7);
+    for (QAction* menu : menus) {
+        const QRect at = w->menuBar()->actionGeometry(menu);
+        QVERIFY2(!at.isEmpty() && at.right() < w->menuBar()->width(),
+                 qPrintable(menu->text() + " is folded away"));
+    }
+    QVERIFY(w->ToolBar()->isVisible() && w->statusBar()->isVisible());
+    QVERIFY(w->ToolBar()->sizeHint().width() <= w->width());
+}
+
+void MainWindowTest::sizePlaceAndBarsAreKeptForTheNextRun() {
+    RadioRig rig({}, "", false);
+    {
+        auto w = rig.MakeWindow();
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        w->resize(900, 555);
+        w->Action(app::kIdViewToolbar)->trigger();
+        w->Action(app::kIdViewStatusBar)->trigger();
+        QVERIFY(w->close());
+    }
+    auto again = rig.MakeWindow();
+    again->show();
+    QVERIFY(QTest::qWaitForWindowExposed(again.get()));
+    QCOMPARE(again->size(), QSize(900, 555));
+    QVERIFY(!again->ToolBar()->isVisible());
+    QVERIFY(!again->statusBar()->isVisible());
+    QVERIFY(!again->Action(app::kIdViewToolbar)->isChecked());
+    QVERIFY(!again->Action(app::kIdViewStatusBar)->isChecked());
+    QVERIFY(rig.Ini().find("geometry") == std::string::npos);  // not in the radio's file
+}
+
+void MainWindowTest::missingConfigurationIsRefusedAtStart() {
+    BoxRecorder boxes;
+    TempDir dir;
+    QVERIFY(!app::CheckConfigurationOption(dir.File("missing.ini")));
+    QCOMPARE(boxes.Texts(),
+             QStringList{QString::fromStdString("The configuration file " +
+                                                dir.File("missing.ini") + " does not exist.")});
+    QVERIFY(app::CheckConfigurationOption(dir.Write("there.ini", "")));
+    QVERIFY(app::CheckConfigurationOption(""));  // none given: the program looks for one
+    QCOMPARE(boxes.Texts().size(), 1);
+
+    // --help and --version answer without a display.
+    for (const char* option : {"--help", "--version"}) {
+        QProcess p;
+        p.start(QStringLiteral(ZIMPPROTOCOL), {QString::fromLatin1(option)});
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), 0);
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        QVERIFY2(
+            out.startsWith(option[2] == 'h' ? "usage: zimpprotocol" : "zimpprotocol " ZIMP_VERSION),
+            qPrintable(out));
+    }
+}
 
 void MainWindowTest::everyMenuItemWithItsPrompt() {
     RadioRig rig({}, "", false);
