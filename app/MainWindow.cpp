@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
+#include <QLocale>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QStatusTipEvent>
@@ -347,6 +349,17 @@ void MainWindow::OnWritePort() {
     EndOperation();
 }
 
+QString DoneText(const char* verb, uint64_t bytes, const char* preposition, memops::Memory memory,
+                 double seconds) {
+    // "Load Flash Memory" names the memory "Flash".
+    QString name = QString::fromLatin1(MemoryKindOf(memory).loadTitle);
+    name.remove(QStringLiteral("Load ")).remove(QStringLiteral(" Memory"));
+    const QLocale english(QLocale::English, QLocale::UnitedStates);
+    return QStringLiteral("%1 %2 bytes %3 %4 in %5 s")
+        .arg(QString::fromLatin1(verb), english.toString(qulonglong(bytes)),
+             QString::fromLatin1(preposition), name, QString::number(seconds, 'f', 1));
+}
+
 void MainWindow::OnLoad(int memoryKind) {
     if (OperationRunning())
         return;
@@ -355,16 +368,26 @@ void MainWindow::OnLoad(int memoryKind) {
     BeginOperation();
     // "Loading Parameters" in front, then the load off this thread while "LOADING" shows it;
     // every message is a box.
+    QString done;
     if (const std::optional<LoadRequest> defaults = load_->Defaults(memory)) {
         LoadParamDialog dialog(*defaults, MemoryKindOf(memory).loadTitle, this);
         if (dialog.exec() == QDialog::Accepted) {
             const LoadRequest request = dialog.Request();
-            RunKeepingEventsLive([&] { load_->Run(request, progress_); });
+            LoadCommand::Outcome outcome = LoadCommand::Outcome::NotLoaded;
+            QElapsedTimer clock;
+            clock.start();
+            RunKeepingEventsLive([&] { outcome = load_->Run(request, progress_); });
             // What the load handed the window on its way out is shown before going on.
             QCoreApplication::sendPostedEvents(progress_, QEvent::MetaCall);
+            if (outcome == LoadCommand::Outcome::Loaded)
+                done = DoneText("Loaded", load_->LoadedBytes(), "into", memory,
+                                clock.elapsed() / 1000.0);
         }
     }
     EndOperation();
+    // Until the next prompt replaces it.
+    if (!done.isEmpty())
+        SetStatusText(done);
 }
 
 void MainWindow::OnSave(int memoryKind) {

@@ -33,6 +33,10 @@ struct AppOptions {
     std::optional<std::string> port;  // --port DEVICE: instead of configuration/Port (not written)
 };
 
+// What the status bar says after an operation: "Loaded 21,086 bytes into Flash in 1.9 s".
+QString DoneText(const char* verb, uint64_t bytes, const char* preposition, memops::Memory memory,
+                 double seconds);
+
 class MainWindow : public QMainWindow {
     Q_OBJECT
   public:

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QtTest>
 #include <filesystem>
@@ -162,19 +163,20 @@ void LoadSaveWindowsTest::eachLoadCommandLoadsItsOwnMemory_data() {
     QTest::addColumn<int>("kind");
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("key");
-    QTest::addColumn<uint>("code");  // bits 20 to 23 of the wire address
+    QTest::addColumn<uint>("code");      // bits 20 to 23 of the wire address
+    QTest::addColumn<QString>("named");  // in the status bar afterwards
     QTest::newRow("RAM") << int(app::kIdLoadRam) << 0 << "Load RAM Memory"
-                         << "RAM" << 0x80u;
+                         << "RAM" << 0x80u << "RAM";
     QTest::newRow("Flash") << int(app::kIdLoadFlash) << 1 << "Load Flash Memory"
-                           << "Flash" << 0x40u;
+                           << "Flash" << 0x40u << "Flash";
     QTest::newRow("internal EEPROM")
         << int(app::kIdLoadInternalEeprom) << 2 << "Load Internal EEPROM Memory"
-        << "InternalEEPROM" << 0u;
+        << "InternalEEPROM" << 0u << "Internal EEPROM";
     QTest::newRow("external EEPROM")
         << int(app::kIdLoadExternalEeprom) << 3 << "Load External EEPROM Memory"
-        << "ExternalEEPROM" << 0u;
+        << "ExternalEEPROM" << 0u << "External EEPROM";
     QTest::newRow("PELK") << int(app::kIdLoadPelk) << 4 << "Load PELK Flash Memory"
-                          << "PELKFLASH" << 0u;
+                          << "PELKFLASH" << 0u << "PELK Flash";
 }
 
 // Each command proposes the file last loaded into its own memory, loads into that memory and
@@ -185,6 +187,7 @@ void LoadSaveWindowsTest::eachLoadCommandLoadsItsOwnMemory() {
     QFETCH(QString, title);
     QFETCH(QString, key);
     QFETCH(uint, code);
+    QFETCH(QString, named);
     const QStringList keys = {"RAM", "Flash", "InternalEEPROM", "ExternalEEPROM", "PELKFLASH"};
     std::string ini = kLoadIni;
     for (const QString& k : keys)
@@ -209,6 +212,8 @@ void LoadSaveWindowsTest::eachLoadCommandLoadsItsOwnMemory() {
     QCOMPARE(proposed, "last-" + key + ".s19");
     QCOMPARE(w->MemoryKind(), kind);
     QCOMPARE(rig.radio.ReadMemory((code << 16) | 0x1000, 4), (std::vector<uint8_t>{0, 1, 2, 3}));
+    const QRegularExpression done("^Loaded [0-9,]+ bytes into " + named + " in [0-9]+\\.[0-9] s$");
+    QVERIFY2(done.match(w->StatusText()).hasMatch(), qPrintable(w->StatusText()));
     const QString after = QString::fromStdString(rig.Ini());
     for (const QString& k : keys) {
         const QString line =
