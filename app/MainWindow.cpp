@@ -242,6 +242,9 @@ void MainWindow::BuildToolBar() {
 }
 
 void MainWindow::BuildStatusBar() {
+    portPane_ = new QLabel(this);
+    portPane_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    statusBar()->addPermanentWidget(portPane_);
     const char* names[] = {"CAP", "NUM", "SCRL"};
     for (int i = 0; i < 3; ++i) {
         indicators_[i] = new QLabel(QString::fromLatin1(names[i]), this);
@@ -264,6 +267,24 @@ void MainWindow::UpdateIndicators() {
                                       platform::LockKey::Scroll};
     for (int i = 0; i < 3; ++i)
         indicators_[i]->setEnabled(platform::LockKeyState(keys[i]).value_or(false));
+    UpdatePortPane();
+}
+
+QString MainWindow::PortPaneText() const {
+    return portPane_->text();
+}
+
+void MainWindow::UpdatePortPane() {
+    // The port is an operation's while one runs (it may reopen it): looked at between them.
+    if (OperationRunning())
+        return;
+    const std::string& name = port_.IsOpen() ? port_.PortName() : stored_.name;
+    QString text = name.empty() ? QStringLiteral("no port") : QString::fromStdString(name);
+    if (!name.empty())
+        text += port_.IsOpen() ? QStringLiteral(" %1").arg(port_.StoredRate())
+                               : QStringLiteral(" closed");
+    if (portPane_->text() != text)
+        portPane_->setText(text);
 }
 
 QAction* MainWindow::Action(int id) const {
@@ -305,6 +326,7 @@ void MainWindow::EndOperation() {
         toolBar_->setEnabled(true);
         centralWidget()->setEnabled(true);
         SetStatusText(QString());
+        UpdatePortPane();
     }
 }
 

@@ -46,6 +46,7 @@ class MainWindow : public QMainWindow {
     // The action of a command number (menu item or tool-bar button); nullptr when unknown.
     QAction* Action(int id) const;
     QToolBar* ToolBar() const { return toolBar_; }
+    QString PortPaneText() const;
     // Status-bar panes: the message pane's text, and the three key indicators.
     QString StatusText() const;
     QLabel* Indicator(int index) const { return indicators_[index]; }
@@ -83,6 +84,8 @@ class MainWindow : public QMainWindow {
     void BuildToolBar();
     void BuildStatusBar();
     void UpdateIndicators();
+    // "DEVICE RATE" while the port is open, "DEVICE closed" when it is not.
+    void UpdatePortPane();
 
     void OnRow();
     void OnCommands();
@@ -113,6 +116,7 @@ class MainWindow : public QMainWindow {
     std::unique_ptr<LogConsole> console_;
     std::map<int, QAction*> actions_;
     QToolBar* toolBar_ = nullptr;
+    QLabel* portPane_ = nullptr;
     QLabel* indicators_[3] = {};
     int operations_ = 0;
 };

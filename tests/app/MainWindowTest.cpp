@@ -38,6 +38,7 @@ class MainWindowTest : public QObject {
     void firstSizeShowsEveryMenuWhole();
     void sizePlaceAndBarsAreKeptForTheNextRun();
     void missingConfigurationIsRefusedAtStart();
+    void portPaneSaysWhetherThePortIsOpen();
     void everyMenuItemWithItsPrompt();
     void toolBarButtonsAndTips();
     void statusPaneFollowsTheHighlightedItem();
@@ -111,6 +112,16 @@ void MainWindowTest::missingConfigurationIsRefusedAtStart() {
             out.startsWith(option[2] == 'h' ? "usage: zimpprotocol" : "zimpprotocol " ZIMP_VERSION),
             qPrintable(out));
     }
+}
+
+void MainWindowTest::portPaneSaysWhetherThePortIsOpen() {
+    RadioRig rig;
+    auto open = rig.MakeWindow();
+    QCOMPARE(open->PortPaneText(), QString::fromStdString(rig.pty.SlavePath()) + " 115200");
+    app::AppOptions elsewhere;
+    elsewhere.port = rig.dir.File("no-such-device");
+    auto closed = rig.MakeWindow(elsewhere);
+    QCOMPARE(closed->PortPaneText(), QString::fromStdString(*elsewhere.port) + " closed");
 }
 
 void MainWindowTest::everyMenuItemWithItsPrompt() {
