@@ -295,8 +295,12 @@ std::unique_ptr<Configuration> CliApp::PortConfiguration(const std::string& port
 }
 
 bool CliApp::OpenPort() {
-    StartupSettings s = ReadStartupSettings(*profile_);
-    if (OpenConfiguredPort(port_, s))
+    return OpenPortOf(port_, *profile_);
+}
+
+bool OpenPortOf(serial::SerialPort& port, Configuration& profile) {
+    StartupSettings s = ReadStartupSettings(profile);
+    if (OpenConfiguredPort(port, s))
         return true;
     if (!s.valid)
         return false;  // the refused value is reported; it is the reason
@@ -309,7 +313,7 @@ bool CliApp::OpenPort() {
             << ": no rate is configured (configuration/Baudrate or --baud).\n";
     else
         out << "Cannot open port " << s.port << ": "
-            << platform::OpenFailureText(port_.LastOpenFailure()) << ".\n";
+            << platform::OpenFailureText(port.LastOpenFailure()) << ".\n";
     return false;
 }
 

@@ -81,6 +81,9 @@ class CliApp {
     std::unique_ptr<ConfigurationCopies> copies_;
 };
 
+// Opens port from profile; false with the reason written (a refused value is its own message).
+bool OpenPortOf(serial::SerialPort& port, streams::Configuration& profile);
+
 // Command helpers.
 // Flushes standard output; false when it fails (the reason is kept for the closing report).
 bool FlushOutput();

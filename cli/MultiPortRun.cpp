@@ -4,9 +4,9 @@
 
 #include <thread>
 
+#include "cli/CliApp.h"
 #include "memops/Startup.h"
 #include "platform/Clock.h"
-#include "platform/SerialDevice.h"
 #include "station/PortPattern.h"
 #include "station/ReportFile.h"
 #include "streams/MessagePresenter.h"
@@ -163,23 +163,7 @@ void MultiPortRun::NewPort(PortContext& ctx) {
 
 bool MultiPortRun::OpenPort(PortContext& ctx) {
     NewPort(ctx);
-    if (!ctx.profile_)
-        return false;  // said why
-    memops::StartupSettings s = memops::ReadStartupSettings(*ctx.profile_);
-    if (memops::OpenConfiguredPort(*ctx.port_, s))
-        return true;
-    if (!s.valid) {
-        refused_ = true;  // the refused value is the message
-        return false;
-    }
-    std::ostream& out = streams::msgout();
-    if (s.baudrate <= 0)
-        out << "Cannot open port " << s.port
-            << ": no rate is configured (configuration/Baudrate or --baud).\n";
-    else
-        out << "Cannot open port " << s.port << ": "
-            << platform::OpenFailureText(ctx.port_->LastOpenFailure()) << ".\n";
-    return false;
+    return ctx.profile_ && OpenPortOf(*ctx.port_, *ctx.profile_);  // no copy: said why
 }
 
 bool MultiPortRun::Answers(PortContext& ctx) {
@@ -242,13 +226,9 @@ void MultiPortRun::RunOne(PortContext& ctx, const PortJob& job) {
     const uint64_t startMs = platform::TickMs();
     ctx.total_ = 0;
     lines_.Progress(ctx.index_, 0, 0);
-    if (ctx.port_ && ctx.port_->IsOpen()) {
-        r.outcome = job(ctx);
-    } else if (OpenPort(ctx)) {
-        r.outcome = job(ctx);
-    } else {
-        r.outcome = PortOutcome::Failed;
-    }
+    // A station's port is open already, on the radio it found.
+    const bool open = (ctx.port_ && ctx.port_->IsOpen()) || OpenPort(ctx);
+    r.outcome = open ? job(ctx) : PortOutcome::Failed;
     if (r.outcome == PortOutcome::Failed && ctx.profile_ && ctx.profile_->Refused() > 0)
         refused_ = true;
     if (Cancelled() && r.outcome != PortOutcome::Succeeded)
