@@ -20,9 +20,7 @@ using memops::kMaxBlockSize;
 using memops::kMaxWriteResponseSeconds;
 using memops::kMinBaudrate;
 using memops::LocateConfiguration;
-using memops::OpenConfiguredPort;
 using memops::ReadStartupSettings;
-using memops::StartupSettings;
 
 using streams::AttachLogSink;
 using streams::Configuration;
@@ -299,22 +297,7 @@ bool CliApp::OpenPort() {
 }
 
 bool OpenPortOf(serial::SerialPort& port, Configuration& profile) {
-    StartupSettings s = ReadStartupSettings(profile);
-    if (OpenConfiguredPort(port, s))
-        return true;
-    if (!s.valid)
-        return false;  // the refused value is reported; it is the reason
-    // The operation then reports the closed port in its own words; this line says why.
-    std::ostream& out = msgout();
-    if (s.port.empty())
-        out << "No serial port is configured (configuration/Port or --port).\n";
-    else if (s.baudrate <= 0)
-        out << "Cannot open port " << s.port
-            << ": no rate is configured (configuration/Baudrate or --baud).\n";
-    else
-        out << "Cannot open port " << s.port << ": "
-            << platform::OpenFailureText(port.LastOpenFailure()) << ".\n";
-    return false;
+    return memops::OpenPortSayingWhy(port, ReadStartupSettings(profile));
 }
 
 int CliApp::Finish(bool ok) const {

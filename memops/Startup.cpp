@@ -1,5 +1,9 @@
 #include "memops/Startup.h"
 
+#include <ostream>
+
+#include "streams/MessageStreams.h"
+
 using zimp::ZimpEngine;
 
 using serial::SerialPort;
@@ -66,6 +70,24 @@ bool OpenConfiguredPort(SerialPort& port, const StartupSettings& s) {
     if (!s.valid || s.baudrate <= 0 || s.port.empty())
         return false;
     return port.Open(s.port, static_cast<uint32_t>(s.baudrate));
+}
+
+bool OpenPortSayingWhy(SerialPort& port, const StartupSettings& s) {
+    if (OpenConfiguredPort(port, s))
+        return true;
+    if (!s.valid)
+        return false;
+    // The operation then reports the closed port in its own words; this line says why.
+    std::ostream& out = streams::msgout();
+    if (s.port.empty())
+        out << "No serial port is configured (configuration/Port or --port).\n";
+    else if (s.baudrate <= 0)
+        out << "Cannot open port " << s.port
+            << ": no rate is configured (configuration/Baudrate or --baud).\n";
+    else
+        out << "Cannot open port " << s.port << ": "
+            << platform::OpenFailureText(port.LastOpenFailure()) << ".\n";
+    return false;
 }
 
 }  // namespace memops

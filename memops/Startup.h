@@ -56,5 +56,9 @@ void ApplyWriteResponseTimeout(streams::Configuration& profile, zimp::ZimpEngine
 // Sets the port's factor and opens it with the port name and the nominal rate. The result
 // says whether it opened; at start-up nobody reports it.
 bool OpenConfiguredPort(serial::SerialPort& port, const StartupSettings& settings);
+// OpenConfiguredPort, and when it fails the reason on the message stream: "Cannot open port
+// NAME: held by another program (zimp, pid 4242)." and the like, or that no port or rate is
+// configured. A refused value has been reported already and adds nothing.
+bool OpenPortSayingWhy(serial::SerialPort& port, const StartupSettings& settings);
 
 }  // namespace memops

@@ -1,16 +1,20 @@
 #include "platform/SerialDevice.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <optional>
 
+#include "platform/BoundedRead.h"
 #include "platform/Clock.h"
 #include "platform/Deadline.h"
 #include "platform/TermiosIo.h"
@@ -50,7 +54,7 @@ std::string OpenFailureText(const OpenFailure& f) {
         case OpenError::None:
             return "no error";
         case OpenError::Busy:
-            return "in use by another program (" + std::string(std::strerror(f.sysErrno)) + ")";
+            return "held by another program" + (f.holder.empty() ? "" : " (" + f.holder + ")");
         case OpenError::NotATerminal:
             return "not a serial device";
         case OpenError::Settings:
@@ -61,8 +65,47 @@ std::string OpenFailureText(const OpenFailure& f) {
     }
 }
 
+std::string DeviceHolder(const std::string& path) {
+    struct stat device {};
+    if (stat(path.c_str(), &device) != 0 || !S_ISCHR(device.st_mode))
+        return {};
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr)
+        return {};
+    const std::string self = std::to_string(getpid());
+    std::string found;
+    // Bounded, so that a machine with a huge process table cannot hold up a failed open.
+    int processes = 0;
+    for (dirent* p; found.empty() && processes < 65536 && (p = readdir(proc)) != nullptr;) {
+        if (!std::isdigit(static_cast<unsigned char>(p->d_name[0])) || p->d_name == self)
+            continue;
+        ++processes;
+        const std::string dir = std::string("/proc/") + p->d_name;
+        DIR* fds = opendir((dir + "/fd").c_str());
+        if (fds == nullptr)
+            continue;  // gone, or not ours to look at
+        int n = 0;
+        for (dirent* f; n < 65536 && (f = readdir(fds)) != nullptr; ++n) {
+            struct stat st {};
+            if (f->d_name[0] == '.' || stat((dir + "/fd/" + f->d_name).c_str(), &st) != 0)
+                continue;
+            if (S_ISCHR(st.st_mode) && st.st_rdev == device.st_rdev) {
+                std::string name;
+                (void)ReadFileBounded(dir + "/comm", 64, name);
+                while (!name.empty() && (name.back() == '\n' || name.back() == '\0'))
+                    name.pop_back();
+                found = (name.empty() ? "?" : name) + ", pid " + p->d_name;
+                break;
+            }
+        }
+        closedir(fds);
+    }
+    closedir(proc);
+    return found;
+}
+
 bool SerialDevice::FailOpen(OpenError error, int sysErrno, int fd) {
-    openFailure_ = {error, sysErrno};
+    openFailure_ = {error, sysErrno, {}};
     if (fd >= 0)
         close(fd);
     return false;
@@ -80,14 +123,20 @@ bool SerialDevice::Open(const std::string& name) {
                               : e == EBUSY                ? OpenError::Busy
                               : e == ENAMETOOLONG         ? OpenError::NameTooLong
                                                           : OpenError::Other;
-        return FailOpen(why, e, -1);
+        FailOpen(why, e, -1);
+        if (why == OpenError::Busy)
+            openFailure_.holder = DeviceHolder(name);
+        return false;
     }
     if (!isatty(fd))
         return FailOpen(OpenError::NotATerminal, ENOTTY, fd);
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int e = errno;
-        return FailOpen(e == EWOULDBLOCK ? OpenError::Busy : OpenError::Other,
-                        e == EWOULDBLOCK ? EBUSY : e, fd);
+        FailOpen(e == EWOULDBLOCK ? OpenError::Busy : OpenError::Other,
+                 e == EWOULDBLOCK ? EBUSY : e, fd);
+        if (e == EWOULDBLOCK)
+            openFailure_.holder = DeviceHolder(name);
+        return false;
     }
     if (ioctl(fd, TIOCEXCL) != 0 || !termios_io::MakeRaw(fd))
         return FailOpen(OpenError::Other, errno, fd);

@@ -70,10 +70,15 @@ enum class OpenError {
 struct OpenFailure {
     OpenError error = OpenError::None;
     int sysErrno = 0;
+    std::string holder;  // Busy: "zimp, pid 4242" when the holding process could be found
 };
 
-// "No such file or directory", "in use by another program", ...: the reason in words.
+// "No such file or directory", "held by another program (zimp, pid 4242)", ...: the reason
+// in words.
 std::string OpenFailureText(const OpenFailure& failure);
+// "NAME, pid N" of a process other than this one that has the device at path open; empty when
+// none can be seen (another user's processes are not readable).
+std::string DeviceHolder(const std::string& path);
 
 class SerialDevice {
   public:

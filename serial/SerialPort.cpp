@@ -33,7 +33,7 @@ bool SerialPort::Open(const std::string& portName, uint32_t nominalRate) {
     settings_.baudRate = factor_ ? nominalRate / factor_ : 0;
     if (portName.size() > kMaxPortName) {
         Close();
-        openFailure_ = {platform::OpenError::NameTooLong, ENAMETOOLONG};
+        openFailure_ = {platform::OpenError::NameTooLong, ENAMETOOLONG, {}};
         return false;
     }
     portName_ = portName;
@@ -59,7 +59,7 @@ bool SerialPort::OpenDevice() {
     ok = ok && ApplyLineSettings();
     ok = ok && device_.SetupQueues(inQueue_, outQueue_);
     if (!ok) {
-        openFailure_ = {platform::OpenError::Settings, errno ? errno : EINVAL};
+        openFailure_ = {platform::OpenError::Settings, errno ? errno : EINVAL, {}};
         device_.Close();
         return false;
     }

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <thread>
@@ -23,6 +25,39 @@ TEST(SerialDevice, OpensOnlyExistingTerminals) {
     EXPECT_FALSE(d.IsOpen());
 }
 
+// The message names the process that holds the device, so that the user knows what to close.
+TEST(SerialDevice, BusyDeviceNamesItsHolder) {
+    PtyLine line;
+    ASSERT_TRUE(line.ok());
+    int ready[2], release[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(release), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(release[1]);
+        const int fd = open(line.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+        prctl(PR_SET_NAME, "holder");
+        char c = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? 'y' : 'n';
+        (void)!write(ready[1], &c, 1);
+        (void)!read(release[0], &c, 1);  // until the parent closes its end
+        _exit(0);
+    }
+    close(ready[1]);
+    close(release[0]);
+    char c = 0;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    ASSERT_EQ(c, 'y');
+    SerialDevice d;
+    EXPECT_FALSE(d.Open(line.SlavePath()));
+    EXPECT_EQ(OpenFailureText(d.LastOpenFailure()),
+              "held by another program (holder, pid " + std::to_string(child) + ")");
+    close(release[1]);
+    close(ready[0]);
+    waitpid(child, nullptr, 0);
+    EXPECT_EQ(DeviceHolder(line.SlavePath()), "");
+}
+
 TEST(SerialDevice, DeviceLockedByAnotherProgramIsRefusedUntilReleased) {
     PtyLine line;
     ASSERT_TRUE(line.ok());
@@ -34,8 +69,8 @@ TEST(SerialDevice, DeviceLockedByAnotherProgramIsRefusedUntilReleased) {
     SerialDevice d;
     EXPECT_FALSE(d.Open(line.SlavePath()));
     EXPECT_EQ(d.LastOpenFailure().error, OpenError::Busy);
-    EXPECT_EQ(OpenFailureText(d.LastOpenFailure()),
-              "in use by another program (Device or resource busy)");
+    // This process is not "another program": no holder is named.
+    EXPECT_EQ(OpenFailureText(d.LastOpenFailure()), "held by another program");
     flock(other, LOCK_UN);
     ASSERT_TRUE(d.Open(line.SlavePath()));
     EXPECT_EQ(d.LastOpenFailure().error, OpenError::None);
