@@ -4,15 +4,15 @@ namespace memops {
 
 namespace {
 const MemoryKind kKinds[kMemoryKindCount] = {
-    {Memory::Ram, 0, "ram", "Load RAM Memory", "RAM", "Save RAM", "SaveRAM", 0x80},
+    {Memory::Ram, 0, "ram", "Load RAM Memory", "RAM", "Save RAM", "SaveRAM", 0x80, "RAM"},
     {Memory::Flash, 1, "flash", "Load Flash Memory", "Flash", "Save Flash Memory", "SaveFlash",
-     0x40},
+     0x40, "Flash"},
     {Memory::InternalEeprom, 2, "int-eeprom", "Load Internal EEPROM Memory", "InternalEEPROM",
-     "Save Internal EEPROM Memory", "SaveIE2PROM", 0x00},
+     "Save Internal EEPROM Memory", "SaveIE2PROM", 0x00, "Internal EEPROM"},
     {Memory::ExternalEeprom, 3, "ext-eeprom", "Load External EEPROM Memory", "ExternalEEPROM",
-     "Save External EEPROM Memory", "SaveEE2PROM", 0x00},
+     "Save External EEPROM Memory", "SaveEE2PROM", 0x00, "External EEPROM"},
     {Memory::Pelk, 4, "pelk", "Load PELK Flash Memory", "PELKFLASH", "Save Flash PELK Memory",
-     "SaveFlash", 0x00},
+     "SaveFlash", 0x00, "PELK Flash"},
 };
 }  // namespace
 

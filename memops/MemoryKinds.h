@@ -18,6 +18,7 @@ struct MemoryKind {
     const char* saveTitle;    // "Save RAM" ...
     const char* saveSection;  // "SaveRAM" ... (the PELK flash shares "SaveFlash")
     uint8_t code;             // memory code: goes into address bits 20 to 23
+    const char* name;         // "RAM", "Flash", "Internal EEPROM" ...: in what a user reads
 };
 
 inline constexpr int kMemoryKindCount = 5;

@@ -1,5 +1,7 @@
 #include "streams/MessagePresenter.h"
 
+#include <utility>
+
 #include <cstdio>
 
 namespace streams {
@@ -42,6 +44,39 @@ std::vector<std::string> RecordingPresenter::Texts() const {
 void RecordingPresenter::Clear() {
     std::lock_guard lock(mutex_);
     boxes_.clear();
+}
+
+void TeePresenter::SetNext(MessagePresenter* next) {
+    std::lock_guard lock(mutex_);
+    next_ = next;
+}
+
+MessagePresenter* TeePresenter::Next() const {
+    std::lock_guard lock(mutex_);
+    return next_;
+}
+
+void TeePresenter::Show(const std::string& text, const std::string& caption) {
+    MessagePresenter* next = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        std::string line = text;
+        while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+            line.pop_back();
+        for (char& c : line)
+            if (c == '\r' || c == '\n')
+                c = ' ';
+        if (!line.empty())
+            text_ += (text_.empty() ? "" : "; ") + line;
+        next = next_;
+    }
+    // Outside the lock: a box may wait for the user.
+    (next ? *next : static_cast<MessagePresenter&>(stderr_)).Show(text, caption);
+}
+
+std::string TeePresenter::TakeText() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(text_, {});
 }
 
 }  // namespace streams

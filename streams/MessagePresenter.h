@@ -41,4 +41,22 @@ class RecordingPresenter : public MessagePresenter {
     std::vector<Box> boxes_;
 };
 
+// Passes every box on to another presenter and keeps its text: what an operation said, for
+// its record.
+class TeePresenter : public MessagePresenter {
+  public:
+    // nullptr: the stderr presenter.
+    void SetNext(MessagePresenter* next);
+    MessagePresenter* Next() const;
+    void Show(const std::string& text, const std::string& caption) override;
+    // The texts shown since the last call, joined by "; ", their line breaks as spaces.
+    std::string TakeText();
+
+  private:
+    mutable std::mutex mutex_;
+    MessagePresenter* next_ = nullptr;
+    std::string text_;
+    StderrPresenter stderr_;
+};
+
 }  // namespace streams

@@ -45,8 +45,8 @@ std::ostream& logout() {
     return stream;
 }
 
-void SetMessagePresenter(MessagePresenter* presenter) {
-    g_presenter.store(presenter);
+MessagePresenter* SetMessagePresenter(MessagePresenter* presenter) {
+    return g_presenter.exchange(presenter);
 }
 
 MessagePresenter& CurrentMessagePresenter() {

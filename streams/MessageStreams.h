@@ -20,7 +20,8 @@ std::ostream& msgout();
 std::ostream& logout();
 
 // Installs the presenter boxes go to (nullptr: back to the stderr presenter). Not owned.
-void SetMessagePresenter(MessagePresenter* presenter);
+// Returns the one it replaces (nullptr for the stderr presenter).
+MessagePresenter* SetMessagePresenter(MessagePresenter* presenter);
 MessagePresenter& CurrentMessagePresenter();
 
 // Attaches the log stream to a sink (nullptr: the log goes nowhere). Not owned.

@@ -172,3 +172,18 @@ TEST(OutOfMemory, AllocationHelpersReportTheirContext) {
     std::unique_ptr<char[]> many(NewArrayOrExit<char>("pChar Class", 3));
     EXPECT_NE(many.get(), nullptr);
 }
+
+// The record of an operation holds what its boxes said; the boxes still reach the user.
+TEST(TeePresenter, KeepsEveryTextAndPassesTheBoxOn) {
+    RecordingPresenter user;
+    TeePresenter tee;
+    tee.SetNext(&user);
+    MessagePresenter* before = SetMessagePresenter(&tee);
+    msgout() << "Cannot open port /dev/x:\rheld by another program.\n";
+    msgout() << "File was not loaded.\n";
+    EXPECT_EQ(tee.TakeText(),
+              "Cannot open port /dev/x: held by another program.; File was not loaded.");
+    EXPECT_EQ(tee.TakeText(), "");
+    EXPECT_EQ(SetMessagePresenter(before), &tee);
+    EXPECT_EQ(user.Texts().size(), 2u);
+}
