@@ -103,7 +103,13 @@ void BootLoadDialog::accept() {
     running_ = true;
     emit statusText(QStringLiteral("Loading"));
     SetIdle(false);
-    load_->Run(s);  // its messages are boxes; Cancel reaches it through the event loop
+    emit started();
+    const memops::OperationTimer timer(memops::Operation::BootLoad, "", s.fileName);
+    // Its messages are boxes; Cancel reaches it through the event loop.
+    const memops::BootOutcome outcome = load_->Run(s);
+    emit ended(timer.Finish(memops::ResultOf(outcome), outcome == memops::BootOutcome::Loaded
+                                                           ? load_->ProgramLength()
+                                                           : load_->EchoCount()));
     SetIdle(true);
     running_ = false;
     emit statusText(QStringLiteral("Ready"));

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "memops/BootLoad.h"
+#include "memops/OperationHistory.h"
 
 namespace app {
 
@@ -32,6 +33,8 @@ class BootLoadDialog : public QDialog {
     void statusText(const QString& text);  // "Loading", then "Ready"
     void opened();
     void closed();
+    void started();                                     // OK: the transfer begins
+    void ended(const memops::OperationRecord& record);  // and how it went
 
   public slots:
     void accept() override;  // OK: checks, then the transfer; the dialog closes after it

@@ -17,17 +17,29 @@ QString ChooseSRecordToOpen(QWidget* parent, const QString& current) {
     return dialog.selectedFiles().first();
 }
 
-QString ChooseSRecordToSave(QWidget* parent, const QString& current) {
-    QFileDialog dialog(parent, QStringLiteral("Save As"), current,
-                       QString::fromLatin1(kSRecordSaveFilter));
+namespace {
+QString ChooseToSave(QWidget* parent, const QString& current, const QString& caption,
+                     const QString& filter, const QString& suffix) {
+    QFileDialog dialog(parent, caption, current, filter);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setDefaultSuffix(QStringLiteral("hex"));
+    dialog.setDefaultSuffix(suffix);
     if (!current.isEmpty())
         dialog.selectFile(current);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return QString();
     return dialog.selectedFiles().first();
+}
+}  // namespace
+
+QString ChooseSRecordToSave(QWidget* parent, const QString& current) {
+    return ChooseToSave(parent, current, QStringLiteral("Save As"),
+                        QString::fromLatin1(kSRecordSaveFilter), QStringLiteral("hex"));
+}
+
+QString ChooseCsvToSave(QWidget* parent, const QString& current) {
+    return ChooseToSave(parent, current, QStringLiteral("Save History"),
+                        QStringLiteral("CSV files (*.csv);;All files (*)"), QStringLiteral("csv"));
 }
 
 }  // namespace app

@@ -21,4 +21,7 @@ QString ChooseSRecordToOpen(QWidget* parent, const QString& current);
 // when the user cancels.
 QString ChooseSRecordToSave(QWidget* parent, const QString& current);
 
+// The history's CSV file (default extension csv); empty when the user cancels.
+QString ChooseCsvToSave(QWidget* parent, const QString& current);
+
 }  // namespace app

@@ -1,6 +1,7 @@
 #include "app/LoadParamDialog.h"
 
 #include <QButtonGroup>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -30,7 +31,7 @@ QString Hex(uint32_t value) {
 }  // namespace
 
 LoadParamDialog::LoadParamDialog(const LoadRequest& defaults, const std::string& title,
-                                 QWidget* parent)
+                                 const std::vector<std::string>& recentFiles, QWidget* parent)
     : QDialog(parent), request_(defaults) {
     setWindowTitle(QStringLiteral("Loading Parameters:") + QString::fromStdString(title));
 
@@ -75,13 +76,22 @@ LoadParamDialog::LoadParamDialog(const LoadRequest& defaults, const std::string&
     fields->addWidget(compress, 3, 1);
 
     auto* fileRow = new QHBoxLayout;
-    file = new QLineEdit(QString::fromStdString(defaults.file), this);
+    // The field offers the last images loaded; what is typed stays the field's text.
+    recent = new QComboBox(this);
+    recent->setEditable(true);
+    recent->setInsertPolicy(QComboBox::NoInsert);
+    recent->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    recent->setMinimumContentsLength(32);
+    for (const std::string& f : recentFiles)
+        recent->addItem(QString::fromStdString(f));
+    file = recent->lineEdit();
+    file->setText(QString::fromStdString(defaults.file));
     auto* fileLabel = new QLabel(QStringLiteral("&Load File"), this);
-    fileLabel->setBuddy(file);
+    fileLabel->setBuddy(recent);
     browse = new QPushButton(QStringLiteral("<< &Browse"), this);
     browse->setAutoDefault(false);
     fileRow->addWidget(fileLabel);
-    fileRow->addWidget(file, 1);
+    fileRow->addWidget(recent, 1);
     fileRow->addWidget(browse);
     connect(browse, &QPushButton::clicked, this, &LoadParamDialog::Browse);
 

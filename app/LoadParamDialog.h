@@ -3,10 +3,14 @@
 // the load's defaults; OK takes the fields through their checks, in their order, into a request.
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+
+#include <string>
+#include <vector>
 
 #include "memops/LoadCommand.h"
 
@@ -15,8 +19,9 @@ namespace app {
 class LoadParamDialog : public QDialog {
     Q_OBJECT
   public:
+    // recentFiles: offered in the file field, newest first.
     LoadParamDialog(const memops::LoadRequest& defaults, const std::string& title,
-                    QWidget* parent = nullptr);
+                    const std::vector<std::string>& recentFiles = {}, QWidget* parent = nullptr);
     // The request as the last successful OK took it.
     const memops::LoadRequest& Request() const { return request_; }
 
@@ -27,7 +32,8 @@ class LoadParamDialog : public QDialog {
     QLineEdit* bias;
     QLineEdit* fill;
     QCheckBox* compress;
-    QLineEdit* file;
+    QComboBox* recent;  // the file field, with the recent images in its list
+    QLineEdit* file;    // its text
     QPushButton* browse;
     QPushButton* ok;
     QPushButton* cancel;

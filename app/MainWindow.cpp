@@ -2,17 +2,21 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QElapsedTimer>
-#include <QLocale>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTimer>
+#include <QUrl>
+#include <utility>
 
 #include "app/AboutDialog.h"
 #include "app/AppIcon.h"
 #include "app/BootLoadDialog.h"
 #include "app/CommandTable.h"
+#include "app/HistoryPane.h"
 #include "app/LoadParamDialog.h"
 #include "app/LogConsole.h"
 #include "app/ManualZimpDialog.h"
@@ -25,8 +29,10 @@
 #include "app/TqvBootLoadDialog.h"
 #include "app/WindowPlacement.h"
 #include "app/ZimpConfigDialog.h"
+#include "memops/RecentFiles.h"
 #include "platform/FileLocator.h"
 #include "platform/KeyboardLocks.h"
+#include "platform/SerialDevice.h"
 #include "streams/MessageStreams.h"
 
 using memops::CurrentPortChoice;
@@ -83,9 +89,13 @@ MainWindow::MainWindow(const AppOptions& options, QWidget* parent)
     const StartupSettings settings = ReadStartupSettings(*profile_);
     stored_.name = settings.port;
     stored_.factor = settings.factor ? static_cast<uint32_t>(settings.factor) : 1;
+    wantedRate_ = settings.baudrate > 0 ? static_cast<uint32_t>(settings.baudrate) : 0;
+    settingsValid_ = settings.valid;
     OpenConfiguredPort(port_, settings);  // a failure shows when an operation needs the port
 
-    setCentralWidget(new QWidget(this));
+    history_ = new HistoryPane(this);
+    setCentralWidget(history_);
+    setAcceptDrops(true);
     BuildMenus();
     BuildToolBar();
     BuildStatusBar();
@@ -105,6 +115,10 @@ MainWindow::MainWindow(const AppOptions& options, QWidget* parent)
     connect(boot_, &BootLoadDialog::statusText, this, &MainWindow::SetStatusText);
     connect(boot_, &BootLoadDialog::opened, this, &MainWindow::BeginOperation);
     connect(boot_, &BootLoadDialog::closed, this, &MainWindow::EndOperation);
+    connect(save_, &SaveMemoryDialog::started, this, &MainWindow::OperationStarted);
+    connect(save_, &SaveMemoryDialog::ended, this, &MainWindow::OperationEnded);
+    connect(boot_, &BootLoadDialog::started, this, &MainWindow::OperationStarted);
+    connect(boot_, &BootLoadDialog::ended, this, &MainWindow::OperationEnded);
 
     // DebugLevel is read when the window is made, after the bars.
     long debugLevel = 0;
@@ -280,9 +294,15 @@ void MainWindow::UpdatePortPane() {
         return;
     const std::string& name = port_.IsOpen() ? port_.PortName() : stored_.name;
     QString text = name.empty() ? QStringLiteral("no port") : QString::fromStdString(name);
-    if (!name.empty())
-        text += port_.IsOpen() ? QStringLiteral(" %1").arg(port_.StoredRate())
-                               : QStringLiteral(" closed");
+    const platform::OpenFailure& failure = port_.LastOpenFailure();
+    if (!name.empty()) {
+        if (port_.IsOpen())
+            text += QStringLiteral(" %1").arg(port_.StoredRate());
+        else if (failure.error == platform::OpenError::Busy)  // who holds it, if known
+            text += QLatin1Char(' ') + QString::fromStdString(platform::OpenFailureText(failure));
+        else
+            text += QStringLiteral(" closed");
+    }
     if (portPane_->text() != text)
         portPane_->setText(text);
 }
@@ -312,8 +332,64 @@ bool MainWindow::event(QEvent* e) {
     return QMainWindow::event(e);
 }
 
+void MainWindow::EnsurePortOpen() {
+    if (port_.IsOpen() || !settingsValid_ || stored_.name.empty() || wantedRate_ == 0)
+        return;
+    memops::StartupSettings s;
+    s.port = stored_.name;
+    s.baudrate = wantedRate_;
+    s.factor = stored_.factor;
+    memops::OpenPortSayingWhy(port_, s);
+    UpdatePortPane();
+}
+
+void MainWindow::OperationStarted() {
+    (void)tee_.TakeText();  // what the operation's dialog said before its OK is not its record
+}
+
+void MainWindow::OperationEnded(memops::OperationRecord record) {
+    const std::string said = tee_.TakeText();
+    if (record.result != memops::OperationResult::Done)
+        record.message = said;
+    else
+        doneText_ = QString::fromStdString(memops::DoneText(record));
+    history_->Append(record);
+}
+
+bool MainWindow::AcceptsDrop(const QMimeData* data) const {
+    return !OperationRunning() && data != nullptr && data->hasUrls() && data->urls().size() == 1 &&
+           data->urls().first().isLocalFile();
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* e) {
+    if (AcceptsDrop(e->mimeData()))
+        e->acceptProposedAction();
+    else
+        e->ignore();
+}
+
+void MainWindow::dragMoveEvent(QDragMoveEvent* e) {
+    if (AcceptsDrop(e->mimeData()))
+        e->acceptProposedAction();
+    else
+        e->ignore();
+}
+
+void MainWindow::dropEvent(QDropEvent* e) {
+    if (!AcceptsDrop(e->mimeData())) {
+        e->ignore();
+        return;
+    }
+    e->acceptProposedAction();
+    // After the drop has ended: the dragging program must not wait for our modal dialog.
+    const QString file = e->mimeData()->urls().first().toLocalFile();
+    QTimer::singleShot(0, this, [this, file] { OnLoad(1, file); });
+}
+
 void MainWindow::BeginOperation() {
     if (operations_++ == 0) {
+        tee_.SetNext(streams::SetMessagePresenter(&tee_));
+        doneText_.clear();
         menuBar()->setEnabled(false);
         toolBar_->setEnabled(false);
         centralWidget()->setEnabled(false);
@@ -325,8 +401,15 @@ void MainWindow::EndOperation() {
         menuBar()->setEnabled(true);
         toolBar_->setEnabled(true);
         centralWidget()->setEnabled(true);
+        // Unless someone put another presenter in its place meanwhile.
+        streams::MessagePresenter* now = streams::SetMessagePresenter(tee_.Next());
+        if (now != &tee_)
+            streams::SetMessagePresenter(now);
         SetStatusText(QString());
         UpdatePortPane();
+        // Until the next prompt replaces it.
+        if (!doneText_.isEmpty())
+            SetStatusText(std::exchange(doneText_, QString()));
     }
 }
 
@@ -342,12 +425,15 @@ void MainWindow::closeEvent(QCloseEvent* e) {
 }
 
 void MainWindow::OnRow() {
+    EnsurePortOpen();
     BeginOperation();
     manual_->Run(&port_);
     EndOperation();
 }
 
 void MainWindow::OnCommands() {
+    if (!OperationRunning())
+        EnsurePortOpen();
     requests_->Open(&port_, profile_.get());
 }
 
@@ -366,70 +452,66 @@ void MainWindow::OnBlockSizeAndEcho() {
 void MainWindow::OnWritePort() {
     BeginOperation();
     PortBaudDialog dialog(CurrentPortChoice(port_, stored_.name, stored_.factor), this);
-    if (dialog.exec() == QDialog::Accepted)
-        ReopenPort(port_, dialog.Chosen(), stored_);
+    if (dialog.exec() == QDialog::Accepted && ReopenPort(port_, dialog.Chosen(), stored_))
+        wantedRate_ = dialog.Chosen().rate;
     EndOperation();
 }
 
-QString DoneText(const char* verb, uint64_t bytes, const char* preposition, memops::Memory memory,
-                 double seconds) {
-    // "Load Flash Memory" names the memory "Flash".
-    QString name = QString::fromLatin1(MemoryKindOf(memory).loadTitle);
-    name.remove(QStringLiteral("Load ")).remove(QStringLiteral(" Memory"));
-    const QLocale english(QLocale::English, QLocale::UnitedStates);
-    return QStringLiteral("%1 %2 bytes %3 %4 in %5 s")
-        .arg(QString::fromLatin1(verb), english.toString(qulonglong(bytes)),
-             QString::fromLatin1(preposition), name, QString::number(seconds, 'f', 1));
-}
-
-void MainWindow::OnLoad(int memoryKind) {
+void MainWindow::OnLoad(int memoryKind, const QString& file) {
     if (OperationRunning())
         return;
     SetMemoryKind(memoryKind);
     const memops::Memory memory = *MemoryOfType(memoryKind);
+    EnsurePortOpen();
     BeginOperation();
     // "Loading Parameters" in front, then the load off this thread while "LOADING" shows it;
     // every message is a box.
-    QString done;
-    if (const std::optional<LoadRequest> defaults = load_->Defaults(memory)) {
-        LoadParamDialog dialog(*defaults, MemoryKindOf(memory).loadTitle, this);
+    if (std::optional<LoadRequest> defaults = load_->Defaults(memory)) {
+        if (!file.isEmpty())
+            defaults->file = file.toStdString();
+        LoadParamDialog dialog(*defaults, MemoryKindOf(memory).loadTitle,
+                               memops::ReadRecentFiles(*profile_), this);
         if (dialog.exec() == QDialog::Accepted) {
             const LoadRequest request = dialog.Request();
+            memops::RememberRecentFile(*profile_, request.file);
+            OperationStarted();
+            const memops::OperationTimer timer(memops::Operation::Load, MemoryKindOf(memory).name,
+                                               request.file);
             LoadCommand::Outcome outcome = LoadCommand::Outcome::NotLoaded;
-            QElapsedTimer clock;
-            clock.start();
             RunKeepingEventsLive([&] { outcome = load_->Run(request, progress_); });
             // What the load handed the window on its way out is shown before going on.
             QCoreApplication::sendPostedEvents(progress_, QEvent::MetaCall);
-            if (outcome == LoadCommand::Outcome::Loaded)
-                done = DoneText("Loaded", load_->LoadedBytes(), "into", memory,
-                                clock.elapsed() / 1000.0);
+            OperationEnded(
+                timer.Finish(memops::ResultOf(outcome, load_->Cancelled()), load_->LoadedBytes()));
         }
     }
     EndOperation();
-    // Until the next prompt replaces it.
-    if (!done.isEmpty())
-        SetStatusText(done);
 }
 
 void MainWindow::OnSave(int memoryKind) {
     if (OperationRunning())
         return;
     SetMemoryKind(memoryKind);
+    EnsurePortOpen();
     save_->Open(&port_, profile_.get(), memoryKind);
 }
 
 void MainWindow::OnBootLoad() {
     if (OperationRunning())
         return;
+    EnsurePortOpen();
     boot_->Open(&port_, profile_.get());
 }
 
 void MainWindow::OnTqvBootLoad() {
     if (OperationRunning())
         return;
+    EnsurePortOpen();
     BeginOperation();
-    TqvBootLoadDialog::Run(&port_, profile_.get(), this);
+    TqvBootLoadDialog::Run(&port_, profile_.get(), this, [this](TqvBootLoadDialog& dialog) {
+        connect(&dialog, &TqvBootLoadDialog::started, this, &MainWindow::OperationStarted);
+        connect(&dialog, &TqvBootLoadDialog::ended, this, &MainWindow::OperationEnded);
+    });
     EndOperation();
 }
 

@@ -12,14 +12,19 @@
 
 #include "app/QtEventPump.h"
 #include "memops/LoadCommand.h"
+#include "memops/OperationHistory.h"
 #include "memops/PortReopen.h"
 #include "memops/Startup.h"
 #include "serial/SerialPort.h"
 #include "streams/Configuration.h"
+#include "streams/MessagePresenter.h"
+
+class QMimeData;
 
 namespace app {
 
 class BootLoadDialog;
+class HistoryPane;
 class LogConsole;
 class ManualZimpDialog;
 class ProgressDialog;
@@ -32,10 +37,6 @@ struct AppOptions {
     std::string config;               // --config FILE: instead of looking for ZIMPProtocol.ini
     std::optional<std::string> port;  // --port DEVICE: instead of configuration/Port (not written)
 };
-
-// What the status bar says after an operation: "Loaded 21,086 bytes into Flash in 1.9 s".
-QString DoneText(const char* verb, uint64_t bytes, const char* preposition, memops::Memory memory,
-                 double seconds);
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -51,6 +52,7 @@ class MainWindow : public QMainWindow {
     QString StatusText() const;
     QLabel* Indicator(int index) const { return indicators_[index]; }
     LogConsole* Console() const { return console_.get(); }
+    HistoryPane* History() const { return history_; }
 
     serial::SerialPort& Port() { return port_; }
     streams::Configuration& Profile() { return *profile_; }
@@ -74,10 +76,21 @@ class MainWindow : public QMainWindow {
 
   public slots:
     void SetStatusText(const QString& text);
+    // An operation's start (after its dialog's OK) and its end: the end's record goes into
+    // the history with what the boxes said since the start; a success's line goes into the
+    // status bar once the operation's windows are closed.
+    void OperationStarted();
+    void OperationEnded(memops::OperationRecord record);
+    // Drops: one local file opens "Loading Parameters" for Flash with it; none while an
+    // operation runs.
+    bool AcceptsDrop(const QMimeData* data) const;
 
   protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private:
     void BuildMenus();
@@ -86,6 +99,9 @@ class MainWindow : public QMainWindow {
     void UpdateIndicators();
     // "DEVICE RATE" while the port is open, "DEVICE closed" when it is not.
     void UpdatePortPane();
+    // Before an operation that needs the port: a port that should be open but is not (held by
+    // another program at start, say) is opened again, and a failure says why in a box.
+    void EnsurePortOpen();
 
     void OnRow();
     void OnCommands();
@@ -93,7 +109,7 @@ class MainWindow : public QMainWindow {
     void OnBlockSizeAndEcho();
     void OnWritePort();
     void OnAbout();
-    void OnLoad(int memoryKind);
+    void OnLoad(int memoryKind, const QString& file = QString());
     void OnSave(int memoryKind);
     void OnBootLoad();
     void OnTqvBootLoad();
@@ -103,6 +119,8 @@ class MainWindow : public QMainWindow {
     std::string configPath_;
     std::unique_ptr<streams::Configuration> profile_;
     memops::PortChoice stored_;  // the port name and factor in use; the rate is the port's
+    uint32_t wantedRate_ = 0;    // the nominal rate the port is to have open
+    bool settingsValid_ = true;  // a refused port value keeps the port closed
     int memoryKind_ = 0;
     std::unique_ptr<QtPortSettingsEditor> editor_;
     ManualZimpDialog* manual_;
@@ -119,6 +137,10 @@ class MainWindow : public QMainWindow {
     QLabel* portPane_ = nullptr;
     QLabel* indicators_[3] = {};
     int operations_ = 0;
+    HistoryPane* history_ = nullptr;
+    // Between the first operation's start and the last one's end every box also goes here.
+    streams::TeePresenter tee_;
+    QString doneText_;
 };
 
 }  // namespace app

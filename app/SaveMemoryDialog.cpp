@@ -49,7 +49,8 @@ SaveMemoryDialog::~SaveMemoryDialog() = default;
 
 bool SaveMemoryDialog::Open(SerialPort* port, Configuration* profile, int memoryType) {
     command_ = std::make_unique<SaveCommand>(port, profile);
-    if (!command_->Prepare(*memops::MemoryOfType(memoryType))) {
+    memory_ = *memops::MemoryOfType(memoryType);
+    if (!command_->Prepare(memory_)) {
         command_.reset();
         return false;
     }
@@ -75,6 +76,10 @@ void SaveMemoryDialog::ShowAddress(const std::string& text) {
     address->setText(QString::fromStdString(text));
 }
 
+void SaveMemoryDialog::BytesSaved(uint32_t done, uint32_t /*total*/) {
+    saved_ = done;
+}
+
 void SaveMemoryDialog::Browse() {
     const QString chosen = ChooseSRecordToSave(this, file->text());
     if (!chosen.isEmpty())
@@ -88,8 +93,13 @@ void SaveMemoryDialog::accept() {
     SetIdle(false);
     address->clear();
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    emit started();
+    const memops::OperationTimer timer(memops::Operation::Save, memops::MemoryKindOf(memory_).name,
+                                       name);
+    saved_ = 0;
     last_ = command_->Save(name, this);
     QApplication::restoreOverrideCursor();
+    emit ended(timer.Finish(memops::ResultOf(last_), saved_));
     if (last_ == SaveOutcome::NotOpened || last_ == SaveOutcome::Refused) {
         // Nothing was read or written: the user may choose another file or mend the ranges.
         SetIdle(true);

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <memory>
 
+#include "memops/OperationHistory.h"
 #include "memops/SaveCommand.h"
 
 namespace app {
@@ -25,6 +26,7 @@ class SaveMemoryDialog : public QDialog, public memops::SaveFrontEnd {
     memops::SaveOutcome LastOutcome() const { return last_; }
 
     void ShowAddress(const std::string& text) override;
+    void BytesSaved(uint32_t done, uint32_t total) override;
 
     QLineEdit* file;
     QPushButton* browse;
@@ -35,6 +37,8 @@ class SaveMemoryDialog : public QDialog, public memops::SaveFrontEnd {
   signals:
     void opened();
     void closed();
+    void started();                                     // OK: the save begins
+    void ended(const memops::OperationRecord& record);  // and how it went
 
   public slots:
     void accept() override;  // OK: the save
@@ -50,6 +54,8 @@ class SaveMemoryDialog : public QDialog, public memops::SaveFrontEnd {
 
     std::unique_ptr<memops::SaveCommand> command_;
     memops::SaveOutcome last_ = memops::SaveOutcome::NotOpened;
+    memops::Memory memory_ = memops::Memory::Ram;
+    uint32_t saved_ = 0;
 };
 
 }  // namespace app

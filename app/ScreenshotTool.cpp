@@ -150,7 +150,8 @@ int main(int argc, char** argv) {
         load.file = "examples/firmware.s28";
         load.compress = true;
         load.checksum = memops::ChecksumTable::LastAddress;
-        app::LoadParamDialog loadParams(load, "Load Flash Memory", &window);
+        app::LoadParamDialog loadParams(load, "Load Flash Memory",
+                                        {"examples/firmware.s28", "examples/boot.s19"}, &window);
         loadParams.show();
         failures += !Save(&loadParams, "loading-parameters");
         loadParams.hide();

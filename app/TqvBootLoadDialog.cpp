@@ -157,10 +157,16 @@ void TqvBootLoadDialog::accept() {
     // The direct reads and writes block; the window keeps painting meanwhile. Their messages
     // are boxes shown on this thread while the writer waits.
     const TqvSettings s = settings_;
+    emit started();
+    const memops::OperationTimer timer(memops::Operation::TqvBootLoad, "", s.file);
+    memops::BootOutcome outcome = memops::BootOutcome::Failed;
+    uint32_t sent = 0;
     RunKeepingEventsLive([&] {
         TqvBootLoad load(port_);
-        load.Run(s);
+        outcome = load.Run(s);
+        sent = load.BlocksSent();
     });
+    emit ended(timer.Finish(memops::ResultOf(outcome), sent));
     QApplication::restoreOverrideCursor();
     for (QWidget* w : disabled)
         w->setEnabled(true);
@@ -180,13 +186,16 @@ void TqvBootLoadDialog::closeEvent(QCloseEvent* event) {
         QDialog::closeEvent(event);
 }
 
-bool TqvBootLoadDialog::Run(SerialPort* port, Configuration* profile, QWidget* parent) {
+bool TqvBootLoadDialog::Run(SerialPort* port, Configuration* profile, QWidget* parent,
+                            const std::function<void(TqvBootLoadDialog&)>& prepare) {
     if (port == nullptr || profile == nullptr)
         return false;
     TqvSettings settings;
     profile->clear();
     ReadTqvSettings(*profile, settings);
     TqvBootLoadDialog dialog(port, settings, parent);
+    if (prepare)
+        prepare(dialog);
     if (dialog.exec() != QDialog::Accepted)
         return false;
     WriteTqvSettings(*profile, dialog.Settings());

@@ -9,6 +9,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <functional>
+
+#include "memops/OperationHistory.h"
 #include "memops/TqvBootLoad.h"
 
 namespace app {
@@ -22,8 +25,10 @@ class TqvBootLoadDialog : public QDialog {
     bool Running() const { return running_; }
 
     // The whole command: reads section "TqvBootLoad", runs the dialog and, after OK, writes the
-    // settings back. Returns whether it ended with OK.
-    static bool Run(serial::SerialPort* port, streams::Configuration* profile, QWidget* parent);
+    // settings back. Returns whether it ended with OK. prepare is handed the dialog before it
+    // shows, to connect to it.
+    static bool Run(serial::SerialPort* port, streams::Configuration* profile, QWidget* parent,
+                    const std::function<void(TqvBootLoadDialog&)>& prepare = {});
 
     QLineEdit* headerRate;
     QLineEdit* file;
@@ -37,6 +42,10 @@ class TqvBootLoadDialog : public QDialog {
     QRadioButton* vintrel;
     QPushButton* ok;
     QPushButton* cancel;
+
+  signals:
+    void started();                                     // OK: the load begins
+    void ended(const memops::OperationRecord& record);  // and how it went
 
   public slots:
     void accept() override;  // OK: the load, then the dialog closes with OK

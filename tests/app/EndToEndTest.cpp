@@ -12,6 +12,7 @@
 #include "AppTestSupport.h"
 #include "app/BootLoadDialog.h"
 #include "app/CommandTable.h"
+#include "app/HistoryPane.h"
 #include "app/LoadParamDialog.h"
 #include "app/ProgressDialog.h"
 #include "app/SaveMemoryDialog.h"
@@ -212,15 +213,22 @@ void EndToEndTest::cancelledSaveKeepsThePreviousFile() {
 void EndToEndTest::bootLoadFromTheMenu_data() {
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<QStringList>("boxes");
-    QTest::newRow("echo agrees") << QStringList{} << QStringList{};
+    QTest::addColumn<QString>("status");  // the message pane at the end, and the history's
+    QTest::addColumn<QString>("outcome");
+    QTest::newRow("echo agrees") << QStringList{} << QStringList{}
+                                 << QStringLiteral("Boot loaded 40 bytes in \\d+\\.\\d s")
+                                 << QStringLiteral("OK");
     QTest::newRow("echo differs")
         << QStringList{"--corrupt-at", "1"}
-        << QStringList{"Error at position 1.\rIf position more than 100 don't take care."};
+        << QStringList{"Error at position 1.\rIf position more than 100 don't take care."}
+        << QStringLiteral("Ready") << QStringLiteral("Failed");
 }
 
 void EndToEndTest::bootLoadFromTheMenu() {
     QFETCH(QStringList, options);
     QFETCH(QStringList, boxes);
+    QFETCH(QString, status);
+    QFETCH(QString, outcome);
     TempDir files;
     const std::string program = files.Write("prog.s19", SRecordText(0x0, Pattern(40)));
     std::vector<std::string> argv = {"--mode", "boot"};
@@ -244,7 +252,14 @@ void EndToEndTest::bootLoadFromTheMenu() {
     QCOMPARE(shown, (QStringList{QStringLiteral("Loading"), QStringLiteral("Ready")}));
     QVERIFY(!d.isVisible());
     QCOMPARE(recorder.Texts(), boxes);
-    QCOMPARE(w->StatusText(), QStringLiteral("Ready"));
+    QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(status))
+                 .match(w->StatusText())
+                 .hasMatch(),
+             qPrintable(w->StatusText()));
+    const auto& rows = w->History()->History().Rows();
+    QCOMPARE(rows.size(), size_t(1));
+    QCOMPARE(QString::fromLatin1(memops::ResultText(rows[0].result)), outcome);
+    QCOMPARE(rows[0].file, program);
     QVERIFY(w->menuBar()->isEnabled());
     QCOMPARE(w->Port().EffectiveRate(), 115200u);  // the rate before the load
 }
