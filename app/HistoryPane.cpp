@@ -1,7 +1,6 @@
 #include "app/HistoryPane.h"
 
 #include <QAction>
-#include <algorithm>
 #include <QApplication>
 #include <QClipboard>
 #include <QHBoxLayout>
@@ -11,6 +10,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/FileChoosers.h"
 
@@ -50,6 +50,8 @@ namespace {
 const char* const kColumns[] = {"Time",  "Operation", "Memory",  "File",
                                 "Bytes", "Duration",  "Outcome", "Message"};
 constexpr int kColumnCount = 8;
+constexpr int kFileColumn = 3, kMessageColumn = 7;
+constexpr int kMaxFileWidth = 320;
 }  // namespace
 
 HistoryPane::HistoryPane(QWidget* parent)
@@ -64,8 +66,12 @@ HistoryPane::HistoryPane(QWidget* parent)
     table_->setAlternatingRowColors(true);
     table_->setWordWrap(false);
     table_->verticalHeader()->setVisible(false);
-    table_->horizontalHeader()->setStretchLastSection(true);
-    table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    // The short columns fit their contents, the file takes what it needs up to a limit, and
+    // the message has the rest.
+    QHeaderView* header = table_->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(kFileColumn, QHeaderView::Interactive);
+    header->setSectionResizeMode(kMessageColumn, QHeaderView::Stretch);
     table_->setContextMenuPolicy(Qt::ActionsContextMenu);
 
     auto* copy = new QAction(QStringLiteral("&Copy"), table_);
@@ -111,14 +117,17 @@ void HistoryPane::Append(const OperationRecord& r) {
         auto* item = new QTableWidgetItem(cells[c]);
         if (c == 4 || c == 5)
             item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        if (c == 3 || c == 7)
+        if (c == kFileColumn || c == kMessageColumn)
             item->setToolTip(cells[c]);  // long paths and messages are cut in the cell
         if (c == 6 && r.result != OperationResult::Done)
             item->setForeground(QColor(0xB0, 0x20, 0x20));
         table_->setItem(row, c, item);
     }
-    if (row == 0)
-        table_->resizeColumnsToContents();
+    if (table_->columnWidth(kFileColumn) < kMaxFileWidth) {
+        table_->resizeColumnToContents(kFileColumn);
+        table_->setColumnWidth(kFileColumn,
+                               std::min(table_->columnWidth(kFileColumn), kMaxFileWidth));
+    }
     table_->scrollToBottom();
     save_->setEnabled(true);
 }

@@ -107,10 +107,29 @@ int main(int argc, char** argv) {
         app::AppOptions appOptions;
         appOptions.config = ini.toStdString();
         app::MainWindow window(appOptions);
-        window.resize(560, 300);
+        window.resize(900, 420);
         window.show();
         Settle(50);
+        // A few rows in the history: a load, one whose file is missing, a save.
+        const auto loadFile = [&](int id, const QString& file) {
+            QTimer::singleShot(0, [file] {
+                auto* d = qobject_cast<app::LoadParamDialog*>(QApplication::activeModalWidget());
+                if (d == nullptr)
+                    return;
+                d->file->setText(file);
+                d->accept();
+            });
+            window.Action(id)->trigger();
+        };
+        loadFile(app::kIdLoadFlash, QStringLiteral("examples/firmware.s28"));
+        loadFile(app::kIdLoadRam, QStringLiteral("examples/firmware-old.s19"));
+        const QString saved = QDir::temp().filePath(QStringLiteral("saved.s28"));
+        window.Action(app::kIdSaveFlash)->trigger();
+        window.SaveMemory().file->setText(saved);
+        window.SaveMemory().accept();
+        Settle(50);
         failures += !Save(&window, "main-window", false);
+        QFile::remove(saved);
 
         for (QAction* a : window.menuBar()->actions()) {
             if (a->text() == QStringLiteral("&Load")) {
