@@ -69,6 +69,8 @@ HistoryPane::HistoryPane(QWidget* parent)
     // The short columns fit their contents, the file takes what it needs up to a limit, and
     // the message has the rest.
     QHeaderView* header = table_->horizontalHeader();
+    header->setMinimumSectionSize(36);
+    header->setDefaultSectionSize(60);  // an empty table fits the narrowest window
     header->setSectionResizeMode(QHeaderView::ResizeToContents);
     header->setSectionResizeMode(kFileColumn, QHeaderView::Interactive);
     header->setSectionResizeMode(kMessageColumn, QHeaderView::Stretch);

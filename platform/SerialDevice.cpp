@@ -7,10 +7,12 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 
@@ -65,14 +67,54 @@ std::string OpenFailureText(const OpenFailure& f) {
     }
 }
 
+namespace {
+std::string ProcessName(const std::string& pid) {
+    std::string name;
+    (void)ReadFileBounded("/proc/" + pid + "/comm", 64, name);
+    while (!name.empty() && (name.back() == '\n' || name.back() == '\0'))
+        name.pop_back();
+    return (name.empty() ? "?" : name) + ", pid " + pid;
+}
+
+// The process whose flock(2) on the device's inode /proc/locks lists; empty when none.
+std::string LockHolder(const struct stat& device, const std::string& self) {
+    std::string locks;
+    if (ReadFileBounded("/proc/locks", 1 << 20, locks) != ReadStatus::Ok)
+        return {};
+    // "1: FLOCK  ADVISORY  WRITE 4242 00:05:87 0 EOF"; waiters ("1: -> FLOCK ...") hold nothing.
+    char want[64];
+    std::snprintf(want, sizeof want, "%02x:%02x:%llu", major(device.st_dev), minor(device.st_dev),
+                  static_cast<unsigned long long>(device.st_ino));
+    size_t at = 0;
+    while (at < locks.size()) {
+        size_t end = locks.find('\n', at);
+        if (end == std::string::npos)
+            end = locks.size();
+        char kind[16] = {}, mode[16] = {}, access[16] = {}, id[64] = {};
+        unsigned long pid = 0;
+        const std::string line = locks.substr(at, end - at);
+        at = end + 1;
+        if (std::sscanf(line.c_str(), "%*[^:]: %15s %15s %15s %lu %63s", kind, mode, access, &pid,
+                        id) == 5 &&
+            !std::strcmp(kind, "FLOCK") && !std::strcmp(id, want) && std::to_string(pid) != self)
+            return ProcessName(std::to_string(pid));
+    }
+    return {};
+}
+}  // namespace
+
 std::string DeviceHolder(const std::string& path) {
     struct stat device {};
     if (stat(path.c_str(), &device) != 0 || !S_ISCHR(device.st_mode))
         return {};
+    // The lock's owner first: others may keep the device open without holding it (a
+    // simulator keeps its line's slave open).
+    const std::string self = std::to_string(getpid());
+    if (std::string holder = LockHolder(device, self); !holder.empty())
+        return holder;
     DIR* proc = opendir("/proc");
     if (proc == nullptr)
         return {};
-    const std::string self = std::to_string(getpid());
     std::string found;
     // Bounded, so that a machine with a huge process table cannot hold up a failed open.
     int processes = 0;
@@ -90,11 +132,7 @@ std::string DeviceHolder(const std::string& path) {
             if (f->d_name[0] == '.' || stat((dir + "/fd/" + f->d_name).c_str(), &st) != 0)
                 continue;
             if (S_ISCHR(st.st_mode) && st.st_rdev == device.st_rdev) {
-                std::string name;
-                (void)ReadFileBounded(dir + "/comm", 64, name);
-                while (!name.empty() && (name.back() == '\n' || name.back() == '\0'))
-                    name.pop_back();
-                found = (name.empty() ? "?" : name) + ", pid " + p->d_name;
+                found = ProcessName(p->d_name);
                 break;
             }
         }

@@ -25,36 +25,52 @@ TEST(SerialDevice, OpensOnlyExistingTerminals) {
     EXPECT_FALSE(d.IsOpen());
 }
 
-// The message names the process that holds the device, so that the user knows what to close.
+// The message names the process that holds the device's lock, so that the user knows what to
+// close; one that only has it open (as a simulator keeps its line) is not the holder.
 TEST(SerialDevice, BusyDeviceNamesItsHolder) {
     PtyLine line;
     ASSERT_TRUE(line.ok());
-    int ready[2], release[2];
-    ASSERT_EQ(pipe(ready), 0);
-    ASSERT_EQ(pipe(release), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        close(release[1]);
-        const int fd = open(line.SlavePath().c_str(), O_RDWR | O_NOCTTY);
-        prctl(PR_SET_NAME, "holder");
-        char c = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? 'y' : 'n';
-        (void)!write(ready[1], &c, 1);
-        (void)!read(release[0], &c, 1);  // until the parent closes its end
-        _exit(0);
-    }
-    close(ready[1]);
-    close(release[0]);
-    char c = 0;
-    ASSERT_EQ(read(ready[0], &c, 1), 1);
-    ASSERT_EQ(c, 'y');
+    struct Child {
+        pid_t pid = -1;
+        int release = -1;  // closed: the child ends
+    };
+    // A process named name with the device open, locked when lock; started when it says so.
+    const auto start = [&](const char* name, bool lock) {
+        int ready[2], release[2];
+        Child c;
+        if (pipe(ready) != 0 || pipe(release) != 0)
+            return c;
+        c.pid = fork();
+        if (c.pid == 0) {
+            close(release[1]);
+            const int fd = open(line.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+            prctl(PR_SET_NAME, name);
+            char ok = fd >= 0 && (!lock || flock(fd, LOCK_EX | LOCK_NB) == 0) ? 'y' : 'n';
+            (void)!write(ready[1], &ok, 1);
+            (void)!read(release[0], &ok, 1);
+            _exit(0);
+        }
+        close(ready[1]);
+        close(release[0]);
+        char ok = 0;
+        if (read(ready[0], &ok, 1) != 1 || ok != 'y')
+            c.pid = -1;
+        close(ready[0]);
+        c.release = release[1];
+        return c;
+    };
+    const Child opener = start("opener", false);  // the lower pid, so a scan meets it first
+    const Child holder = start("holder", true);
+    ASSERT_GT(opener.pid, 0);
+    ASSERT_GT(holder.pid, 0);
     SerialDevice d;
     EXPECT_FALSE(d.Open(line.SlavePath()));
     EXPECT_EQ(OpenFailureText(d.LastOpenFailure()),
-              "held by another program (holder, pid " + std::to_string(child) + ")");
-    close(release[1]);
-    close(ready[0]);
-    waitpid(child, nullptr, 0);
+              "held by another program (holder, pid " + std::to_string(holder.pid) + ")");
+    for (const Child& c : {holder, opener}) {
+        close(c.release);
+        waitpid(c.pid, nullptr, 0);
+    }
     EXPECT_EQ(DeviceHolder(line.SlavePath()), "");
 }
 
