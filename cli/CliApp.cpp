@@ -60,6 +60,7 @@ const char* kUsage =
     "  --debug            the debug log on stderr\n"
     "  --quiet            no progress and no summary lines\n"
     "  --help             this text; COMMAND --help for a command's own\n"
+    "  --version          the version of zimp\n"
     "\n"
     "Rates, sizes, counts and times given as options, here and after the command, are decimal,\n"
     "or hex after 0x; a leading 0 is not the octal prefix there.\n"
@@ -147,7 +148,8 @@ CliApp::~CliApp() {
     SetMessagePresenter(nullptr);
 }
 
-bool CliApp::ParseGlobal(std::vector<std::string>& args, bool& help, std::string& error) {
+bool CliApp::ParseGlobal(std::vector<std::string>& args, bool& help, bool& version,
+                         std::string& error) {
     CommandLine line;
     line.StopAtOperand();
     CLI::App& o = line.Options();
@@ -171,6 +173,7 @@ bool CliApp::ParseGlobal(std::vector<std::string>& args, bool& help, std::string
     const CLI::Option* echoOption = o.add_flag("--echo,!--no-echo", echo);
     o.add_flag("--debug", options_.debug);
     o.add_flag("-q,--quiet", options_.quiet);
+    o.add_flag("--version", version);
     ParsedArguments parsed = line.Parse(args);
     if (options_.ports.size() == 1)
         options_.port = options_.ports[0];
@@ -182,7 +185,7 @@ bool CliApp::ParseGlobal(std::vector<std::string>& args, bool& help, std::string
     std::string bad = parsed.incomplete;
     if (bad.empty() && !args.empty() && !args[0].empty() && args[0][0] == '-')
         bad = args[0];
-    if (!bad.empty() && !help) {
+    if (!bad.empty() && !help && !version) {
         error = "unknown or incomplete option '" + bad + "'";
         return false;
     }
@@ -334,8 +337,13 @@ int CliApp::RunCommand(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string error;
     bool help = false;
-    if (!ParseGlobal(args, help, error))
+    bool version = false;
+    if (!ParseGlobal(args, help, version, error))
         return UsageError(error + " (see zimp --help)");
+    if (version && !help) {
+        std::printf("zimp %s\n", ZIMP_VERSION);
+        return kExitOk;
+    }
     if (help || args.empty() || args[0] == "help") {
         PrintUsage();
         return help || !args.empty() ? kExitOk : kExitUsage;

@@ -66,7 +66,7 @@ class CliApp {
   private:
     int RunCommand(int argc, char** argv);
     // Takes the global options off the front of args; false with error for a bad one.
-    bool ParseGlobal(std::vector<std::string>& args, bool& help, std::string& error);
+    bool ParseGlobal(std::vector<std::string>& args, bool& help, bool& version, std::string& error);
     void PrintUsage() const;
     bool SetUpConfiguration();
     void ApplyOverrides(streams::ConfigurationBuffer& buffer) const;

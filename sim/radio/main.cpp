@@ -85,6 +85,7 @@ const char kHelp[] =
     "  --ack BYTE            the acknowledgement of a good block (default 0x50); a block with\n"
     "                        a bad checksum is answered 0x4E; --echo returns every byte\n"
     "  --help                this text\n"
+    "  --version             the version of zimp-radio-sim\n"
     "\n"
     "Numbers may be decimal, 0x hexadecimal or 0-prefixed octal. Requests are counted from 1,\n"
     "every frame received included. Memory codes are address bits 20-23 (0x8 RAM, 0x4 Flash,\n"
@@ -214,7 +215,9 @@ int TakeNumbers(const std::vector<NumberOption>& numbers, SimOptions& o) {
 int ParseOptions(int argc, char** argv, SimOptions& o) {
     CLI::App app;
     bool help = false;
+    bool version = false;
     sim::PrepareParser(app, help, CLI::MultiOptionPolicy::TakeLast);
+    app.add_flag("--version", version);
     app.add_flag("--echo", o.zimp.echo);
     app.add_flag("--short-read", o.zimp.shortRead);
     app.add_flag("--no-write-response", o.zimp.noWriteResponse);
@@ -245,6 +248,10 @@ int ParseOptions(int argc, char** argv, SimOptions& o) {
     }
     if (help) {
         std::cout << kHelp;
+        return 0;
+    }
+    if (version) {
+        std::cout << "zimp-radio-sim " << ZIMP_VERSION << "\n";
         return 0;
     }
     if (!app.remaining().empty())

@@ -24,7 +24,17 @@ file(MAKE_DIRECTORY ${WORK_DIR})
 set(first ${WORK_DIR}/first-prefix)
 set(moved ${WORK_DIR}/moved-prefix)
 
+# The library and its development files are two components, as they are two packages.
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${first} --component Corvex)
+foreach(f include/corvex/Corvex.h lib/libcorvex.so lib/pkgconfig/corvex.pc)
+  if(EXISTS ${first}/${f})
+    message(FATAL_ERROR "installed with the library, not with its development files: ${f}")
+  endif()
+endforeach()
+if(NOT EXISTS ${first}/lib/libcorvex.so.1)
+  message(FATAL_ERROR "not installed with the library: lib/libcorvex.so.1")
+endif()
+run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${first} --component CorvexDev)
 foreach(f include/corvex/Corvex.h lib/libcorvex.so lib/pkgconfig/corvex.pc
           lib/cmake/Corvex/CorvexConfig.cmake lib/cmake/Corvex/CorvexTargets.cmake)
   if(NOT EXISTS ${first}/${f})

@@ -232,6 +232,7 @@ TEST(RadioSimTool, HelpDocumentsEveryOptionAndEveryDocumentedOptionIsAccepted) {
         "--corrupt-at",    "--echo-limit",
         "--vintrel",       "--ack",
         "--count",         "--unplugged",
+        "--version",
     };
     std::set<std::string> documented;
     std::istringstream lines(help);
