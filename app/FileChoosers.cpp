@@ -37,6 +37,12 @@ QString ChooseSRecordToSave(QWidget* parent, const QString& current) {
                         QString::fromLatin1(kSRecordSaveFilter), QStringLiteral("hex"));
 }
 
+QString ChooseTraceToSave(QWidget* parent, const QString& current) {
+    return ChooseToSave(parent, current, QStringLiteral("Trace"),
+                        QStringLiteral("Wire traces (*.trace *.txt);;All files (*)"),
+                        QStringLiteral("trace"));
+}
+
 QString ChooseCsvToSave(QWidget* parent, const QString& current) {
     return ChooseToSave(parent, current, QStringLiteral("Save History"),
                         QStringLiteral("CSV files (*.csv);;All files (*)"), QStringLiteral("csv"));

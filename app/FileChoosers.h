@@ -21,6 +21,8 @@ QString ChooseSRecordToOpen(QWidget* parent, const QString& current);
 // when the user cancels.
 QString ChooseSRecordToSave(QWidget* parent, const QString& current);
 
+// The file a wire trace goes to (default extension trace); empty when the user cancels.
+QString ChooseTraceToSave(QWidget* parent, const QString& current);
 // The history's CSV file (default extension csv); empty when the user cancels.
 QString ChooseCsvToSave(QWidget* parent, const QString& current);
 

@@ -5,7 +5,9 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
+#include <QSignalBlocker>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTimer>
@@ -16,6 +18,7 @@
 #include "app/AppIcon.h"
 #include "app/BootLoadDialog.h"
 #include "app/CommandTable.h"
+#include "app/FileChoosers.h"
 #include "app/HistoryPane.h"
 #include "app/LoadParamDialog.h"
 #include "app/LogConsole.h"
@@ -120,6 +123,15 @@ MainWindow::MainWindow(const AppOptions& options, QWidget* parent)
     connect(boot_, &BootLoadDialog::started, this, &MainWindow::OperationStarted);
     connect(boot_, &BootLoadDialog::ended, this, &MainWindow::OperationEnded);
 
+    for (QAction* a : menuBar()->actions())
+        if (a->text() == QStringLiteral("&View")) {
+            traceAction_ = a->menu()->addAction(QStringLiteral("&Trace..."));
+            traceAction_->setCheckable(true);
+            traceAction_->setStatusTip(
+                QStringLiteral("Record every byte sent and received, with its time, in a file"));
+            connect(traceAction_, &QAction::toggled, this, &MainWindow::OnTrace);
+        }
+
     // DebugLevel is read when the window is made, after the bars.
     long debugLevel = 0;
     profile_->ReadInteger("configuration", "DebugLevel", debugLevel);
@@ -153,6 +165,8 @@ MainWindow::~MainWindow() {
     load_.reset();
     delete manual_;
     delete config_;
+    port_.SetTrace(nullptr);
+    (void)trace_.Close();
     port_.Close();
     if (console_) {
         AttachLogSink(nullptr);
@@ -513,6 +527,35 @@ void MainWindow::OnTqvBootLoad() {
         connect(&dialog, &TqvBootLoadDialog::ended, this, &MainWindow::OperationEnded);
     });
     EndOperation();
+}
+
+void MainWindow::OnTrace(bool on) {
+    if (on == (port_.Trace() != nullptr))
+        return;
+    QString target = QString::fromStdString(trace_.Path());
+    QString why;
+    if (on) {
+        target = ChooseTraceToSave(this, target);
+        if (!target.isEmpty()) {
+            why = QString::fromStdString(trace_.Open(target.toStdString()));
+            if (why.isEmpty()) {
+                trace_.Note("zimpprotocol " ZIMP_VERSION);
+                port_.SetTrace(&trace_);
+                return;
+            }
+        }
+    } else {
+        port_.SetTrace(nullptr);
+        why = QString::fromStdString(trace_.Close());
+        if (why.isEmpty())
+            return;
+    }
+    // Not tracing after all: the item says so.
+    const QSignalBlocker quiet(traceAction_);
+    traceAction_->setChecked(false);
+    if (!why.isEmpty())
+        QMessageBox::warning(this, QStringLiteral("Trace"),
+                             QStringLiteral("Cannot write the trace %1: %2.").arg(target, why));
 }
 
 void MainWindow::OnAbout() {

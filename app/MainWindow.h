@@ -18,6 +18,7 @@
 #include "serial/SerialPort.h"
 #include "streams/Configuration.h"
 #include "streams/MessagePresenter.h"
+#include "trace/WireTrace.h"
 
 class QMimeData;
 
@@ -46,6 +47,7 @@ class MainWindow : public QMainWindow {
 
     // The action of a command number (menu item or tool-bar button); nullptr when unknown.
     QAction* Action(int id) const;
+    QAction* TraceAction() const { return traceAction_; }
     QToolBar* ToolBar() const { return toolBar_; }
     QString PortPaneText() const;
     // Status-bar panes: the message pane's text, and the three key indicators.
@@ -109,12 +111,16 @@ class MainWindow : public QMainWindow {
     void OnBlockSizeAndEcho();
     void OnWritePort();
     void OnAbout();
+    // View > Trace: on, every byte on the line goes to a file the user chooses; off, the file
+    // is complete.
+    void OnTrace(bool on);
     void OnLoad(int memoryKind, const QString& file = QString());
     void OnSave(int memoryKind);
     void OnBootLoad();
     void OnTqvBootLoad();
 
     QtMessagePump pump_;
+    trace::WireTrace trace_;  // View > Trace; outlives the port that writes into it
     serial::SerialPort port_;
     std::string configPath_;
     std::unique_ptr<streams::Configuration> profile_;
@@ -135,6 +141,7 @@ class MainWindow : public QMainWindow {
     std::map<int, QAction*> actions_;
     QToolBar* toolBar_ = nullptr;
     QLabel* portPane_ = nullptr;
+    QAction* traceAction_ = nullptr;
     QLabel* indicators_[3] = {};
     int operations_ = 0;
     HistoryPane* history_ = nullptr;

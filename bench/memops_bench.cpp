@@ -21,6 +21,7 @@
 #include "sim/radio/ZimpRadio.h"
 #include "streams/MessagePresenter.h"
 #include "streams/MessageStreams.h"
+#include "trace/WireTrace.h"
 
 using namespace memops;
 
@@ -68,7 +69,8 @@ std::string WriteImage(const std::string& dir, uint32_t size) {
     return path;
 }
 
-void RunLoad(benchmark::State& state, uint32_t baud, uint32_t imageSize, bool compress) {
+void RunLoad(benchmark::State& state, uint32_t baud, uint32_t imageSize, bool compress,
+             bool traced = false) {
     const std::string dir = TempDir();
     const std::string image = WriteImage(dir, imageSize);
     const std::string ini = dir + "/ZIMPProtocol.ini";
@@ -87,6 +89,10 @@ void RunLoad(benchmark::State& state, uint32_t baud, uint32_t imageSize, bool co
     std::thread simThread([&] { sim.Run(); });
     SerialPort port;
     port.Open(pty.SlavePath(), baud ? baud : 115200);
+    // The wire trace a user turns on to report a problem: every byte, as text, to a file.
+    trace::WireTrace wire;
+    if (traced && wire.Open(dir + "/load.trace").empty())
+        port.SetTrace(&wire);
     Configuration profile(ini);
     LoadCommand command(&port, &profile);
     LoadRequest request;
@@ -96,6 +102,8 @@ void RunLoad(benchmark::State& state, uint32_t baud, uint32_t imageSize, bool co
     bool ok = true;
     for (auto _ : state)
         ok = command.Run(request, nullptr) == LoadCommand::Outcome::Loaded && ok;
+    port.SetTrace(nullptr);
+    ok = wire.Close().empty() && ok;
     port.Close();
     sim.Stop();
     simThread.join();
@@ -111,12 +119,11 @@ void RunLoad(benchmark::State& state, uint32_t baud, uint32_t imageSize, bool co
 }
 
 void BM_LoadUnthrottled(benchmark::State& state) {
-    RunLoad(state, 0, 1 << 20, state.range(0) != 0);
+    RunLoad(state, 0, 1 << 20, state.range(0) != 0, state.range(1) != 0);
 }
 BENCHMARK(BM_LoadUnthrottled)
-    ->Arg(0)
-    ->Arg(1)
-    ->ArgName("compress")
+    ->ArgsProduct({{0, 1}, {0, 1}})
+    ->ArgNames({"compress", "trace"})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

@@ -45,6 +45,8 @@ const char* kUsage =
     "  --ports PATTERN    every device matching the shell-style PATTERN, at once\n"
     "                     (such as '/dev/serial/by-id/usb-FTDI*')\n"
     "  --report FILE      append one JSON line per radio to FILE (several ports)\n"
+    "  --trace FILE       record every byte sent and received, with its time and its frame,\n"
+    "                     in FILE (one port; zimp trace show FILE reads it)\n"
     "  --station          keep running: wait for a radio on each port, program it, wait\n"
     "                     until it is removed, and again, until Ctrl-C\n"
     "  --count N          with --station: end after N radios in all\n"
@@ -163,6 +165,7 @@ bool CliApp::ParseGlobal(std::vector<std::string>& args, bool& help, bool& versi
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     o.add_option("--ports", options_.portsPattern);
     o.add_option("--report", options_.report);
+    o.add_option("--trace", options_.trace);
     o.add_flag("--station", options_.station);
     text("--count", options_.count);
     text("--baud", options_.baud);
@@ -371,7 +374,25 @@ int CliApp::RunCommand(int argc, char** argv) {
         bad = parsed.FirstDashed();
     if (!bad.empty())
         return UsageError(command->UnknownOption(cmd->name, bad));
-    return command->Run(*this, parsed.rest);
+    if (options_.trace.empty())
+        return command->Run(*this, parsed.rest);
+    if (SeveralPorts())
+        return UsageError("--trace records one port");
+    if (const std::string why = trace_.Open(options_.trace); !why.empty())
+        return UsageError("cannot write the trace " + options_.trace + ": " + why);
+    std::string invocation = "zimp";
+    for (int i = 1; i < argc; ++i)
+        invocation += std::string(" ") + argv[i];
+    trace_.Note(invocation);
+    port_.SetTrace(&trace_);
+    int code = command->Run(*this, parsed.rest);
+    port_.SetTrace(nullptr);
+    if (const std::string why = trace_.Close(); !why.empty()) {
+        msgout() << "Cannot write the trace " << options_.trace << ": " << why << ".\n";
+        if (code == kExitOk)
+            code = kExitFailed;
+    }
+    return code;
 }
 
 }  // namespace cli

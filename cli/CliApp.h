@@ -14,6 +14,7 @@
 #include "serial/SerialPort.h"
 #include "streams/Configuration.h"
 #include "streams/ConsoleBuffer.h"
+#include "trace/WireTrace.h"
 
 namespace cli {
 
@@ -25,6 +26,7 @@ struct GlobalOptions {
     std::vector<std::string> ports;   // every --port, in order
     std::string portsPattern;         // --ports
     std::string report;               // --report FILE
+    std::string trace;                // --trace FILE
     bool station = false;
     std::optional<std::string> count;  // --count N
     std::optional<std::string> baud, factor, blockSize;
@@ -77,6 +79,7 @@ class CliApp {
     GlobalOptions options_;
     std::string configPath_;
     std::unique_ptr<streams::Configuration> profile_;
+    trace::WireTrace trace_;  // --trace; outlives the port that writes into it
     serial::SerialPort port_;
     std::unique_ptr<ConfigurationCopies> copies_;
 };

@@ -17,6 +17,7 @@ const std::vector<Command>& AllCommands() {
         {"compress", "LZRW3-A compress standard input", kCompressHelp, MakeCompressCommand},
         {"decompress", "LZRW3-A decompress standard input", kDecompressHelp, MakeDecompressCommand},
         {"ports", "list the serial ports of this machine", kPortsHelp, MakePortsCommand},
+        {"trace", "show a wire trace written by --trace", kTraceHelp, MakeTraceCommand},
     };
     return commands;
 }

@@ -66,6 +66,7 @@ ZIMP_COMMAND(Ports);
 ZIMP_COMMAND(Boot);
 ZIMP_COMMAND(TqvBoot);
 ZIMP_COMMAND(Raw);
+ZIMP_COMMAND(Trace);
 #undef ZIMP_COMMAND
 
 }  // namespace cli

@@ -132,6 +132,9 @@ void SerialPort::DiscardStaleInput() {
         // The time-out counts from the read's start: the line is quiet once a read of a
         // whole buffer brings nothing in that time.
         const uint32_t got = ReadPumping(buf, sizeof buf, lineError);
+        if (got > 0)
+            if (trace::WireTrace* t = trace_.load())
+                t->Label(trace::Direction::Received, "garbage (a late answer, discarded)");
         if (got == 0 || lineError == kAborted || Gone() || deadline.Passed())
             break;
     }
@@ -312,7 +315,9 @@ uint32_t SerialPort::Transfer(PortWorker* worker, void* buf, uint32_t n, int32_t
     if (!worker->CallPumping(&request, kNoLimit, result, pumping ? pump_ : nullptr, attempt))
         return 0;
     lineError = result;
-    return early + request.transferred;
+    const uint32_t moved = early + request.transferred;
+    Traced(writing ? trace::Direction::Sent : trace::Direction::Received, buf, moved);
+    return moved;
 }
 
 uint32_t SerialPort::Write(const void* buf, uint32_t n, int32_t& lineError) {
@@ -336,6 +341,7 @@ uint32_t SerialPort::WriteDirect(const void* buf, uint32_t n) {
     uint32_t put = 0;
     if (IsOpen())
         device_.Write(buf, n, put, -1);
+    Traced(trace::Direction::Sent, buf, put);
     return put;
 }
 
@@ -346,6 +352,7 @@ uint32_t SerialPort::ReadDirect(void* buf, uint32_t n) {
     device_.ClearErrors();
     if (device_.Read(buf, n, got, -1) == TransferStatus::Failed)
         device_.ClearErrors();
+    Traced(trace::Direction::Received, buf, got);
     return got;
 }
 

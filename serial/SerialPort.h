@@ -16,6 +16,7 @@
 #include "platform/SerialDevice.h"
 #include "platform/SerialSettings.h"
 #include "serial/PortWorker.h"
+#include "trace/WireTrace.h"
 
 namespace serial {
 
@@ -95,6 +96,11 @@ class SerialPort {
     // message included; true when it is quiet (or there is no such worker).
     bool WaitWorkerIdle(PortWorkerKind worker, uint32_t ms);
 
+    // Every byte written or read from now on also goes to trace (nullptr: none). Not owned;
+    // set between operations.
+    void SetTrace(trace::WireTrace* trace) { trace_.store(trace); }
+    trace::WireTrace* Trace() const { return trace_.load(); }
+
     // Settings the front ends and the protocol layers read or adjust.
     const std::string& PortName() const { return portName_; }
     uint32_t BaudrateFactor() const { return factor_; }
@@ -136,6 +142,11 @@ class SerialPort {
     bool lost_ = false;                   // its device went away and has not been opened again
     std::atomic<bool> aborted_{false};    // AbortAll since the last DiscardStaleInput
     std::atomic<uint32_t> lastWrite_{0};  // bytes of the last write handed to the device
+    std::atomic<trace::WireTrace*> trace_{nullptr};
+    void Traced(trace::Direction direction, const void* bytes, uint32_t n) const {
+        if (trace::WireTrace* t = trace_.load(); t != nullptr && n > 0)
+            t->Bytes(direction, static_cast<const uint8_t*>(bytes), n);
+    }
     platform::OpenFailure openFailure_;
     platform::SerialSettings settings_;
     uint32_t factor_ = 1;

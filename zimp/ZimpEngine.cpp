@@ -19,8 +19,14 @@ namespace {
 
 using Link = zimp::LinkError;
 using Result = zimp::RequestResult;
+using trace::Direction;
 
 }  // namespace
+
+void ZimpEngine::Traced(Direction direction, std::string_view what) const {
+    if (trace::WireTrace* t = port_ ? port_->Trace() : nullptr)
+        t->Label(direction, what);
+}
 
 bool ZimpEngine::Attach(SerialPort* port, bool echo) {
     if (port == nullptr) {
@@ -67,7 +73,10 @@ bool ZimpEngine::SendRequest(const uint8_t* bytes, uint32_t len) {
         return false;
 
     int32_t lineError = 0;
-    if (port_->Write(transmit_, d, lineError) == 0) {
+    const uint32_t written = port_->Write(transmit_, d, lineError);
+    if (port_->Trace())
+        Traced(Direction::Sent, "request " + trace::RequestName(transmit_, d));
+    if (written == 0) {
         if (lineError == SerialPort::kAborted)
             linkError_ = Link::Aborted;
         else
@@ -84,6 +93,7 @@ bool ZimpEngine::SendRequest(const uint8_t* bytes, uint32_t len) {
         // for a resend. Like every wait of the engine, it keeps a user interface live, so
         // that its Cancel reaches it.
         const uint32_t got = port_->ReadPumping(echo_, d, lineError);
+        Traced(Direction::Received, "echo");
         if (got < d) {
             if (lineError == SerialPort::kAborted) {
                 linkError_ = Link::Aborted;
@@ -100,7 +110,10 @@ bool ZimpEngine::SendRequest(const uint8_t* bytes, uint32_t len) {
     }
 
     uint8_t ack = 0;
-    if (port_->ReadPumping(&ack, 1, lineError) == 0) {
+    const uint32_t gotAck = port_->ReadPumping(&ack, 1, lineError);
+    if (gotAck)
+        Traced(Direction::Received, ack == zimp::kAck ? "ack" : "NAK");
+    if (gotAck == 0) {
         if (lineError == SerialPort::kAborted)
             linkError_ = Link::Aborted;
         else if (!DeviceWentAway())
@@ -115,6 +128,20 @@ bool ZimpEngine::SendRequest(const uint8_t* bytes, uint32_t len) {
 }
 
 bool ZimpEngine::ReceiveReply(uint32_t firstByteMs) {
+    const bool good = ReceiveFrame(firstByteMs);
+    if (port_ != nullptr && port_->Trace()) {
+        const std::string name = trace::ReplyName(parser_.Opcode());
+        Traced(Direction::Received,
+               good                               ? "reply " + name
+               : linkError_ == Link::Checksum     ? "reply " + name + " (bad checksum)"
+               : linkError_ == Link::None         ? "reply " + name
+               : linkError_ == Link::ReplyTimeout ? std::string("reply (cut short)")
+                                                  : std::string("garbage"));
+    }
+    return good;
+}
+
+bool ZimpEngine::ReceiveFrame(uint32_t firstByteMs) {
     linkError_ = Link::None;
     firstByteTimedOut_ = false;
     if (!PortUsable()) {

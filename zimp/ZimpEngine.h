@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "serial/SerialPort.h"
 #include "zimp/ReceiveBuffer.h"
@@ -166,6 +167,10 @@ class ZimpEngine {
     serial::SerialPort* port_ = nullptr;
     bool echoOn_ = false;
     uint8_t transmit_[zimp::kMaxFrameLength + kWriteDataSlack] = {};
+    // The open run of the port's trace was this frame.
+    void Traced(trace::Direction direction, std::string_view what) const;
+    // ReceiveReply without its trace label.
+    bool ReceiveFrame(uint32_t firstByteMs);
     uint8_t echo_[zimp::kMaxFrameLength] = {};  // the echoed frame, whose bytes are not used
     zimp::ReceiveBuffer receive_;
     zimp::ReplyParser parser_;

@@ -66,6 +66,7 @@ class HistoryTest : public QObject {
     void recentImagesAfterTwoLoads();
     void droppedFileOpensAFlashLoad();
     void portHeldByAnotherProgramOpensOnceLetGo();
+    void traceFromTheViewMenu();
 };
 
 void HistoryTest::rowsAfterAGoodLoadAFailedOneAndASave() {
@@ -221,6 +222,29 @@ void HistoryTest::portHeldByAnotherProgramOpensOnceLetGo() {
     QVERIFY(w->Port().IsOpen());
     QCOMPARE(w->PortPaneText(), device + " 115200");
     QCOMPARE(boxes.Texts(), QStringList());
+}
+
+// View > Trace writes every frame of what follows into the file chosen, complete once it is
+// turned off.
+void HistoryTest::traceFromTheViewMenu() {
+    RadioRig rig({}, "Echo=0\n[LoadMemory]\nBlockSize=64\n");
+    auto w = rig.MakeWindow();
+    const QString file = QString::fromStdString(rig.dir.File("bench.trace"));
+    WhenModal([&](QWidget* m) {
+        auto* d = qobject_cast<QFileDialog*>(m);
+        QVERIFY(d);
+        d->selectFile(file);
+        QMetaObject::invokeMethod(d, "accept");
+    });
+    w->TraceAction()->trigger();
+    QVERIFY(ModalHandled());
+    QVERIFY(w->TraceAction()->isChecked());
+    LoadFlash(*w, rig.dir.Write("img.s19", kImage));
+    w->TraceAction()->trigger();
+    QVERIFY(!w->TraceAction()->isChecked());
+    const std::string text = rig.dir.Read("bench.trace");
+    for (const char* want : {"> request Write Data (", "< ack (1): 50", "< reply Written ("})
+        QVERIFY2(text.find(want) != std::string::npos, qPrintable(QString::fromStdString(text)));
 }
 
 QTEST_MAIN(HistoryTest)

@@ -943,3 +943,44 @@ TEST_F(CliTest, LongFileNamesInTheConfigurationAreTakenWhole) {
         << refused.err;
     EXPECT_NE(Dump().find("\"received\": \"010203\""), std::string::npos) << "the first load only";
 }
+
+// The trace a user sends with a report: every frame of the load, the NAKs and retries among
+// them, also when the load fails; the boot loader's bytes go in raw.
+TEST_F(CliTest, TraceOfLoadsAndBootLoadsReadsBackWithItsSummary) {
+    const struct {
+        std::vector<std::string> radio;
+        std::vector<std::string> command;
+        int code;
+        std::vector<std::string> shown;  // in the output of trace show
+    } cases[] = {
+        {{"--nak", "1"},
+         {"load", "flash", "IMAGE"},
+         0,
+         {"> request Write Data (48): FF 17 00 2C 40 10 00 00 01", "< NAK (1): 4E",
+          "< reply Written (", "retries: 1\n", "1 NAKs"}},
+        {{"--nak", "4"}, {"load", "flash", "IMAGE"}, 1, {"retries: 3\n", "4 NAKs"}},
+        {{"--mode", "boot"},
+         {"boot", "PROGRAM", "--rate", "9600"},
+         0,
+         {"> raw (1): FF", "0 requests", "raw runs"}},
+    };
+    for (const auto& c : cases) {
+        StartRadio(c.radio);
+        const std::string image = Image();
+        const std::string program = dir.Write("p.s19", "S1061000010203E3\nS9030000FC\n");
+        std::vector<std::string> args = {"--quiet", "--trace", dir.File("run.trace")};
+        for (const std::string& a : c.command)
+            args.push_back(a == "IMAGE" ? image : a == "PROGRAM" ? program : a);
+        const Result run = Zimp(args);
+        EXPECT_EQ(run.code, c.code) << run.err;
+        const Result shown = Zimp({"trace", "show", dir.File("run.trace")});
+        EXPECT_EQ(shown.code, 0) << shown.err;
+        for (const std::string& want : c.shown)
+            EXPECT_NE(shown.out.find(want), std::string::npos) << want << " in\n"
+                                                               << shown.out << "\nof\n"
+                                                               << dir.Read("run.trace");
+    }
+    EXPECT_EQ(Zimp({"trace", "show", Image()}).code, 1);  // no trace line in it
+    const Result refused = Zimp({"--trace", dir.File("no/such/dir/t"), "request", "status"});
+    EXPECT_EQ(refused.code, 2);
+}
