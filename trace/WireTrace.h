@@ -11,11 +11,13 @@
 // "raw" when the other direction speaks, after a pause, or when the trace closes. Any thread.
 
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "platform/ReplacementFile.h"
 
@@ -27,8 +29,12 @@ class WireTrace {
   public:
     // A run of unnamed bytes ends after this long without a byte.
     static constexpr uint64_t kRunPauseUs = 20000;
-    // Text is written out in pieces of about this size.
+    // Text goes to the file in pieces of about this size, written by a thread of the trace's
+    // own, so that a transfer never waits for the disk; if the disk falls this far behind,
+    // the transfer waits for it after all (at most kStallMs, then the trace gives up).
     static constexpr size_t kFlushBytes = 256 * 1024;
+    static constexpr size_t kMaxBehind = 64u << 20;
+    static constexpr int kStallMs = 10000;
 
     WireTrace() = default;
     ~WireTrace();
@@ -58,9 +64,16 @@ class WireTrace {
     };
     uint64_t NowUs() const;
     void EndRun(Direction direction, std::string_view what);  // under mutex_
-    void Flush();                                             // under mutex_
+    // Hands what is in out_ to the writer; under mutex_, held by lock.
+    void Flush(std::unique_lock<std::mutex>& lock);
+    void Writer();
 
     mutable std::mutex mutex_;
+    std::condition_variable wake_;  // the writer: a piece to write, or stop
+    std::condition_variable room_;  // the piece was written
+    std::thread writer_;
+    std::string writing_;  // the piece the writer has
+    bool pending_ = false, stop_ = false;
     platform::ReplacementFile file_;
     std::string path_;
     bool open_ = false;
