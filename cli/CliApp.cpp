@@ -46,7 +46,8 @@ const char* kUsage =
     "                     (such as '/dev/serial/by-id/usb-FTDI*')\n"
     "  --report FILE      append one JSON line per radio to FILE (several ports)\n"
     "  --trace FILE       record every byte sent and received, with its time and its frame,\n"
-    "                     in FILE (one port; zimp trace show FILE reads it)\n"
+    "                     in FILE (zimp trace show FILE reads it); on several ports FILE\n"
+    "                     takes {port} and {n}, as a save's does, one trace per radio\n"
     "  --station          keep running: wait for a radio on each port, program it, wait\n"
     "                     until it is removed, and again, until Ctrl-C\n"
     "  --count N          with --station: end after N radios in all\n"
@@ -374,10 +375,9 @@ int CliApp::RunCommand(int argc, char** argv) {
         bad = parsed.FirstDashed();
     if (!bad.empty())
         return UsageError(command->UnknownOption(cmd->name, bad));
-    if (options_.trace.empty())
+    // On several ports every radio has a trace of its own (MultiPortRun).
+    if (options_.trace.empty() || SeveralPorts())
         return command->Run(*this, parsed.rest);
-    if (SeveralPorts())
-        return UsageError("--trace records one port");
     if (const std::string why = trace_.Open(options_.trace); !why.empty())
         return UsageError("cannot write the trace " + options_.trace + ": " + why);
     std::string invocation = "zimp";

@@ -59,6 +59,12 @@ int RunOnPorts(CliApp& app, const PortRecord& base, const PortJob& job) {
         ParseCount(*o.count, n);
         s.count = n;
     }
+    s.trace = o.trace;
+    if (!s.trace.empty() && s.trace.find("{port}") == std::string::npos &&
+        s.trace.find("{n}") == std::string::npos)
+        return UsageError(
+            "--trace on several ports needs {port} or {n} in FILE, so that every "
+            "radio has a trace of its own");
     s.quiet = o.quiet;
     s.live = isatty(STDERR_FILENO) == 1;
     s.profileFor = [&app](const std::string& port) { return app.PortConfiguration(port); };

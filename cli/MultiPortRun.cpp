@@ -5,12 +5,14 @@
 #include <thread>
 
 #include "cli/CliApp.h"
+#include "cli/MultiPortCli.h"
 #include "memops/Startup.h"
 #include "platform/Clock.h"
 #include "station/PortPattern.h"
 #include "station/ReportFile.h"
 #include "streams/MessagePresenter.h"
 #include "streams/MessageStreams.h"
+#include "trace/WireTrace.h"
 #include "zimp/ZimpEngine.h"
 
 namespace cli {
@@ -228,7 +230,21 @@ void MultiPortRun::RunOne(PortContext& ctx, const PortJob& job) {
     lines_.Progress(ctx.index_, 0, 0);
     // A station's port is open already, on the radio it found.
     const bool open = (ctx.port_ && ctx.port_->IsOpen()) || OpenPort(ctx);
+    trace::WireTrace wire;  // this radio's, when asked for
+    std::string traceFile;
+    if (open && !settings_.trace.empty()) {
+        traceFile = PortFileName(settings_.trace, port, ctx.number_);
+        if (const std::string why = wire.Open(traceFile); !why.empty())
+            ctx.Message("Cannot write the trace " + traceFile + ": " + why + ".");
+        wire.Note("port " + port + ", radio " + std::to_string(ctx.number_));
+        ctx.port_->SetTrace(wire.IsOpen() ? &wire : nullptr);
+    }
     r.outcome = open ? job(ctx) : PortOutcome::Failed;
+    if (wire.IsOpen()) {
+        ctx.port_->SetTrace(nullptr);
+        if (const std::string why = wire.Close(); !why.empty())
+            ctx.Message("Cannot write the trace " + traceFile + ": " + why + ".");
+    }
     if (r.outcome == PortOutcome::Failed && ctx.profile_ && ctx.profile_->Refused() > 0)
         refused_ = true;
     if (Cancelled() && r.outcome != PortOutcome::Succeeded)

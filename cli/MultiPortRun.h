@@ -79,6 +79,8 @@ struct MultiPortSettings {
     bool station = false;
     unsigned long count = 0;  // station mode: radios in all (0: until cancelled)
     station::ReportFile* report = nullptr;
+    // --trace: a wire trace per radio, the file named with {port} and {n} (PortFileName).
+    std::string trace;
     bool quiet = false;
     bool live = false;  // stderr is a terminal
     // A configuration of the run for one port (its copy, with the run's overrides).

@@ -208,6 +208,15 @@ TEST_F(MultiPortTest, SaveVerifyAndRequestOnEveryPort) {
     EXPECT_EQ(oneDiffers->Wait(), 1);
     EXPECT_EQ(oneDiffers->err, "Verify failed at address 1000\n");
 
+    // One wire trace per radio.
+    args = {"--trace", "run-{port}.trace"};
+    for (const std::string& a : Ports(1, 2))
+        args.push_back(a);
+    args.insert(args.end(), {"load", "ram", img});
+    EXPECT_EQ(Zimp(args)->Wait(), 0);
+    for (const char* file : {"run-r1.trace", "run-r2.trace"})
+        EXPECT_EQ(Count(dir.Read(file), "> request Write Data ("), 2u) << file;  // block, end
+
     args = Ports(1, 2);
     args.insert(args.end(), {"request", "status"});
     auto status = Zimp(args);
@@ -261,6 +270,7 @@ TEST_F(MultiPortTest, RefusedCombinationsExitTwo) {
         {"--port", "a", "--port", "b", "load", "ram", img, "--remember"},
         {"--port", "a", "load", "ram", img, "--serial", "0x2000"},
         {"--ports", dir.File("none*"), "load", "ram", img},
+        {"--trace", "one.trace", "--port", "a", "--port", "b", "load", "ram", img},
     };
     for (const auto& args : cases) {
         auto zimp = Zimp(args);
