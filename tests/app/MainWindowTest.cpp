@@ -136,6 +136,8 @@ void MainWindowTest::everyMenuItemWithItsPrompt() {
         {"&File", "E&xit", "Quit the application; prompts to save documents", "Exit"},
         {"&View", "&Toolbar", "Show or hide the toolbar", "Toggle ToolBar"},
         {"&View", "&Status Bar", "Show or hide the status bar", "Toggle StatusBar"},
+        {"&View", "&Trace...", "Record every byte sent and received, with its time, in a file",
+         nullptr},
         {"&ZIMP", "&Row", "Call ZIMP dialog", nullptr},
         {"&ZIMP", "&Commands", "Call standard ZIMP message dialog", nullptr},
         {"&Load", "&Boot Load", "QM27 Boot Load File into internal RAM", "Boot Load"},
