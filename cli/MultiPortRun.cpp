@@ -116,14 +116,12 @@ void MultiPortRun::Cancel() {
         cancelled_ = true;
     }
     wake_.notify_all();
+    // Under the port's lock: a job that clears its cancel (SetCancel(nullptr)) before its
+    // command goes out of scope then waits until a running cancel has let go of it.
     for (auto& ctx : contexts_) {
-        std::function<void()> cancel;
-        {
-            std::lock_guard lock(ctx->mutex_);
-            cancel = ctx->cancel_;
-        }
-        if (cancel)
-            cancel();
+        std::lock_guard lock(ctx->mutex_);
+        if (ctx->cancel_)
+            ctx->cancel_();
     }
 }
 
