@@ -121,8 +121,10 @@ void SerialPort::DiscardStaleInput() {
         return;
     static constexpr uint32_t kMinQuietMs = 50, kMaxQuietMs = 2000, kMaxDrainMs = 5000;
     const uint64_t lineMs = (uint64_t(lastWrite_.load()) + 16) * 10000 / rate;
-    const uint32_t quiet =
-        static_cast<uint32_t>(std::clamp<uint64_t>(lineMs, kMinQuietMs, kMaxQuietMs));
+    // The drain may begin as the frame begins to leave: its answer comes a line time later,
+    // and a radio (or the machine it runs on) takes time of its own to answer.
+    const uint32_t quiet = static_cast<uint32_t>(
+        std::clamp<uint64_t>(2 * lineMs + kMinQuietMs, kMinQuietMs, kMaxQuietMs));
     const uint32_t saved = readConstant_;
     SetReadTimeout(quiet);
     const platform::Deadline deadline = platform::Deadline::In(kMaxDrainMs);

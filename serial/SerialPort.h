@@ -59,10 +59,10 @@ class SerialPort {
     // purpose, is left as it is.
     bool ReopenIfGone();
     // Empties the input queue. After an aborted transfer it also waits, keeping the user
-    // interface live, until the line has been quiet for the time the last frame written (and
-    // an answer to it) takes on the line, 50 ms to 2 s, discarding what comes: a radio that was
-    // still receiving that frame answers it late, and the next request must not take that
-    // answer for its own. An abort ends the wait.
+    // interface live, until the line has been quiet for twice the time the last frame written
+    // (and an answer to it) takes on the line, plus 50 ms, at most 2 s, discarding what comes:
+    // a radio that was still receiving that frame answers it late, and the next request must
+    // not take that answer for its own. An abort ends the wait.
     void DiscardStaleInput();
     // What every operation does before its first request: ReopenIfGone, then
     // DiscardStaleInput. True when the port is open.
