@@ -7,14 +7,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/HexText.h"
+
 namespace trace {
 
 namespace {
-const char kHex[] = "0123456789ABCDEF";
-
 void AppendHexByte(std::string& out, uint8_t b) {
-    out += kHex[b >> 4];
-    out += kHex[b & 15];
+    platform::AppendHex(out, &b, 1);
 }
 
 // " XX" for each byte, in one pass over a string grown once: the trace's hot path.
@@ -23,10 +22,8 @@ void AppendHexBytes(std::string& out, std::string_view bytes) {
     out.resize(at + 3 * bytes.size());
     char* p = out.data() + at;
     for (unsigned char b : bytes) {
-        p[0] = ' ';
-        p[1] = kHex[b >> 4];
-        p[2] = kHex[b & 15];
-        p += 3;
+        *p++ = ' ';
+        p = platform::PutHexDigits(p, b, 2);
     }
 }
 template <typename T>
