@@ -27,8 +27,9 @@ const char kImage[] =
     "S10B10202021222324252627A8\n"
     "S9030000FC\n";
 
-// Loads file into Flash through "Loading Parameters"; what the dialog offered comes back.
-QStringList LoadFlash(app::MainWindow& w, const std::string& file) {
+// Loads file through "Loading Parameters" of the load command id (Flash unless said);
+// what the dialog offered comes back.
+QStringList LoadFile(app::MainWindow& w, const std::string& file, int id = app::kIdLoadFlash) {
     QStringList offered;
     WhenModal([&](QWidget* m) {
         auto* d = qobject_cast<app::LoadParamDialog*>(m);
@@ -38,7 +39,9 @@ QStringList LoadFlash(app::MainWindow& w, const std::string& file) {
         d->file->setText(QString::fromStdString(file));
         ClickButton(d, QStringLiteral("OK"));
     });
-    w.Action(app::kIdLoadFlash)->trigger();
+    w.Action(id)->trigger();
+    if (!ModalHandled())
+        QTest::qFail("no Loading Parameters", __FILE__, __LINE__);
     return offered;
 }
 
@@ -78,16 +81,9 @@ void HistoryTest::rowsAfterAGoodLoadAFailedOneAndASave() {
     auto w = rig.MakeWindow();
     const std::string file = rig.dir.Write("img,1.s19", kImage);
     BoxRecorder boxes;
-    WhenModal([&](QWidget* m) {
-        auto* d = qobject_cast<app::LoadParamDialog*>(m);
-        QVERIFY(d);
-        d->file->setText(QString::fromStdString(file));
-        ClickButton(d, QStringLiteral("OK"));
-    });
-    w->Action(app::kIdLoadRam)->trigger();
-    QVERIFY(ModalHandled());
+    LoadFile(*w, file, app::kIdLoadRam);
     QVERIFY(w->StatusText().startsWith(QStringLiteral("Loaded 40 bytes into RAM in ")));
-    LoadFlash(*w, file);
+    LoadFile(*w, file);
     QVERIFY(!boxes.Texts().isEmpty());
     QCOMPARE(w->StatusText(), QStringLiteral("Ready"));  // only a success has a done line
 
@@ -158,12 +154,12 @@ void HistoryTest::recentImagesAfterTwoLoads() {
     const std::string b = rig.dir.Write("b.s19", kImage);
     {
         auto w = rig.MakeWindow();
-        QCOMPARE(LoadFlash(*w, a), QStringList());
-        QCOMPARE(LoadFlash(*w, b), QStringList{QString::fromStdString(a)});
+        QCOMPARE(LoadFile(*w, a), QStringList());
+        QCOMPARE(LoadFile(*w, b), QStringList{QString::fromStdString(a)});
     }
     // Kept in the configuration for the next run, newest first.
     auto w = rig.MakeWindow();
-    QCOMPARE(LoadFlash(*w, a), (QStringList{QString::fromStdString(b), QString::fromStdString(a)}));
+    QCOMPARE(LoadFile(*w, a), (QStringList{QString::fromStdString(b), QString::fromStdString(a)}));
 }
 
 void HistoryTest::droppedFileOpensAFlashLoad() {
@@ -239,7 +235,7 @@ void HistoryTest::traceFromTheViewMenu() {
     w->TraceAction()->trigger();
     QVERIFY(ModalHandled());
     QVERIFY(w->TraceAction()->isChecked());
-    LoadFlash(*w, rig.dir.Write("img.s19", kImage));
+    LoadFile(*w, rig.dir.Write("img.s19", kImage));
     w->TraceAction()->trigger();
     QVERIFY(!w->TraceAction()->isChecked());
     const std::string text = rig.dir.Read("bench.trace");
