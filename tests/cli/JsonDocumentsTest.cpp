@@ -58,7 +58,7 @@ std::string Dump(const radio::RadioMode& mode) {
 TEST(JsonDocuments, InfoOfEachSample) {
     TempDir dir;
     const std::string config = dir.Write("ZIMPProtocol.ini", "");
-    const std::string firmware = std::string(ZIMP_SOURCE_DIR) + "/examples/firmware.s28";
+    const std::string firmware = ZIMP_SOURCE_DIR "/examples/firmware.s28";
     for (const std::string name :
          {"gaps.s19", "wide.s37", "adjacent.s37", "noheader.s28", "header-empty.s19",
           "header-quotes.s19", "header-control.s19", "header-nonascii.s19", "header-nul.s19"}) {

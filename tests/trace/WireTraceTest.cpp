@@ -119,7 +119,9 @@ TEST(TraceSummary, RetriesNaksBytesAndTheLongestWait) {
 
 // A line that never ends is skipped under the limit, not read into memory whole.
 TEST(TraceSummary, OverlongLineIsSkipped) {
-    std::istringstream in(std::string(5000, 'x') + "\n   0.000001 > raw (1): 00\n");
+    std::string text(5000, 'x');
+    text += "\n   0.000001 > raw (1): 00\n";
+    std::istringstream in(text);
     std::ostringstream out;
     ASSERT_TRUE(ShowTrace(in, out, 1000));
     EXPECT_NE(out.str().find("lines that are not trace lines: 1"), std::string::npos);
