@@ -34,6 +34,7 @@ zimp_man_page(zimp "command-line ZIMP workbench: load, save and boot-load radio 
   COMMANDS)
 zimp_man_page(zimpprotocol "desktop ZIMP workbench for radio memories over a serial line")
 zimp_man_page(zimp-radio-sim "simulated ZIMP radios on pseudo-terminals")
+zimp_man_page(rnc-sim "substitute RNC server on loopback for Corvex clients")
 
 add_custom_target(zimp_man_pages ALL DEPENDS ${_pages})
 install(FILES ${_pages} DESTINATION share/man/man1 COMPONENT ZimpProtocol)

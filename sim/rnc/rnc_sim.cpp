@@ -83,6 +83,7 @@ const char kHelp[] =
     "  --quiet              do not log received frames\n"
     "  --keep-running       keep serving when stdin ends (default: end with it)\n"
     "  --help               this text\n"
+    "  --version            the version of rnc-sim\n"
     "\n"
     "Commands on stdin, one per line, each acknowledged with 'OK <command>' or 'ERR <why>':\n"
     "  host <hex PDU>       send a host message frame (kind 0) with this PDU\n"
@@ -649,8 +650,10 @@ std::vector<ValueOption> ValueOptions() {
 int ParseOptions(int argc, char** argv, Options& o) {
     CLI::App app;
     bool help = false;
+    bool version = false;
     // Values are taken in the order given, so a later --status or --refuse wins.
     sim::PrepareParser(app, help, CLI::MultiOptionPolicy::TakeAll);
+    app.add_flag("--version", version);
     app.add_flag("--quiet", o.quiet);
     const CLI::Option* noBlocks = app.add_flag("--no-blocks");
     app.add_flag("--keep-running", o.keepRunning);
@@ -666,6 +669,10 @@ int ParseOptions(int argc, char** argv, Options& o) {
     }
     if (help) {
         std::fputs(kHelp, stdout);
+        return 0;
+    }
+    if (version) {
+        std::fputs("rnc-sim " ZIMP_VERSION "\n", stdout);
         return 0;
     }
     const std::vector<std::string> rest = app.remaining();

@@ -70,7 +70,7 @@ programs="zimp zimpprotocol zimp-radio-sim rnc-sim"
 for p in $programs; do has "$app" -rwxr-xr-x "usr/bin/$p"; done
 has "$app" -rw-r--r-- usr/share/applications/zimpprotocol.desktop
 has "$app" -rw-r--r-- usr/share/icons/hicolor/scalable/apps/zimpprotocol.svg
-pages="zimp zimpprotocol zimp-radio-sim"
+pages=$programs
 for p in $pages; do has "$app" -rw-r--r-- "usr/share/man/man1/$p.1.gz"; done
 has "$app" -rw-r--r-- usr/share/bash-completion/completions/zimp
 contents "$app" | grep -q 'corvex' && fail "$app: holds Corvex files"
@@ -89,7 +89,7 @@ root=$work/root
 for deb in "$app" "$lib" "$dev"; do dpkg -x "$work/out/$deb" "$root"; done
 bin=$root/usr/bin
 export QT_QPA_PLATFORM=offscreen
-for p in zimp zimpprotocol zimp-radio-sim; do
+for p in $programs; do
     out=$(LD_LIBRARY_PATH=$root/usr/lib "$bin/$p" --version 2>&1)
     [ "$out" = "$p $version" ] || fail "$p --version says '$out', not '$p $version'"
 done
