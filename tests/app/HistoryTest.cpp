@@ -45,6 +45,16 @@ QStringList LoadFile(app::MainWindow& w, const std::string& file, int id = app::
     return offered;
 }
 
+// The next file dialog is answered with file.
+void ChooseWhenAsked(const QString& file) {
+    WhenModal([file](QWidget* m) {
+        auto* d = qobject_cast<QFileDialog*>(m);
+        QVERIFY(d);
+        d->selectFile(file);
+        QMetaObject::invokeMethod(d, "accept");
+    });
+}
+
 QString Cell(app::MainWindow& w, int row, int column) {
     QTableWidgetItem* item = w.History()->Table()->item(row, column);
     return item ? item->text() : QStringLiteral("<none>");
@@ -136,12 +146,7 @@ void HistoryTest::rowsAfterAGoodLoadAFailedOneAndASave() {
 
     // "Save History..." writes the CSV where the user says.
     const QString csv = QString::fromStdString(rig.dir.File("history"));
-    WhenModal([&](QWidget* m) {
-        auto* d = qobject_cast<QFileDialog*>(m);
-        QVERIFY(d);
-        d->selectFile(csv);
-        QMetaObject::invokeMethod(d, "accept");
-    });
+    ChooseWhenAsked(csv);
     w->History()->SaveButton()->click();
     QVERIFY(ModalHandled());
     QCOMPARE(rig.dir.Read("history.csv"), w->History()->History().Csv());
@@ -226,12 +231,7 @@ void HistoryTest::traceFromTheViewMenu() {
     RadioRig rig({}, "Echo=0\n[LoadMemory]\nBlockSize=64\n");
     auto w = rig.MakeWindow();
     const QString file = QString::fromStdString(rig.dir.File("bench.trace"));
-    WhenModal([&](QWidget* m) {
-        auto* d = qobject_cast<QFileDialog*>(m);
-        QVERIFY(d);
-        d->selectFile(file);
-        QMetaObject::invokeMethod(d, "accept");
-    });
+    ChooseWhenAsked(file);
     w->TraceAction()->trigger();
     QVERIFY(ModalHandled());
     QVERIFY(w->TraceAction()->isChecked());
